@@ -1,0 +1,32 @@
+#include "records/FieldValue.h"
+
+#include <cstdio>
+
+namespace ue {
+
+bool FieldValue::EqualsNumber(std::int64_t n) const {
+    switch (kind()) {
+    case Kind::Integer: return AsInt() == n;
+    case Kind::Boolean: return (AsBool() ? 1 : 0) == n;
+    case Kind::Real: return AsReal() == static_cast<double>(n);
+    default: return false;
+    }
+}
+
+std::string FieldValue::ToDisplayText() const {
+    switch (kind()) {
+    case Kind::Null: return {};
+    case Kind::Boolean: return AsBool() ? "True" : "False";
+    case Kind::Integer: return std::to_string(AsInt());
+    case Kind::Text: return AsText();
+    case Kind::Real: {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.15g", AsReal());
+        return buf;
+    }
+    case Kind::Blob: return "(BLOB)";
+    }
+    return {};
+}
+
+}  // namespace ue

@@ -1,0 +1,30 @@
+// The settings object over Update.ini. Each call is a complete access to the
+// file; nothing is cached.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ue {
+
+class SettingsFile {
+public:
+    explicit SettingsFile(std::string path);  // touches no file
+    ~SettingsFile();                          // flushes what the platform holds
+    SettingsFile(const SettingsFile&) = delete;
+    SettingsFile& operator=(const SettingsFile&) = delete;
+
+    const std::string& Path() const { return path_; }
+
+    // At most 2047 bytes; the default when file, section or key is missing.
+    std::string ReadSetting(std::string_view section, std::string_view key,
+                            std::string_view defaultValue) const;
+    // Raises Error "Unable to write to %s" when the file cannot be written, and
+    // Error for a name or value that would break the file's lines.
+    void WriteSetting(std::string_view section, std::string_view key, std::string_view value);
+
+private:
+    std::string path_;
+};
+
+}  // namespace ue

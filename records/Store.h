@@ -1,0 +1,62 @@
+// The store behind the table cursors: SQLite on Linux, ODBC on Windows.
+// A store reads whole tables and writes single rows at once; it holds no
+// transaction between calls.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "records/FieldValue.h"
+
+namespace ue {
+
+struct ColumnInfo {
+    std::string name;          // as the table declares it
+    std::string declaredType;  // as the table declares it, e.g. "BOOLEAN"
+    FieldKind kind = FieldKind::Opaque;
+    bool notNull = false;      // must hold a value on save
+    bool generated = false;    // the store computes it; may not be set
+};
+
+// One row as read: the store's own identity of the row (rowid) and the
+// values in column order.
+struct StoredRow {
+    std::int64_t rowId = 0;
+    std::vector<FieldValue> values;
+};
+
+struct TableData {
+    std::vector<ColumnInfo> columns;
+    std::vector<StoredRow> rows;
+};
+
+class Store {
+public:
+    virtual ~Store() = default;
+
+    // Reads the whole table through "select * from <table>". Raises Error with
+    // the store's own message when the table cannot be read.
+    virtual TableData ReadTable(const std::string& table) = 0;
+
+    // Inserts a row; only the columns named in `set` (indexes into `columns`)
+    // are given values. Returns the new row's identity.
+    virtual std::int64_t InsertRow(const std::string& table, const std::vector<ColumnInfo>& columns,
+                                   const std::vector<std::size_t>& set,
+                                   const std::vector<FieldValue>& values) = 0;
+
+    // Updates the columns in `set` of the row `before.rowId`, but only while
+    // the row still holds every value of `before` (optimistic check). Raises
+    // Error when the row was changed or removed by another program meanwhile.
+    virtual void UpdateRow(const std::string& table, const std::vector<ColumnInfo>& columns,
+                           const StoredRow& before, const std::vector<std::size_t>& set,
+                           const std::vector<FieldValue>& values) = 0;
+};
+
+// Opens the store for a database file, choosing the backend from the file's
+// first bytes. Never creates the file. Raises Error naming the path when the
+// file is missing, is no database, or needs a backend this build lacks.
+std::unique_ptr<Store> OpenStoreForFile(const std::string& path);
+
+}  // namespace ue

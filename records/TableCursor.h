@@ -1,0 +1,98 @@
+// The database connection and the cursor over one whole table.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records/FieldValue.h"
+#include "records/Store.h"
+
+namespace ue {
+
+// The connection `ADOCDB`: its connection text names the database file with
+// "Data Source=<path>;". Open chooses the store from the file.
+class Connection {
+public:
+    std::string ConnectionString;
+
+    void Open();   // raises Error with the store's message
+    void Close();  // the cursors keep the rows they read
+    bool Connected() const { return store_ != nullptr; }
+    Store* GetStore() const { return store_.get(); }
+
+    // The "Data Source" part of a connection text ("" when absent).
+    static std::string DataSourceOf(const std::string& connectionString);
+
+    // For tests and other backends: use an already opened store.
+    void Attach(std::unique_ptr<Store> store) { store_ = std::move(store); }
+
+private:
+    std::unique_ptr<Store> store_;
+};
+
+// Cursor over the whole table `TableName`, read at OpenTable and kept in
+// memory; FindRow answers from an index over those rows.
+class TableCursor {
+public:
+    enum class State { Closed, Browsing, Editing, Appending };
+
+    TableCursor(Connection& connection, std::string tableName);
+    ~TableCursor();
+    TableCursor(const TableCursor&) = delete;
+    TableCursor& operator=(const TableCursor&) = delete;
+
+    const std::string& TableName() const { return table_; }
+    State GetState() const { return state_; }
+    bool IsOpen() const { return state_ != State::Closed; }
+
+    void OpenTable();
+    void CloseTable();
+    void Reopen();
+    void GoFirst();
+    void GoNext();
+    bool AtEnd() const;
+
+    bool GetBool(std::string_view field) const;
+    std::int32_t GetInt(std::string_view field) const;
+    std::string GetText(std::string_view field) const;
+    FieldValue GetValue(std::string_view field) const;
+
+    void SetBool(std::string_view field, bool value);
+    void SetInt(std::string_view field, std::int32_t value);
+    void SetValue(std::string_view field, const FieldValue& value);
+
+    void BeginEdit();
+    void BeginAppend();
+    void SaveRow();
+    void DiscardRow();
+    void FinishEdit();
+
+    // keyFields: names joined by ";"; one value per name.
+    bool FindRow(std::string_view keyFields, const std::vector<FieldValue>& values);
+
+    // For the grids: columns in the table's field order, the rows (a pending
+    // new row included while appending), and the current row's index.
+    const std::vector<ColumnInfo>& Columns() const;
+    std::size_t RowCount() const;
+    std::size_t CurrentRow() const;  // == RowCount() when AtEnd
+    FieldValue Cell(std::size_t row, std::size_t column) const;
+
+    // Called after every change of the rows or of the current row.
+    using Listener = std::function<void()>;
+    void SetListener(Listener listener) { listener_ = std::move(listener); }
+
+private:
+    struct Impl;
+    Connection& connection_;
+    std::string table_;
+    State state_ = State::Closed;
+    std::unique_ptr<Impl> impl_;
+    Listener listener_;
+};
+
+}  // namespace ue

@@ -1,0 +1,12 @@
+// Self-registration of COM server libraries through "DllRegisterServer".
+#pragma once
+
+#include <string>
+
+namespace ue {
+
+// Raises Error when the library cannot be loaded, OSError when it lacks the
+// entry, Error when the entry reports failure.
+void RegisterServerLibrary(const std::string& file);
+
+}  // namespace ue

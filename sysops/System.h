@@ -1,0 +1,36 @@
+// Everything the update logic does that can hurt the machine goes through one
+// injectable object, so tests can record it instead.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ue {
+
+class System {
+public:
+    virtual ~System() = default;
+    virtual void KillProcessByName(const std::string& imageName) = 0;
+    virtual std::uint32_t RunProgram(const std::string& file, bool wait,
+                                     const std::string& parameters, int showMode) = 0;
+    virtual void ReplaceFileAtRestart(const std::string& source, const std::string& target) = 0;
+    virtual void RegisterServerLibrary(const std::string& file) = 0;
+    virtual void ShutdownWindows(int mode) = 0;
+    virtual void Sleep(unsigned milliseconds) = 0;
+    virtual std::string TodayText() = 0;  // local date as "yyyy-mm-dd"
+};
+
+// The real operations of this platform.
+class RealSystem : public System {
+public:
+    void KillProcessByName(const std::string& imageName) override;
+    std::uint32_t RunProgram(const std::string& file, bool wait, const std::string& parameters,
+                             int showMode) override;
+    void ReplaceFileAtRestart(const std::string& source, const std::string& target) override;
+    void RegisterServerLibrary(const std::string& file) override;
+    void ShutdownWindows(int mode) override;
+    void Sleep(unsigned milliseconds) override;
+    std::string TodayText() override;
+};
+
+}  // namespace ue
