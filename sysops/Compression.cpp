@@ -1,0 +1,83 @@
+// Payload expansion over zlib. A payload is exactly one zlib stream: the
+// expansion fails ("compression error") unless the stream is complete, its
+// Adler-32 value checked, and nothing follows it, so a truncated or damaged
+// download is never taken for its content.
+#include <zlib.h>
+
+#include "core/Errors.h"
+#include "sysops/Compression.h"
+
+namespace ue {
+namespace {
+
+constexpr std::size_t kPieceSize = 4096;
+
+// Read-only view of the inflated content of a source stream. Owns its inflate
+// state, not the source. Nothing else moves the source while it reads, so it
+// keeps no position of its own.
+class InflatingReader {
+public:
+    explicit InflatingReader(ByteStream& source) : source_(source) {
+        if (inflateInit(&stream_) != Z_OK) throw DecompressionError();
+    }
+    ~InflatingReader() { inflateEnd(&stream_); }
+    InflatingReader(const InflatingReader&) = delete;
+    InflatingReader& operator=(const InflatingReader&) = delete;
+
+    // Up to `count` (at most kPieceSize) inflated bytes; fewer only at the end
+    // of the stream or of the source.
+    std::size_t Read(unsigned char* out, std::size_t count) {
+        stream_.next_out = out;
+        stream_.avail_out = static_cast<uInt>(count);
+        while (stream_.avail_out > 0 && !ended_) {
+            if (stream_.avail_in == 0) {
+                const std::size_t got = source_.Read(input_, sizeof input_);
+                if (got == 0) break;
+                stream_.next_in = input_;
+                stream_.avail_in = static_cast<uInt>(got);
+            }
+            const int rc = inflate(&stream_, Z_NO_FLUSH);
+            if (rc == Z_STREAM_END) {
+                ended_ = true;  // inflate is never called again
+            } else if (rc != Z_OK) {
+                // Z_NEED_DICT (a preset dictionary, which payloads do not use),
+                // Z_DATA_ERROR (bad header, method, window, data or Adler-32),
+                // Z_MEM_ERROR, Z_STREAM_ERROR; Z_BUF_ERROR cannot make progress.
+                throw DecompressionError();
+            }
+        }
+        return count - stream_.avail_out;
+    }
+
+    // Whether the stream ended with its trailer verified.
+    bool Ended() const { return ended_; }
+
+    // Whether the source holds anything after the end of the stream.
+    bool HasTrailingBytes() {
+        return stream_.avail_in > 0 || source_.Read(input_, sizeof input_) > 0;
+    }
+
+private:
+    ByteStream& source_;
+    z_stream stream_{};
+    bool ended_ = false;
+    unsigned char input_[kPieceSize];
+};
+
+}  // namespace
+
+void DecompressStream(ByteStream& destination, ByteStream& source) {
+    if (!source.SeekToStart()) throw DecompressionError();
+    InflatingReader reader(source);
+    unsigned char buffer[kPieceSize];
+    for (;;) {
+        const std::size_t count = reader.Read(buffer, sizeof buffer);
+        if (count == 0) break;
+        if (destination.Write(buffer, count) != count) throw Error("Stream write error");
+    }
+    // The source ran out before the stream's end (an empty payload among them),
+    // or something follows the stream, which the payload format does not have.
+    if (!reader.Ended() || reader.HasTrailingBytes()) throw DecompressionError();
+}
+
+}  // namespace ue

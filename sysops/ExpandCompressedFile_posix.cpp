@@ -1,0 +1,118 @@
+// Expansion of a payload X in place. The expanded content goes into the
+// temporary file X + "bakr" beside X and replaces X by a rename only once the
+// stream is verified complete and the file synced: at every moment X holds its
+// whole payload or its whole expanded content, and after any failure X keeps
+// its payload and no temporary file is left. X is read directly, so the
+// original's copy step and its pause before reading are gone.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+
+#include "core/Errors.h"
+#include "sysops/Compression.h"
+#include "sysops/FileTimes_posix.h"
+
+namespace ue {
+namespace {
+
+OSError FileError(const char* what, const std::string& path, int code) {
+    return OSError(std::string(what) + " \"" + path + "\". " + std::system_category().message(code),
+                   static_cast<std::uint32_t>(code));
+}
+
+OSError OpenError(const std::string& path, int code) { return FileError("Cannot open file", path, code); }
+OSError CreateError(const std::string& path, int code) { return FileError("Cannot create file", path, code); }
+
+// A byte stream over an open descriptor that it does not own.
+class FileStream : public ByteStream {
+public:
+    explicit FileStream(int fd) : fd_(fd) {}
+
+    std::size_t Read(void* buffer, std::size_t count) override {
+        for (;;) {
+            const ssize_t n = ::read(fd_, buffer, count);
+            if (n >= 0) return static_cast<std::size_t>(n);
+            if (errno != EINTR) return 0;
+        }
+    }
+
+    std::size_t Write(const void* buffer, std::size_t count) override {
+        std::size_t done = 0;
+        while (done < count) {
+            const ssize_t n = ::write(fd_, static_cast<const char*>(buffer) + done, count - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        return done;
+    }
+
+    bool SeekToStart() override { return ::lseek(fd_, 0, SEEK_SET) == 0; }
+
+private:
+    int fd_;
+};
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { Close(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int Close() {
+        const int rc = fd_ >= 0 ? ::close(fd_) : 0;
+        fd_ = -1;
+        return rc;
+    }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+void ExpandCompressedFile(const std::string& path) {
+    struct stat payload;
+    if (::stat(path.c_str(), &payload) != 0) throw OpenError(path, errno);
+    if (!S_ISREG(payload.st_mode)) throw OpenError(path, S_ISDIR(payload.st_mode) ? EISDIR : EINVAL);
+    // Checked before we open X ourselves: our own descriptor would count.
+    if (const int blocker = posix::FileReplaceBlocker(path)) throw CreateError(path, blocker);
+
+    Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0 || ::fstat(in.get(), &payload) != 0) throw OpenError(path, errno);
+
+    // A temporary copy left by an earlier run is replaced. O_EXCL after the
+    // unlink: a link planted under that name is never written through.
+    const std::string temporary = path + "bakr";
+    if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) throw CreateError(temporary, errno);
+    Fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (out.get() < 0) throw CreateError(temporary, errno);
+
+    try {
+        FileStream destination(out.get());
+        FileStream source(in.get());
+        DecompressStream(destination, source);
+        // The payload's owner (when we may give it) and permission bits.
+        if (::fchown(out.get(), payload.st_uid, payload.st_gid) != 0) {
+            // Not ours to give away; the file stays ours.
+        }
+        if (::fchmod(out.get(), payload.st_mode & 0777) != 0 || ::fsync(out.get()) != 0 ||
+            out.Close() != 0) {
+            throw Error("Stream write error");
+        }
+        in.Close();
+        if (::rename(temporary.c_str(), path.c_str()) != 0) throw CreateError(path, errno);
+    } catch (...) {
+        out.Close();
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    posix::SyncParentDirectory(path);
+}
+
+}  // namespace ue
