@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "records/FieldValue.h"
@@ -17,11 +18,12 @@ struct ColumnInfo {
     std::string declaredType;  // as the table declares it, e.g. "BOOLEAN"
     FieldKind kind = FieldKind::Opaque;
     bool notNull = false;      // must hold a value on save
+    bool hasDefault = false;   // the store fills it when an insert leaves it out
     bool generated = false;    // the store computes it; may not be set
 };
 
 // One row as read: the store's own identity of the row (rowid) and the
-// values in column order.
+// values in column order, exactly as the store holds them.
 struct StoredRow {
     std::int64_t rowId = 0;
     std::vector<FieldValue> values;
@@ -41,18 +43,34 @@ public:
     virtual TableData ReadTable(const std::string& table) = 0;
 
     // Inserts a row; only the columns named in `set` (indexes into `columns`)
-    // are given values. Returns the new row's identity.
-    virtual std::int64_t InsertRow(const std::string& table, const std::vector<ColumnInfo>& columns,
-                                   const std::vector<std::size_t>& set,
-                                   const std::vector<FieldValue>& values) = 0;
+    // are given values, the others get the store's defaults. Returns the row
+    // as the store now holds it.
+    virtual StoredRow InsertRow(const std::string& table, const std::vector<ColumnInfo>& columns,
+                                const std::vector<std::size_t>& set,
+                                const std::vector<FieldValue>& values) = 0;
 
     // Updates the columns in `set` of the row `before.rowId`, but only while
     // the row still holds every value of `before` (optimistic check). Raises
     // Error when the row was changed or removed by another program meanwhile.
-    virtual void UpdateRow(const std::string& table, const std::vector<ColumnInfo>& columns,
+    // `values` holds one value per column; only those in `set` are written.
+    // Returns the row as the store now holds it.
+    virtual StoredRow UpdateRow(const std::string& table, const std::vector<ColumnInfo>& columns,
                            const StoredRow& before, const std::vector<std::size_t>& set,
                            const std::vector<FieldValue>& values) = 0;
 };
+
+// The kind of a column from its declared type: BOOLEAN/BOOL/BIT/YESNO ->
+// Boolean; INT... (and Access's LONG, SHORT, BYTE, COUNTER, AUTOINCREMENT) ->
+// Integer; CHAR/TEXT/CLOB... (and MEMO, STRING) -> Text; anything else Opaque.
+FieldKind KindOfDeclaredType(std::string_view declaredType);
+
+// What the first bytes of a database file say it is.
+enum class DatabaseFormat { SQLite, Access };
+
+// Looks at the first bytes of `path`: "SQLite format 3\0" -> SQLite,
+// "Standard Jet DB"/"Standard ACE DB" at offset 4 -> Access. Raises Error
+// naming the path when the file is missing, unreadable or neither.
+DatabaseFormat DetectDatabaseFormat(const std::string& path);
 
 // Opens the store for a database file, choosing the backend from the file's
 // first bytes. Never creates the file. Raises Error naming the path when the

@@ -37,6 +37,13 @@ private:
 
 // Cursor over the whole table `TableName`, read at OpenTable and kept in
 // memory; FindRow answers from an index over those rows.
+//
+// Field names match without regard to letter case. Every operation but
+// OpenTable, CloseTable, DiscardRow, FinishEdit, FindRow and the grid
+// accessors raises Error naming the table when the cursor is closed. Past the
+// last row (AtEnd) there is no current row and fields read as null.
+// Moving (GoFirst, GoNext, FindRow) and BeginAppend finish a pending row
+// first (FinishEdit); CloseTable and Reopen drop it.
 class TableCursor {
 public:
     enum class State { Closed, Browsing, Editing, Appending };
@@ -72,7 +79,9 @@ public:
     void DiscardRow();
     void FinishEdit();
 
-    // keyFields: names joined by ";"; one value per name.
+    // keyFields: names joined by ";"; one value per name. Text matches text
+    // over its whole length, numbers match numerically, null matches nothing.
+    // The first matching row becomes current. Never raises: false on failure.
     bool FindRow(std::string_view keyFields, const std::vector<FieldValue>& values);
 
     // For the grids: columns in the table's field order, the rows (a pending
@@ -82,12 +91,20 @@ public:
     std::size_t CurrentRow() const;  // == RowCount() when AtEnd
     FieldValue Cell(std::size_t row, std::size_t column) const;
 
-    // Called after every change of the rows or of the current row.
+    // Called after every change of the rows, of a shown value or of the
+    // current row.
     using Listener = std::function<void()>;
     void SetListener(Listener listener) { listener_ = std::move(listener); }
 
 private:
     struct Impl;
+    void Notify();
+    void RequireOpen() const;
+    Store& RequireStore() const;
+    std::size_t ColumnOf(std::string_view field) const;
+    const FieldValue& RawValue(std::size_t column) const;
+
+
     Connection& connection_;
     std::string table_;
     State state_ = State::Closed;

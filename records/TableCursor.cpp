@@ -1,0 +1,554 @@
+#include "records/TableCursor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <unordered_map>
+
+#include "core/Errors.h"
+
+namespace ue {
+
+namespace {
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+std::string Trim(std::string_view s) {
+    std::size_t b = s.find_first_not_of(" \t");
+    if (b == std::string_view::npos) return {};
+    std::size_t e = s.find_last_not_of(" \t");
+    return std::string(s.substr(b, e - b + 1));
+}
+
+// Whole text as a decimal integer, optionally signed; nothing else.
+bool ParseInt64(const std::string& s, std::int64_t& out) {
+    if (s.empty()) return false;
+    std::size_t i = (s[0] == '-' || s[0] == '+') ? 1 : 0;
+    if (i == s.size()) return false;
+    std::uint64_t limit = s[0] == '-' ? std::uint64_t{1} << 63 : (std::uint64_t{1} << 63) - 1;
+    std::uint64_t v = 0;
+    for (; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        unsigned d = static_cast<unsigned>(s[i] - '0');
+        if (v > (limit - d) / 10) return false;
+        v = v * 10 + d;
+    }
+    out = s[0] == '-' ? static_cast<std::int64_t>(0 - v) : static_cast<std::int64_t>(v);
+    return true;
+}
+
+bool ParseBoolWord(const std::string& s, bool& out) {
+    std::string w = Lower(s);
+    if (w == "true" || w == "yes" || w == "1" || w == "-1") return out = true, true;
+    if (w == "false" || w == "no" || w == "0") return out = false, true;
+    return false;
+}
+
+bool IntegralReal(double d, std::int64_t& out) {
+    if (!std::isfinite(d) || d != std::floor(d) || d < -9.2233720368547758e18 ||
+        d >= 9.2233720368547758e18) {
+        return false;
+    }
+    out = static_cast<std::int64_t>(d);
+    return true;
+}
+
+std::string DisplayText(const FieldValue& v) {
+    return v.kind() == FieldValue::Kind::Blob ? v.AsBlob() : v.ToDisplayText();
+}
+
+[[noreturn]] void CannotAccess(const std::string& field, const char* type) {
+    throw Error("Cannot access field '" + field + "' as type " + type);
+}
+
+// The value a column's kind makes of what the store holds: booleans from
+// 0/1, integers from whole reals, text from numbers. Anything else whole.
+FieldValue Typed(FieldKind kind, const FieldValue& raw) {
+    using K = FieldValue::Kind;
+    switch (kind) {
+    case FieldKind::Boolean:
+        switch (raw.kind()) {
+        case K::Integer: return FieldValue::Bool(raw.AsInt() != 0);
+        case K::Real: return FieldValue::Bool(raw.AsReal() != 0.0);
+        case K::Text: {
+            bool b;
+            return ParseBoolWord(raw.AsText(), b) ? FieldValue::Bool(b) : raw;
+        }
+        default: return raw;
+        }
+    case FieldKind::Integer: {
+        std::int64_t i;
+        if (raw.kind() == K::Real && IntegralReal(raw.AsReal(), i)) return FieldValue::Int(i);
+        return raw;
+    }
+    case FieldKind::Text:
+        if (raw.IsNull() || raw.kind() == K::Text) return raw;
+        return FieldValue::Text(DisplayText(raw));
+    case FieldKind::Opaque: return raw;
+    }
+    return raw;
+}
+
+// The value to store for `v` in a column of `kind`; raises when it does not
+// fit the column. Booleans are stored as 0/1.
+FieldValue StoreForm(FieldKind kind, const FieldValue& v, const std::string& field) {
+    using K = FieldValue::Kind;
+    if (v.IsNull()) return v;
+    switch (kind) {
+    case FieldKind::Boolean:
+        switch (v.kind()) {
+        case K::Boolean: return FieldValue::Int(v.AsBool() ? 1 : 0);
+        case K::Text: {
+            bool b;
+            if (ParseBoolWord(v.AsText(), b)) return FieldValue::Int(b ? 1 : 0);
+            CannotAccess(field, "Boolean");
+        }
+        case K::Integer: CannotAccess(field, "Integer");
+        default: CannotAccess(field, "Boolean");
+        }
+    case FieldKind::Integer: {
+        std::int64_t i;
+        switch (v.kind()) {
+        case K::Integer: return v;
+        case K::Boolean: CannotAccess(field, "Boolean");
+        case K::Real:
+            if (IntegralReal(v.AsReal(), i)) return FieldValue::Int(i);
+            CannotAccess(field, "Integer");
+        case K::Text:
+            if (ParseInt64(Trim(v.AsText()), i)) return FieldValue::Int(i);
+            CannotAccess(field, "Integer");
+        default: CannotAccess(field, "Integer");
+        }
+    }
+    case FieldKind::Text:
+        if (v.kind() == K::Text || v.kind() == K::Blob) return FieldValue::Text(DisplayText(v));
+        if (v.kind() == K::Real) return v;
+        return FieldValue::Text(v.ToDisplayText());
+    case FieldKind::Opaque:
+        if (v.kind() == K::Boolean) return FieldValue::Int(v.AsBool() ? 1 : 0);
+        return v;
+    }
+    return v;
+}
+
+// Key encoding for the lookup index: one tagged part per field, so that
+// text compares byte for byte over its whole length and numbers compare
+// numerically. Null gives no key: it matches nothing.
+void PutInt(std::string& key, std::int64_t i) {
+    key += 'i';
+    char bytes[8];
+    std::memcpy(bytes, &i, 8);
+    key.append(bytes, 8);
+}
+
+void PutBytes(std::string& key, char tag, const std::string& s) {
+    key += tag;
+    std::uint64_t n = s.size();
+    char bytes[8];
+    std::memcpy(bytes, &n, 8);
+    key.append(bytes, 8);
+    key += s;
+}
+
+bool PutKeyPart(std::string& key, FieldKind kind, const FieldValue& v) {
+    using K = FieldValue::Kind;
+    std::int64_t i;
+    bool b;
+    switch (v.kind()) {
+    case K::Null: return false;
+    case K::Boolean: PutInt(key, v.AsBool() ? 1 : 0); return true;
+    case K::Integer:
+        if (kind == FieldKind::Text) PutBytes(key, 't', std::to_string(v.AsInt()));
+        else PutInt(key, kind == FieldKind::Boolean ? (v.AsInt() != 0) : v.AsInt());
+        return true;
+    case K::Real:
+        if (kind == FieldKind::Boolean) {
+            PutInt(key, v.AsReal() != 0.0);
+        } else if (IntegralReal(v.AsReal(), i)) {
+            PutInt(key, i);
+        } else {
+            double d = v.AsReal();
+            char bytes[8];
+            std::memcpy(bytes, &d, 8);
+            key += 'r';
+            key.append(bytes, 8);
+        }
+        return true;
+    case K::Text:
+        if (kind == FieldKind::Boolean && ParseBoolWord(v.AsText(), b)) PutInt(key, b ? 1 : 0);
+        else if (kind == FieldKind::Integer && ParseInt64(v.AsText(), i)) PutInt(key, i);
+        else PutBytes(key, 't', v.AsText());
+        return true;
+    case K::Blob: PutBytes(key, 'b', v.AsBlob()); return true;
+    }
+    return false;
+}
+
+struct KeyIndex {
+    std::vector<std::size_t> columns;
+    // Row numbers in ascending order for each key.
+    std::unordered_map<std::string, std::vector<std::size_t>> rows;
+};
+
+}  // namespace
+
+struct TableCursor::Impl {
+    std::vector<ColumnInfo> columns;
+    std::unordered_map<std::string, std::size_t> byName;  // lower-case name -> column
+    std::vector<StoredRow> rows;
+    std::size_t current = 0;  // == rows.size() at the end
+
+    // The row being edited or appended.
+    std::vector<FieldValue> pending;
+    std::vector<bool> assigned;
+    bool anyAssigned = false;
+    std::size_t currentBeforeAppend = 0;
+
+    std::map<std::vector<std::size_t>, KeyIndex> indexes;
+
+    bool BuildKey(const std::vector<std::size_t>& cols, const std::vector<FieldValue>& values,
+                  std::string& key) const {
+        key.clear();
+        for (std::size_t c : cols) {
+            if (!PutKeyPart(key, columns[c].kind, values[c])) return false;
+        }
+        return true;
+    }
+
+    KeyIndex& IndexFor(const std::vector<std::size_t>& cols) {
+        auto [it, inserted] = indexes.try_emplace(cols);
+        KeyIndex& index = it->second;
+        if (inserted) {
+            index.columns = cols;
+            index.rows.reserve(rows.size());
+            std::string key;
+            for (std::size_t r = 0; r < rows.size(); ++r) {
+                if (BuildKey(cols, rows[r].values, key)) index.rows[key].push_back(r);
+            }
+        }
+        return index;
+    }
+
+    // Keeps every index current after row `r` changed from `before`
+    // (`before` == nullptr for a row just added at the end).
+    void Reindex(std::size_t r, const std::vector<FieldValue>* before) {
+        std::string oldKey, newKey;
+        for (auto& [cols, index] : indexes) {
+            bool hadKey = before && BuildKey(cols, *before, oldKey);
+            bool hasKey = BuildKey(cols, rows[r].values, newKey);
+            if (hadKey && hasKey && oldKey == newKey) continue;
+            if (hadKey) {
+                auto it = index.rows.find(oldKey);
+                if (it != index.rows.end()) {
+                    auto& list = it->second;
+                    list.erase(std::remove(list.begin(), list.end(), r), list.end());
+                    if (list.empty()) index.rows.erase(it);
+                }
+            }
+            if (hasKey) {
+                auto& list = index.rows[newKey];
+                list.insert(std::lower_bound(list.begin(), list.end(), r), r);
+            }
+        }
+    }
+};
+
+TableCursor::TableCursor(Connection& connection, std::string tableName)
+    : connection_(connection), table_(std::move(tableName)), impl_(std::make_unique<Impl>()) {}
+
+TableCursor::~TableCursor() = default;
+
+void TableCursor::Notify() {
+    if (listener_) listener_();
+}
+
+void TableCursor::RequireOpen() const {
+    if (state_ == State::Closed) {
+        throw Error(table_ + ": Cannot perform this operation on a closed table");
+    }
+}
+
+Store& TableCursor::RequireStore() const {
+    Store* store = connection_.GetStore();
+    if (!store) throw Error(table_ + ": the database connection is not open");
+    return *store;
+}
+
+std::size_t TableCursor::ColumnOf(std::string_view field) const {
+    RequireOpen();
+    auto it = impl_->byName.find(Lower(field));
+    if (it == impl_->byName.end()) {
+        throw Error(table_ + ": Field '" + std::string(field) + "' not found");
+    }
+    return it->second;
+}
+
+const FieldValue& TableCursor::RawValue(std::size_t column) const {
+    static const FieldValue null;
+    if (state_ == State::Editing || state_ == State::Appending) return impl_->pending[column];
+    if (impl_->current < impl_->rows.size()) return impl_->rows[impl_->current].values[column];
+    return null;  // no current row: an empty table reads as null
+}
+
+void TableCursor::OpenTable() {
+    if (state_ != State::Closed) return;
+    TableData data = RequireStore().ReadTable(table_);
+    Impl& d = *impl_;
+    d = Impl{};
+    d.columns = std::move(data.columns);
+    d.rows = std::move(data.rows);
+    for (std::size_t c = 0; c < d.columns.size(); ++c) d.byName.try_emplace(Lower(d.columns[c].name), c);
+    d.current = 0;
+    state_ = State::Browsing;
+    Notify();
+}
+
+void TableCursor::CloseTable() {
+    if (state_ == State::Closed) return;
+    // A row still pending is dropped, as nothing asked to save it.
+    *impl_ = Impl{};
+    state_ = State::Closed;
+    Notify();
+}
+
+void TableCursor::Reopen() {
+    CloseTable();
+    OpenTable();
+}
+
+void TableCursor::GoFirst() {
+    RequireOpen();
+    FinishEdit();
+    impl_->current = 0;
+    Notify();
+}
+
+void TableCursor::GoNext() {
+    RequireOpen();
+    FinishEdit();
+    if (impl_->current < impl_->rows.size()) ++impl_->current;
+    Notify();
+}
+
+bool TableCursor::AtEnd() const {
+    RequireOpen();
+    return state_ != State::Appending && impl_->current >= impl_->rows.size();
+}
+
+bool TableCursor::GetBool(std::string_view field) const {
+    std::size_t c = ColumnOf(field);
+    const ColumnInfo& col = impl_->columns[c];
+    if (col.kind == FieldKind::Integer || col.kind == FieldKind::Text) CannotAccess(col.name, "Boolean");
+    FieldValue v = Typed(col.kind, RawValue(c));
+    bool b;
+    switch (v.kind()) {
+    case FieldValue::Kind::Null: return false;
+    case FieldValue::Kind::Boolean: return v.AsBool();
+    case FieldValue::Kind::Integer: return v.AsInt() != 0;
+    case FieldValue::Kind::Text:
+        if (ParseBoolWord(v.AsText(), b)) return b;
+        break;
+    default: break;
+    }
+    CannotAccess(col.name, "Boolean");
+}
+
+std::int32_t TableCursor::GetInt(std::string_view field) const {
+    std::size_t c = ColumnOf(field);
+    const ColumnInfo& col = impl_->columns[c];
+    if (col.kind == FieldKind::Boolean) CannotAccess(col.name, "Integer");
+    FieldValue v = Typed(col.kind, RawValue(c));
+    std::int64_t i = 0;
+    switch (v.kind()) {
+    case FieldValue::Kind::Null: return 0;
+    case FieldValue::Kind::Boolean: return v.AsBool() ? 1 : 0;
+    case FieldValue::Kind::Integer: i = v.AsInt(); break;
+    case FieldValue::Kind::Real:
+        if (!IntegralReal(v.AsReal(), i)) CannotAccess(col.name, "Integer");
+        break;
+    case FieldValue::Kind::Text:
+        if (!ParseInt64(Trim(v.AsText()), i)) CannotAccess(col.name, "Integer");
+        break;
+    default: CannotAccess(col.name, "Integer");
+    }
+    if (i < std::numeric_limits<std::int32_t>::min() || i > std::numeric_limits<std::int32_t>::max()) {
+        throw Error(table_ + ": Value " + std::to_string(i) + " of field '" + col.name +
+                    "' is out of the range of a 32-bit Integer");
+    }
+    return static_cast<std::int32_t>(i);
+}
+
+std::string TableCursor::GetText(std::string_view field) const {
+    std::size_t c = ColumnOf(field);
+    return DisplayText(Typed(impl_->columns[c].kind, RawValue(c)));
+}
+
+FieldValue TableCursor::GetValue(std::string_view field) const {
+    std::size_t c = ColumnOf(field);
+    return Typed(impl_->columns[c].kind, RawValue(c));
+}
+
+void TableCursor::SetBool(std::string_view field, bool value) { SetValue(field, FieldValue::Bool(value)); }
+
+void TableCursor::SetInt(std::string_view field, std::int32_t value) {
+    SetValue(field, FieldValue::Int(value));
+}
+
+void TableCursor::SetValue(std::string_view field, const FieldValue& value) {
+    std::size_t c = ColumnOf(field);
+    const ColumnInfo& col = impl_->columns[c];
+    if (state_ != State::Editing && state_ != State::Appending) {
+        throw Error(table_ + ": Cannot set field '" + col.name +
+                    "': no row is being edited or appended");
+    }
+    if (col.generated) throw Error("Field '" + col.name + "' cannot be modified");
+    impl_->pending[c] = StoreForm(col.kind, value, col.name);
+    impl_->assigned[c] = true;
+    impl_->anyAssigned = true;
+    Notify();
+}
+
+void TableCursor::BeginEdit() {
+    RequireOpen();
+    if (state_ != State::Browsing) return;
+    Impl& d = *impl_;
+    if (d.rows.empty()) {
+        BeginAppend();
+        return;
+    }
+    if (d.current >= d.rows.size()) throw Error(table_ + ": there is no current row to edit");
+    d.pending = d.rows[d.current].values;
+    d.assigned.assign(d.columns.size(), false);
+    d.anyAssigned = false;
+    state_ = State::Editing;
+}
+
+void TableCursor::BeginAppend() {
+    RequireOpen();
+    FinishEdit();
+    Impl& d = *impl_;
+    d.pending.assign(d.columns.size(), FieldValue::Null());
+    d.assigned.assign(d.columns.size(), false);
+    d.anyAssigned = false;
+    d.currentBeforeAppend = d.current;
+    d.current = d.rows.size();
+    state_ = State::Appending;
+    Notify();
+}
+
+void TableCursor::SaveRow() {
+    RequireOpen();
+    if (state_ == State::Browsing) return;
+    Impl& d = *impl_;
+    Store& store = RequireStore();
+
+    std::vector<std::size_t> set;
+    for (std::size_t c = 0; c < d.columns.size(); ++c) {
+        const ColumnInfo& col = d.columns[c];
+        if (d.assigned[c]) set.push_back(c);
+        // A new row's unassigned column gets the store's default, if any.
+        bool leftEmpty = d.pending[c].IsNull() &&
+                         (d.assigned[c] || (state_ == State::Appending && !col.hasDefault));
+        if (col.notNull && !col.generated && leftEmpty) {
+            throw Error("Field '" + col.name + "' must have a value");
+        }
+    }
+
+    if (state_ == State::Editing) {
+        StoredRow& row = d.rows[d.current];
+        if (!set.empty()) {
+            StoredRow stored = store.UpdateRow(table_, d.columns, row, set, d.pending);
+            std::vector<FieldValue> before = std::move(row.values);
+            row = std::move(stored);
+            d.Reindex(d.current, &before);
+        }
+    } else {
+        d.rows.push_back(store.InsertRow(table_, d.columns, set, d.pending));
+        d.current = d.rows.size() - 1;
+        d.Reindex(d.current, nullptr);
+    }
+    d.pending.clear();
+    d.assigned.clear();
+    d.anyAssigned = false;
+    state_ = State::Browsing;
+    Notify();
+}
+
+void TableCursor::DiscardRow() {
+    if (state_ != State::Editing && state_ != State::Appending) return;
+    Impl& d = *impl_;
+    if (state_ == State::Appending) d.current = d.currentBeforeAppend;
+    d.pending.clear();
+    d.assigned.clear();
+    d.anyAssigned = false;
+    state_ = State::Browsing;
+    Notify();
+}
+
+void TableCursor::FinishEdit() {
+    if (state_ != State::Editing && state_ != State::Appending) return;
+    if (impl_->anyAssigned) SaveRow();
+    else DiscardRow();
+}
+
+bool TableCursor::FindRow(std::string_view keyFields, const std::vector<FieldValue>& values) {
+    try {
+        if (state_ == State::Closed) return false;
+        FinishEdit();
+        Impl& d = *impl_;
+        std::vector<std::size_t> cols;
+        std::size_t start = 0;
+        while (true) {
+            std::size_t end = keyFields.find(';', start);
+            std::string name = Trim(keyFields.substr(start, end == std::string_view::npos ? end : end - start));
+            auto it = d.byName.find(Lower(name));
+            if (it == d.byName.end()) return false;
+            cols.push_back(it->second);
+            if (end == std::string_view::npos) break;
+            start = end + 1;
+        }
+        if (cols.size() != values.size()) return false;
+
+        std::string key;
+        for (std::size_t i = 0; i < cols.size(); ++i) {
+            if (!PutKeyPart(key, d.columns[cols[i]].kind, values[i])) return false;
+        }
+        KeyIndex& index = d.IndexFor(cols);
+        auto hit = index.rows.find(key);
+        if (hit == index.rows.end() || hit->second.empty()) return false;
+        d.current = hit->second.front();
+        Notify();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+const std::vector<ColumnInfo>& TableCursor::Columns() const { return impl_->columns; }
+
+std::size_t TableCursor::RowCount() const {
+    return impl_->rows.size() + (state_ == State::Appending ? 1 : 0);
+}
+
+std::size_t TableCursor::CurrentRow() const { return impl_->current; }
+
+FieldValue TableCursor::Cell(std::size_t row, std::size_t column) const {
+    const Impl& d = *impl_;
+    if (column >= d.columns.size()) return {};
+    if ((state_ == State::Editing || state_ == State::Appending) && row == d.current) {
+        return Typed(d.columns[column].kind, d.pending[column]);
+    }
+    if (row >= d.rows.size()) return {};
+    return Typed(d.columns[column].kind, d.rows[row].values[column]);
+}
+
+}  // namespace ue

@@ -1,0 +1,401 @@
+// Cursor logic over an in-memory store: navigation, reads and writes by
+// field kind, the edit states, the failure messages and FindRow.
+#include "records/TableCursor.h"
+
+#include <gtest/gtest.h>
+
+#include "core/Errors.h"
+#include "tests/support/MemoryStore.h"
+
+namespace ue {
+namespace {
+
+using test::Column;
+using test::MemoryStore;
+using V = FieldValue;
+
+std::string MessageOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+class CursorTest : public ::testing::Test {
+protected:
+    CursorTest() {
+        auto s = std::make_unique<MemoryStore>();
+        store = s.get();
+        store->AddTable("CurSoftInfo", {Column("IsAllUpdate", "BOOLEAN"), Column("SoftVer", "INTEGER"),
+                                        Column("CurUpdateVer", "INTEGER")});
+        store->AddTable("UpdateFileLog",
+                        {Column("AID", "INTEGER"), Column("SoftID", ""), Column("FileName", "TEXT"),
+                         Column("FileVer", "INTEGER"), Column("IsClient", "BOOLEAN"),
+                         Column("BakPath", "TEXT"), Column("IsUpdate", "BOOLEAN"),
+                         Column("Note", "VARCHAR(20)")});
+        connection.Attach(std::move(s));
+    }
+
+    std::int64_t Log(const char* name, std::int64_t ver) {
+        return store->AddRow("UpdateFileLog", {V::Int(1), V::Null(), V::Text(name), V::Int(ver)});
+    }
+
+    MemoryStore* store = nullptr;
+    Connection connection;
+    TableCursor info{connection, "CurSoftInfo"};
+    TableCursor log{connection, "UpdateFileLog"};
+};
+
+TEST_F(CursorTest, NavigatesInTableOrderAndReopenShowsOtherProgramsChanges) {
+    Log("a.dll", 1);
+    Log("b.dll", 2);
+    log.OpenTable();
+    ASSERT_EQ(log.Columns().size(), 8u);
+    EXPECT_EQ(log.Columns()[2].name, "FileName");
+    EXPECT_EQ(log.Columns()[7].name, "Note");
+    EXPECT_EQ(log.GetText("FileName"), "a.dll");
+    log.GoNext();
+    EXPECT_FALSE(log.AtEnd());
+    EXPECT_EQ(log.GetText("FileName"), "b.dll");
+    log.GoNext();
+    EXPECT_TRUE(log.AtEnd());
+    EXPECT_EQ(log.CurrentRow(), log.RowCount());
+    log.GoNext();  // stays at the end
+    EXPECT_TRUE(log.AtEnd());
+    log.GoFirst();
+    EXPECT_EQ(log.GetText("filename"), "a.dll");
+
+    Log("c.dll", 3);
+    log.OpenTable();  // already open: nothing is read again
+    EXPECT_EQ(store->reads, 1);
+    EXPECT_EQ(log.RowCount(), 2u);
+    log.Reopen();
+    EXPECT_EQ(log.RowCount(), 3u);
+    EXPECT_EQ(store->reads, 2);
+}
+
+TEST_F(CursorTest, ClosedCursorRaisesNamingTheTable) {
+    EXPECT_EQ(MessageOf([&] { log.GoFirst(); }),
+              "UpdateFileLog: Cannot perform this operation on a closed table");
+    EXPECT_NE(MessageOf([&] { (void)log.GetText("FileName"); }).find("UpdateFileLog"),
+              std::string::npos);
+    EXPECT_NE(MessageOf([&] { (void)log.AtEnd(); }).find("closed"), std::string::npos);
+    EXPECT_NE(MessageOf([&] { log.BeginAppend(); }).find("closed"), std::string::npos);
+    // Nothing to finish or drop, nothing to find: these stay quiet.
+    log.CloseTable();
+    log.DiscardRow();
+    log.FinishEdit();
+    EXPECT_FALSE(log.FindRow("FileName", {V::Text("a")}));
+    Connection closed;
+    TableCursor unconnected{closed, "CurSoftInfo"};
+    EXPECT_EQ(MessageOf([&] { unconnected.OpenTable(); }),
+              "CurSoftInfo: the database connection is not open");
+}
+
+TEST_F(CursorTest, EmptyTableReadsFalseZeroAndEmpty) {
+    info.OpenTable();
+    EXPECT_TRUE(info.AtEnd());
+    EXPECT_FALSE(info.GetBool("IsAllUpdate"));
+    EXPECT_EQ(info.GetInt("CurUpdateVer"), 0);
+    EXPECT_TRUE(info.GetValue("SoftVer").IsNull());
+
+    // BeginEdit on an empty table appends its first row.
+    info.BeginEdit();
+    EXPECT_EQ(info.GetState(), TableCursor::State::Appending);
+    info.SetInt("SoftVer", info.GetInt("CurUpdateVer"));
+    info.SetBool("IsAllUpdate", true);
+    info.SaveRow();
+    auto& rows = store->GetTable("CurSoftInfo").rows;
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].values, (std::vector<V>{V::Int(1), V::Int(0), V::Null()}));  // booleans as 0/1
+    EXPECT_FALSE(info.AtEnd());
+    EXPECT_TRUE(info.GetBool("IsAllUpdate"));
+    EXPECT_EQ(info.GetValue("IsAllUpdate"), V::Bool(true));
+}
+
+TEST_F(CursorTest, NullsReadAsDefaultsAndValuesKeepTheirKind) {
+    store->AddRow("UpdateFileLog", {V::Null(), V::Text("soft-7"), V::Null(), V::Null(), V::Int(0)});
+    store->AddRow("UpdateFileLog",
+                  {V::Int(int64_t{1} << 40), V::Int(9), V::Text("x"), V::Int(-5), V::Int(1)});
+    log.OpenTable();
+    EXPECT_EQ(log.GetText("FileName"), "");
+    EXPECT_EQ(log.GetInt("FileVer"), 0);
+    EXPECT_FALSE(log.GetBool("IsUpdate"));
+    EXPECT_TRUE(log.GetValue("AID").IsNull());
+    EXPECT_EQ(log.GetValue("SoftID"), V::Text("soft-7"));  // opaque: whole, not interpreted
+    EXPECT_EQ(log.GetValue("IsClient"), V::Bool(false));
+    log.GoNext();
+    EXPECT_EQ(log.GetValue("AID"), V::Int(int64_t{1} << 40));  // carried whole
+    EXPECT_EQ(log.GetInt("FileVer"), -5);
+    EXPECT_EQ(log.GetText("FileVer"), "-5");
+    EXPECT_EQ(log.GetText("IsClient"), "True");
+    EXPECT_EQ(MessageOf([&] { (void)log.GetInt("AID"); }),
+              "UpdateFileLog: Value 1099511627776 of field 'AID' is out of the range of a 32-bit Integer");
+}
+
+TEST_F(CursorTest, FailureMessagesWordForWord) {
+    Log("a.dll", 1);
+    store->GetTable("UpdateFileLog").columns[7].generated = true;
+    log.OpenTable();
+    EXPECT_EQ(MessageOf([&] { (void)log.GetText("Missing"); }),
+              "UpdateFileLog: Field 'Missing' not found");
+    EXPECT_EQ(MessageOf([&] { (void)log.GetBool("FileVer"); }),
+              "Cannot access field 'FileVer' as type Boolean");
+    EXPECT_EQ(MessageOf([&] { (void)log.GetInt("isclient"); }),
+              "Cannot access field 'IsClient' as type Integer");
+    EXPECT_NE(MessageOf([&] { log.SetInt("FileVer", 1); }).find("no row is being edited"),
+              std::string::npos);
+    log.BeginEdit();
+    EXPECT_EQ(MessageOf([&] { log.SetBool("FileVer", true); }),
+              "Cannot access field 'FileVer' as type Boolean");
+    EXPECT_EQ(MessageOf([&] { log.SetInt("IsUpdate", 1); }),
+              "Cannot access field 'IsUpdate' as type Integer");
+    EXPECT_EQ(MessageOf([&] { log.SetValue("Note", V::Text("n")); }),
+              "Field 'Note' cannot be modified");
+    EXPECT_EQ(MessageOf([&] { log.SetValue("Nope", V::Int(1)); }),
+              "UpdateFileLog: Field 'Nope' not found");
+    log.DiscardRow();
+    EXPECT_EQ(store->updates, 0);
+}
+
+TEST_F(CursorTest, FailedSaveLeavesTheRowPendingUntilDiscarded) {
+    store->GetTable("UpdateFileLog").columns[5].notNull = true;  // BakPath
+    log.OpenTable();
+    log.BeginAppend();
+    log.SetValue("FileName", V::Text("a.dll"));
+    EXPECT_EQ(MessageOf([&] { log.SaveRow(); }), "Field 'BakPath' must have a value");
+    EXPECT_EQ(log.GetState(), TableCursor::State::Appending);
+    EXPECT_EQ(store->inserts, 0);
+
+    log.SetValue("BakPath", V::Text("/opt/app/bak/V3"));
+    store->failNextWrite = "disk I/O error";
+    EXPECT_EQ(MessageOf([&] { log.SaveRow(); }), "disk I/O error");
+    EXPECT_EQ(log.GetState(), TableCursor::State::Appending);
+    EXPECT_EQ(log.GetText("FileName"), "a.dll");
+    EXPECT_EQ(log.RowCount(), 1u);
+
+    log.DiscardRow();  // a new row disappears
+    EXPECT_EQ(log.GetState(), TableCursor::State::Browsing);
+    EXPECT_EQ(log.RowCount(), 0u);
+    EXPECT_TRUE(log.AtEnd());
+    EXPECT_TRUE(store->GetTable("UpdateFileLog").rows.empty());
+
+    // A column with a default may be left out of a new row.
+    store->GetTable("UpdateFileLog").columns[5].hasDefault = true;
+    store->GetTable("UpdateFileLog").defaults[5] = V::Text("default");
+    log.Reopen();
+    log.BeginAppend();
+    log.SetValue("FileName", V::Text("b.dll"));
+    log.SaveRow();
+    EXPECT_EQ(log.GetText("BakPath"), "default");  // as the store holds it
+}
+
+TEST_F(CursorTest, SaveChecksTheRowStillHoldsWhatWasRead) {
+    std::int64_t id = Log("a.dll", 1);
+    log.OpenTable();
+    store->SetCell("UpdateFileLog", id, "FileVer", V::Int(2));  // another program
+    log.BeginEdit();
+    log.SetValue("BakPath", V::Text("x"));
+    EXPECT_NE(MessageOf([&] { log.SaveRow(); }).find("changed or removed by another program"),
+              std::string::npos);
+    EXPECT_EQ(log.GetState(), TableCursor::State::Editing);
+    EXPECT_TRUE(store->CellOf("UpdateFileLog", id, "BakPath").IsNull());
+    log.DiscardRow();
+    EXPECT_EQ(log.GetInt("FileVer"), 1);  // still as read
+    log.Reopen();
+    EXPECT_EQ(log.GetInt("FileVer"), 2);
+    log.BeginEdit();
+    log.SetValue("BakPath", V::Text("x"));
+    log.SaveRow();
+    EXPECT_EQ(store->CellOf("UpdateFileLog", id, "BakPath"), V::Text("x"));
+}
+
+TEST_F(CursorTest, EditStates) {
+    Log("a.dll", 1);
+    Log("b.dll", 2);
+    log.OpenTable();
+
+    // FinishEdit without a set field writes nothing; with one it saves.
+    log.BeginEdit();
+    log.FinishEdit();
+    EXPECT_EQ(store->updates, 0);
+    EXPECT_EQ(log.GetState(), TableCursor::State::Browsing);
+    log.BeginEdit();
+    log.SetValue("FileVer", V::Int(0));
+    log.BeginEdit();  // already editing: nothing changes
+    EXPECT_EQ(log.GetInt("FileVer"), 0);
+    log.FinishEdit();
+    EXPECT_EQ(store->updates, 1);
+    EXPECT_EQ(store->GetTable("UpdateFileLog").rows[0].values[3], V::Int(0));
+
+    // BeginAppend saves the pending edit first; the new row becomes current.
+    log.GoNext();
+    log.BeginEdit();
+    log.SetValue("BakPath", V::Text("p"));
+    log.BeginAppend();
+    EXPECT_EQ(store->GetTable("UpdateFileLog").rows[1].values[5], V::Text("p"));
+    EXPECT_EQ(log.RowCount(), 3u);
+    EXPECT_EQ(log.CurrentRow(), 2u);
+    EXPECT_TRUE(log.GetValue("FileName").IsNull());
+    log.SetValue("FileName", V::Text("c.dll"));
+    EXPECT_EQ(log.Cell(2, 2), V::Text("c.dll"));  // the grid shows the pending row
+    log.SaveRow();
+    EXPECT_EQ(log.CurrentRow(), 2u);
+    EXPECT_EQ(log.GetText("FileName"), "c.dll");
+
+    // Discarding a new row brings back the row that was current.
+    log.GoFirst();
+    log.BeginAppend();
+    log.DiscardRow();
+    EXPECT_EQ(log.CurrentRow(), 0u);
+    EXPECT_EQ(log.RowCount(), 3u);
+
+    // Moving finishes a pending edit; closing drops it.
+    log.BeginEdit();
+    log.SetValue("Note", V::Text("moved"));
+    log.GoNext();
+    EXPECT_EQ(store->GetTable("UpdateFileLog").rows[0].values[7], V::Text("moved"));
+    log.BeginEdit();
+    log.SetValue("Note", V::Text("dropped"));
+    log.CloseTable();
+    EXPECT_TRUE(store->GetTable("UpdateFileLog").rows[1].values[7].IsNull());
+}
+
+TEST_F(CursorTest, CopiesALogRowFieldByField) {
+    store->AddTable("DownLoadFileLog", {Column("AID", "INTEGER"), Column("SoftID", ""),
+                                        Column("FileName", "TEXT"), Column("FileVer", "INTEGER"),
+                                        Column("IsClient", "BOOLEAN")});
+    store->AddRow("DownLoadFileLog",
+                  {V::Null(), V::Bytes(std::string("\x01\x00\x02", 3)), V::Text("升级.dll"),
+                   V::Int(7), V::Int(1)});
+    TableCursor down{connection, "DownLoadFileLog"};
+    down.OpenTable();
+    log.OpenTable();
+    log.BeginAppend();
+    for (const char* f : {"AID", "SoftID", "FileName", "FileVer", "IsClient"}) {
+        log.SetValue(f, down.GetValue(f));
+    }
+    log.SetValue("BakPath", V::Text("/opt/app/bak/V0"));
+    log.SetValue("IsUpdate", V::Bool(true));
+    log.SaveRow();
+    const auto& row = store->GetTable("UpdateFileLog").rows.at(0).values;
+    EXPECT_EQ(row, (std::vector<V>{V::Null(), V::Bytes(std::string("\x01\x00\x02", 3)),
+                                   V::Text("升级.dll"), V::Int(7), V::Int(1),
+                                   V::Text("/opt/app/bak/V0"), V::Int(1), V::Null()}));
+}
+
+TEST_F(CursorTest, FindRowMatchesWholeValuesFromTheIndex) {
+    Log("it's.dll", 1);
+    Log("a.dll", 1);
+    Log("a.dll", 2);
+    Log("a.dll", 2);  // duplicate key: the first is found
+    store->AddRow("UpdateFileLog", {V::Null(), V::Null(), V::Null(), V::Null()});
+    store->AddRow("UpdateFileLog", {V::Null(), V::Null(), V::Text("n.dll"), V::Null()});
+    log.OpenTable();
+    int notified = 0;
+    log.SetListener([&] { ++notified; });
+
+    EXPECT_TRUE(log.FindRow("FileName;FileVer", {V::Text("it's.dll"), V::Int(1)}));
+    EXPECT_EQ(log.CurrentRow(), 0u);
+    EXPECT_TRUE(log.FindRow("FileName;FileVer", {V::Text("a.dll"), V::Int(2)}));
+    EXPECT_EQ(log.CurrentRow(), 2u);
+    EXPECT_EQ(notified, 2);
+    EXPECT_TRUE(log.FindRow(" filename ; FILEVER ", {V::Text("a.dll"), V::Int(1)}));
+    EXPECT_EQ(log.CurrentRow(), 1u);
+
+    // Misses keep the current row.
+    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("a.dl"), V::Int(1)}));    // no prefix
+    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("a.dll "), V::Int(1)}));  // whole length
+    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("it''s.dll"), V::Int(1)}));
+    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("a.dll"), V::Int(3)}));
+    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("A.DLL"), V::Int(1)}));
+    // Null matches nothing; neither do the "" and 0 a null reads as.
+    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Null(), V::Null()}));
+    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text(""), V::Int(0)}));
+    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("n.dll"), V::Int(0)}));
+    // Failures give false, never an error.
+    EXPECT_FALSE(log.FindRow("FileName;Missing", {V::Text("a.dll"), V::Int(1)}));
+    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("a.dll")}));
+    EXPECT_FALSE(log.FindRow("", {}));
+    EXPECT_EQ(log.CurrentRow(), 1u);
+    EXPECT_EQ(store->reads, 1);  // answered from memory
+}
+
+TEST_F(CursorTest, FindRowSeesRowsSavedInTheSameRun) {
+    Log("a.dll", 1);
+    log.OpenTable();
+    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("b.dll"), V::Int(5)}));  // index built
+
+    // A pending new row is saved first, then found.
+    log.BeginAppend();
+    log.SetValue("FileName", V::Text("b.dll"));
+    log.SetValue("FileVer", V::Int(5));
+    EXPECT_TRUE(log.FindRow("FileName;FileVer", {V::Text("b.dll"), V::Int(5)}));
+    EXPECT_EQ(log.GetState(), TableCursor::State::Browsing);
+    EXPECT_EQ(log.CurrentRow(), 1u);
+
+    // An edit moves the row to its new key.
+    log.GoFirst();
+    log.BeginEdit();
+    log.SetValue("FileVer", V::Int(9));
+    log.SaveRow();
+    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("a.dll"), V::Int(1)}));
+    EXPECT_TRUE(log.FindRow("FileName;FileVer", {V::Text("a.dll"), V::Int(9)}));
+
+    // A pending row that cannot be saved makes FindRow answer false, quietly.
+    log.BeginAppend();
+    log.SetValue("FileName", V::Text("c.dll"));
+    store->failNextWrite = "locked";
+    EXPECT_FALSE(log.FindRow("FileName", {V::Text("a.dll")}));
+    EXPECT_EQ(log.GetState(), TableCursor::State::Appending);
+}
+
+TEST_F(CursorTest, ListenerFollowsRowsAndCurrentRow) {
+    Log("a.dll", 1);
+    int calls = 0;
+    log.SetListener([&] { ++calls; });
+    log.OpenTable();
+    EXPECT_EQ(calls, 1);
+    log.GoNext();
+    log.GoFirst();
+    EXPECT_EQ(calls, 3);
+    log.BeginAppend();
+    log.SetValue("FileName", V::Text("x"));
+    log.SaveRow();
+    EXPECT_EQ(calls, 6);
+    log.CloseTable();
+    EXPECT_EQ(calls, 7);
+}
+
+TEST(Connection, DataSourceOfConnectionText) {
+    EXPECT_EQ(Connection::DataSourceOf("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/x/UpdateFile.mdb;"
+                                       "Persist Security Info=False"),
+              "/x/UpdateFile.mdb");
+    EXPECT_EQ(Connection::DataSourceOf("data source = C:\\App\\UpdateFile.mdb"), "C:\\App\\UpdateFile.mdb");
+    EXPECT_EQ(Connection::DataSourceOf("Data Source=\"/a;b/U.mdb\";Mode=Share Deny None"), "/a;b/U.mdb");
+    EXPECT_EQ(Connection::DataSourceOf("Provider=X;Persist Security Info=False"), "");
+    Connection c;
+    c.ConnectionString = "Provider=Microsoft.Jet.OLEDB.4.0;";
+    EXPECT_THROW(c.Open(), Error);
+    EXPECT_FALSE(c.Connected());
+}
+
+TEST(FieldKinds, FromDeclaredTypes) {
+    for (const char* t : {"BOOLEAN", "bool", "BIT", "YesNo", "BIT(1)"}) {
+        EXPECT_EQ(KindOfDeclaredType(t), FieldKind::Boolean) << t;
+    }
+    for (const char* t : {"INTEGER", "int", "BIGINT", "SMALLINT", "LONG", "COUNTER"}) {
+        EXPECT_EQ(KindOfDeclaredType(t), FieldKind::Integer) << t;
+    }
+    for (const char* t : {"TEXT", "VARCHAR(255)", "NCHAR(3)", "CLOB", "MEMO", "LONGTEXT"}) {
+        EXPECT_EQ(KindOfDeclaredType(t), FieldKind::Text) << t;
+    }
+    for (const char* t : {"", "BLOB", "REAL", "NUMERIC", "GUID"}) {
+        EXPECT_EQ(KindOfDeclaredType(t), FieldKind::Opaque) << t;
+    }
+}
+
+}  // namespace
+}  // namespace ue
