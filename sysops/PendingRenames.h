@@ -1,4 +1,9 @@
 // Replacement of files at the next restart through the pending-rename list.
+//
+// The list has the layout of the registry value PendingFileRenameOperations
+// (REG_MULTI_SZ): strings each followed by a NUL, read in pairs (source,
+// target), closed by an empty string. An empty target queues a deletion; a
+// target starting with "!" replaces an existing file.
 #pragma once
 
 #include <optional>
@@ -10,23 +15,39 @@ namespace ue {
 
 using RenamePair = std::pair<std::string, std::string>;  // source, target ("" = delete)
 
-// Splits the value's bytes into pairs, as the restart renamer reads them.
-// A source with no target after it is reported in `dangling` and never
-// paired with anything.
+// Splits the value's bytes into pairs, as the restart renamer reads them: the
+// list ends at the first empty source string or where the bytes end (a last
+// string without its NUL still counts as a string). A source with no target
+// after it is reported in `dangling` and never paired with anything.
 struct PendingList {
     std::vector<RenamePair> pairs;
     std::optional<std::string> dangling;
 };
 PendingList DecodePendingRenames(const std::string& bytes);
 
-// Encodes pairs: each string and its NUL, then the closing NUL.
+// Encodes pairs: each string and its NUL, then the closing NUL. Throws Error
+// for a pair that cannot be stored unambiguously (an empty source, or a NUL
+// inside a string), since either would shift every later pair.
 std::string EncodePendingRenames(const std::vector<RenamePair>& pairs);
 
 // The bytes after appending "\??\"+source / "!\??\"+target to `present`.
+// Every pair of `present` is kept byte for byte and in order, and the result
+// is always closed and holds an even number of strings. A dangling source of
+// `present` is carried over as a pair with itself as target (no "!"): the
+// renamer then keeps the file where it is, whereas an odd count would make it
+// delete the file (Wine) or pair it with our source. Throws Error for an empty
+// source or target, or one containing a NUL.
 std::string AppendPendingRename(const std::string& present, const std::string& source,
                                 const std::string& target);
 
-// Queues `source` to replace `target` at the next restart. Reports nothing.
+// Queues `source` to replace `target` at the next restart. Never raises and
+// reports nothing: on any failure the stored list is left as it was.
+//
+// Linux: the list's bytes are kept in the file named by the environment
+// variable UPDATEEXE_PENDING_RENAMES_FILE (default
+// /var/lib/updateexe/PendingFileRenameOperations), rewritten atomically under
+// an advisory lock on "<file>.lock"; updateexe-boot-renames carries it out at
+// boot.
 void ReplaceFileAtRestart(const std::string& source, const std::string& target);
 
 }  // namespace ue

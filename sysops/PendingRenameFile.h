@@ -1,0 +1,45 @@
+// Linux only: the file that stands in for the registry value
+// PendingFileRenameOperations. It holds exactly the value's bytes and is
+// shared by ReplaceFileAtRestart and the boot-time renamer.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace ue {
+
+// UPDATEEXE_PENDING_RENAMES_FILE when set and not empty, otherwise
+// /var/lib/updateexe/PendingFileRenameOperations.
+std::string PendingRenamesFilePath();
+
+// Holds an exclusive advisory lock (flock) on "<list>.lock" for its lifetime,
+// so that writers and the renamer never lose each other's pairs. When the lock
+// file cannot be opened, held() is false and the caller goes on unlocked.
+class PendingRenamesLock {
+public:
+    explicit PendingRenamesLock(const std::string& listPath);
+    ~PendingRenamesLock();
+    PendingRenamesLock(const PendingRenamesLock&) = delete;
+    PendingRenamesLock& operator=(const PendingRenamesLock&) = delete;
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+// The whole content of the list file; "" when it does not exist. nullopt
+// (errno set) when it cannot be read whole or is not a regular file.
+std::optional<std::string> ReadPendingRenamesFile(const std::string& path);
+
+// Replaces the list file atomically: a temporary file beside it, fsync,
+// rename, fsync of the directory. The file's permission bits are kept (0644
+// for a new file). False (errno set) when the file was left as it was.
+bool WritePendingRenamesFile(const std::string& path, const std::string& bytes);
+
+// Removes the list file (absent is fine) and syncs its directory.
+bool RemovePendingRenamesFile(const std::string& path);
+
+// Flushes the directory entry changes of the directory holding `path`.
+bool SyncParentDirectory(const std::string& path);
+
+}  // namespace ue
