@@ -116,17 +116,14 @@ FieldValue StoreForm(FieldKind kind, const FieldValue& v, const std::string& fie
         default: CannotAccess(field, "Boolean");
         }
     case FieldKind::Integer: {
+        // Numbers become integers; anything else the column may hold (an
+        // identifier copied from another row) is carried whole.
         std::int64_t i;
         switch (v.kind()) {
-        case K::Integer: return v;
         case K::Boolean: CannotAccess(field, "Boolean");
-        case K::Real:
-            if (IntegralReal(v.AsReal(), i)) return FieldValue::Int(i);
-            CannotAccess(field, "Integer");
-        case K::Text:
-            if (ParseInt64(Trim(v.AsText()), i)) return FieldValue::Int(i);
-            CannotAccess(field, "Integer");
-        default: CannotAccess(field, "Integer");
+        case K::Real: return IntegralReal(v.AsReal(), i) ? FieldValue::Int(i) : v;
+        case K::Text: return ParseInt64(Trim(v.AsText()), i) ? FieldValue::Int(i) : v;
+        default: return v;
         }
     }
     case FieldKind::Text:
