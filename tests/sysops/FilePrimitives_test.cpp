@@ -1,0 +1,403 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "sysops/FilePrimitives.h"
+#include "tests/support/TempDir.h"
+
+namespace ue {
+namespace {
+
+using test::ReadFileBytes;
+using test::TempDir;
+using test::WriteFileBytes;
+
+std::set<std::string> Names(const std::string& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+void SetModifiedTime(const std::string& path, std::time_t seconds, long nanoseconds = 0) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {seconds, nanoseconds}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+struct timespec ModifiedTime(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mtim;
+}
+
+// Sets the local time zone (a POSIX TZ rule, no tzdata needed) for one test.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* rule) {
+        if (const char* old = std::getenv("TZ")) old_ = old, hadOld_ = true;
+        ::setenv("TZ", rule, 1);
+        ::tzset();
+    }
+    ~ScopedTimeZone() {
+        if (hadOld_) ::setenv("TZ", old_.c_str(), 1);
+        else ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::string old_;
+    bool hadOld_ = false;
+};
+
+// A child process of ours that holds a file open (or only mapped) until it is
+// released; only this child is ever signalled.
+class HoldingChild {
+public:
+    enum class Hold { Descriptor, Mapping };
+
+    HoldingChild(const std::string& path, Hold hold) {
+        int ready[2], release[2];
+        if (::pipe(ready) != 0 || ::pipe(release) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            ::close(release[1]);
+            const int fd = ::open(path.c_str(), O_RDONLY);
+            if (fd < 0) ::_exit(1);
+            if (hold == Hold::Mapping) {
+                if (::mmap(nullptr, 1, PROT_READ, MAP_SHARED, fd, 0) == MAP_FAILED) ::_exit(2);
+                ::close(fd);
+            }
+            char c = 1;
+            if (::write(ready[1], &c, 1) != 1) ::_exit(3);
+            while (::read(release[0], &c, 1) > 0) {
+            }
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(release[0]);
+        release_ = release[1];
+        char c = 0;
+        ready_ = ::read(ready[0], &c, 1) == 1;
+        ::close(ready[0]);
+    }
+    ~HoldingChild() { Release(); }
+
+    bool ready() const { return ready_; }
+
+    void Release() {
+        if (release_ >= 0) ::close(release_);
+        release_ = -1;
+        if (pid_ > 0) {
+            int status = 0;
+            if (!ready_) ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+        }
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int release_ = -1;
+    bool ready_ = false;
+};
+
+TEST(FilePrimitives, RegularAndHiddenFilesAreFoundWithTimeAndSize) {
+    TempDir dir;
+    for (const char* name : {"Tool.dll", ".hidden"}) {
+        const std::string path = dir.file(name);
+        WriteFileBytes(path, "12345");
+        EXPECT_TRUE(IsFilePresent(path)) << name;
+        EXPECT_EQ(GetFileSizeByName(path), 5) << name;
+        EXPECT_GT(GetFileModifiedTime(path), 40000.0) << name;
+        EXPECT_FALSE(IsFileInUse(path)) << name;
+    }
+}
+
+TEST(FilePrimitives, DirectoryIsNotAFile) {
+    TempDir dir;
+    const std::string sub = dir.file("sub");
+    std::filesystem::create_directory(sub);
+    const std::string source = dir.file("source");
+    WriteFileBytes(source, "data");
+
+    EXPECT_FALSE(IsFilePresent(sub));
+    EXPECT_EQ(GetFileModifiedTime(sub), 0.0);
+    EXPECT_EQ(GetFileSizeByName(sub), 0);
+    EXPECT_FALSE(IsFileInUse(sub));
+    EXPECT_FALSE(ShellCopyFile(nullptr, sub, dir.file("target")));
+    EXPECT_FALSE(ShellCopyFile(nullptr, source, sub));
+    EXPECT_TRUE(std::filesystem::is_empty(sub));
+    EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"source", "sub"}));
+}
+
+TEST(FilePrimitives, MissingFileGivesNeutralResultsAndTouchesNoTarget) {
+    TempDir dir;
+    const std::string missing = dir.file("missing.dll");
+    const std::string target = dir.file("target.dll");
+    WriteFileBytes(target, "installed");
+    SetModifiedTime(target, 1000000000);
+
+    EXPECT_FALSE(IsFilePresent(missing));
+    EXPECT_FALSE(IsFilePresent(""));
+    EXPECT_EQ(GetFileModifiedTime(missing), 0.0);
+    EXPECT_EQ(GetFileSizeByName(missing), 0);
+    EXPECT_FALSE(IsFileInUse(missing));
+    EXPECT_FALSE(ShellCopyFile(nullptr, missing, target));
+    EXPECT_EQ(ReadFileBytes(target), "installed");
+    EXPECT_EQ(ModifiedTime(target).tv_sec, 1000000000);
+    EXPECT_EQ(Names(dir.path()), std::set<std::string>{"target.dll"});
+}
+
+TEST(FilePrimitives, SpecialFilesAreNotFiles) {
+    TempDir dir;
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_FALSE(IsFilePresent(fifo));
+    EXPECT_FALSE(IsFileInUse(fifo));
+    EXPECT_FALSE(ShellCopyFile(nullptr, fifo, dir.file("target")));  // must not block
+    EXPECT_FALSE(IsFilePresent(dir.file("fifo/")));
+}
+
+// The original took files dated before 1980 or after 2107 for absent, which
+// skipped their update yet logged it as applied.
+TEST(FilePrimitives, FilesOutsideTheDosDateRangeArePresent) {
+    ScopedTimeZone utc("UTC0");
+    TempDir dir;
+    const std::string path = dir.file("old.dll");
+    WriteFileBytes(path, "old");
+    struct Case {
+        std::time_t seconds;
+        double expected;
+    };
+    for (const Case& c : {Case{0, 25569.0}, Case{-631152000, 18264.0}, Case{7258118400, 109575.0}}) {
+        SetModifiedTime(path, c.seconds);
+        EXPECT_TRUE(IsFilePresent(path)) << c.seconds;
+        EXPECT_EQ(GetFileModifiedTime(path), c.expected) << c.seconds;
+        EXPECT_EQ(GetFileSizeByName(path), 3) << c.seconds;
+        EXPECT_FALSE(IsFileInUse(path)) << c.seconds;
+        const std::string copy = dir.file("copy.dll");
+        EXPECT_TRUE(ShellCopyFile(nullptr, path, copy)) << c.seconds;
+        EXPECT_EQ(GetFileModifiedTime(copy), c.expected) << c.seconds;
+    }
+}
+
+TEST(FilePrimitives, SizeIsTheLow32BitsAsSignedInteger) {
+    TempDir dir;
+    const std::string path = dir.file("big");
+    WriteFileBytes(path, "");
+    constexpr off_t GiB = off_t{1} << 30;
+    struct Case {
+        off_t size;
+        std::int32_t expected;
+    };
+    for (const Case& c : {Case{3 * GiB, -1073741824}, Case{4 * GiB, 0}, Case{5 * GiB, 1073741824},
+                          Case{2 * GiB - 1, 2147483647}, Case{12345, 12345}}) {
+        ASSERT_EQ(::truncate(path.c_str(), c.size), 0);  // sparse: no disk space used
+        EXPECT_EQ(GetFileSizeByName(path), c.expected) << c.size;
+    }
+}
+
+TEST(FilePrimitives, ModifiedTimeIsLocalWithTheOffsetOfItsDate) {
+    ScopedTimeZone berlin("CET-1CEST,M3.5.0,M10.5.0/3");
+    TempDir dir;
+    const std::string path = dir.file("file");
+    WriteFileBytes(path, "x");
+    SetModifiedTime(path, 315572400);  // 1980-01-01 11:00 UTC, noon in winter
+    EXPECT_EQ(GetFileModifiedTime(path), 29221.5);
+    SetModifiedTime(path, 1625133600);  // 2021-07-01 10:00 UTC, noon in summer
+    EXPECT_EQ(GetFileModifiedTime(path), 44378.5);
+    // Truncated to the millisecond, as a Windows system time.
+    SetModifiedTime(path, 1625133600, 123999999);
+    EXPECT_EQ(GetFileModifiedTime(path), EncodeDateTime(2021, 7, 1, 12, 0, 0, 123));
+}
+
+TEST(FilePrimitives, FileTimeCountsFrom1601Utc) {
+    ScopedTimeZone utc("UTC0");
+    constexpr std::uint64_t kTicks = 10000000;
+    constexpr std::uint64_t k1601To1970 = 11644473600ULL;
+    EXPECT_EQ(FileTimeToLocalDateTime((k1601To1970 + 315576000) * kTicks), 29221.5);
+    EXPECT_EQ(FileTimeToLocalDateTime((k1601To1970 + 315576000) * kTicks + 4567890),
+              EncodeDateTime(1980, 1, 1, 12, 0, 0, 456));
+    EXPECT_EQ(FileTimeToLocalDateTime(0), EncodeDateTime(1601, 1, 1, 0, 0, 0, 0));
+    ScopedTimeZone tokyo("JST-9");
+    EXPECT_EQ(FileTimeToLocalDateTime((k1601To1970 + 315576000) * kTicks), 29221.875);
+}
+
+TEST(IsFileInUse, FileHeldOpenOrMappedByAnotherProcess) {
+    TempDir dir;
+    const std::string path = dir.file("held.dll");
+    WriteFileBytes(path, "library");
+    for (auto hold : {HoldingChild::Hold::Descriptor, HoldingChild::Hold::Mapping}) {
+        HoldingChild child(path, hold);
+        ASSERT_TRUE(child.ready());
+        EXPECT_TRUE(IsFileInUse(path));
+        EXPECT_FALSE(IsFileInUse(dir.file("other.dll")));
+        child.Release();
+        EXPECT_FALSE(IsFileInUse(path));
+    }
+}
+
+TEST(IsFileInUse, OurOwnOpenDescriptorCounts) {
+    TempDir dir;
+    const std::string path = dir.file("mine");
+    WriteFileBytes(path, "x");
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(IsFileInUse(path));
+    ::close(fd);
+    EXPECT_FALSE(IsFileInUse(path));
+}
+
+TEST(IsFileInUse, ReadOnlyFileIsInUseEvenForRoot) {
+    TempDir dir;
+    const std::string path = dir.file("readonly.dll");
+    WriteFileBytes(path, "x");
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    EXPECT_TRUE(IsFileInUse(path));
+    ASSERT_EQ(::chmod(path.c_str(), 0200), 0);  // a write bit is enough
+    EXPECT_FALSE(IsFileInUse(path));
+}
+
+TEST(IsFileInUse, FileInADirectoryWeMayNotWrite) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root may write any directory";
+    TempDir dir;
+    const std::string sub = dir.file("locked");
+    std::filesystem::create_directory(sub);
+    const std::string path = sub + "/file";
+    WriteFileBytes(path, "x");
+    ASSERT_EQ(::chmod(sub.c_str(), 0555), 0);
+    EXPECT_TRUE(IsFileInUse(path));
+    WriteFileBytes(dir.file("source"), "new");
+    EXPECT_FALSE(ShellCopyFile(nullptr, dir.file("source"), path));
+    EXPECT_EQ(ReadFileBytes(path), "x");
+}
+
+TEST(ShellCopyFile, ReplacesTargetWithContentModeAndExactTime) {
+    TempDir dir;
+    const std::string source = dir.file("new.dll");
+    const std::string target = dir.file("installed.dll");
+    WriteFileBytes(source, std::string(300000, 'n'));
+    WriteFileBytes(target, "old content");
+    ASSERT_EQ(::chmod(source.c_str(), 0750), 0);
+    SetModifiedTime(source, 1700000000, 123456789);
+
+    ASSERT_TRUE(ShellCopyFile(nullptr, source, target));
+    EXPECT_EQ(ReadFileBytes(target), std::string(300000, 'n'));
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1700000000);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
+    EXPECT_EQ(GetFileModifiedTime(target), GetFileModifiedTime(source));
+    EXPECT_EQ(GetFileSizeByName(target), GetFileSizeByName(source));
+    EXPECT_EQ(ReadFileBytes(source), std::string(300000, 'n'));
+    EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"new.dll", "installed.dll"}));
+
+    // A new target and an empty source.
+    WriteFileBytes(source, "");
+    ASSERT_TRUE(ShellCopyFile(nullptr, source, dir.file("fresh.dll")));
+    EXPECT_EQ(ReadFileBytes(dir.file("fresh.dll")), "");
+}
+
+TEST(ShellCopyFile, TargetInUseOrUnreachableStaysUntouched) {
+    TempDir dir;
+    const std::string source = dir.file("new.dll");
+    const std::string target = dir.file("installed.dll");
+    WriteFileBytes(source, "new");
+    WriteFileBytes(target, "old");
+    {
+        HoldingChild child(target, HoldingChild::Hold::Descriptor);
+        ASSERT_TRUE(child.ready());
+        EXPECT_FALSE(ShellCopyFile(nullptr, source, target));
+    }
+    ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+    EXPECT_FALSE(ShellCopyFile(nullptr, source, target));
+    EXPECT_EQ(ReadFileBytes(target), "old");
+    EXPECT_FALSE(ShellCopyFile(nullptr, source, dir.file("no/such/dir/x.dll")));
+    EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"new.dll", "installed.dll"}));
+}
+
+TEST(ShellCopyFile, ReadOnlySourceGivesReadOnlyTarget) {
+    TempDir dir;
+    const std::string source = dir.file("new.dll");
+    const std::string target = dir.file("installed.dll");
+    WriteFileBytes(source, "new");
+    ASSERT_EQ(::chmod(source.c_str(), 0444), 0);
+    ASSERT_TRUE(ShellCopyFile(nullptr, source, target));
+    EXPECT_EQ(ReadFileBytes(target), "new");
+    EXPECT_TRUE(IsFileInUse(target));  // as a read-only attribute copied along on Windows
+}
+
+TEST(ShellCopyFile, TargetIsNeverSeenHalfWritten) {
+    TempDir dir;
+    const std::string a = dir.file("a"), b = dir.file("b"), target = dir.file("target");
+    const std::string contentA(4 << 20, 'a'), contentB(3 << 20, 'b');
+    WriteFileBytes(a, contentA);
+    WriteFileBytes(b, contentB);
+    ASSERT_TRUE(ShellCopyFile(nullptr, a, target));
+
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0}, torn{0};
+    std::thread reader([&] {
+        std::string buffer(8 << 20, '\0');
+        while (!done) {
+            const int fd = ::open(target.c_str(), O_RDONLY);
+            if (fd < 0) {
+                ++torn;  // the target must always exist
+                continue;
+            }
+            std::size_t total = 0;
+            for (ssize_t n; (n = ::read(fd, buffer.data() + total, buffer.size() - total)) > 0;) total += n;
+            ::close(fd);
+            const std::string_view seen(buffer.data(), total);
+            if (seen != contentA && seen != contentB) ++torn;
+            ++reads;
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+    });
+    int copies = 0;
+    for (int attempt = 0; attempt < 2000 && copies < 20; ++attempt) {
+        // While the reader holds the target open it is in use and the copy
+        // refuses; the reader pauses between reads.
+        if (ShellCopyFile(nullptr, copies % 2 ? a : b, target)) ++copies;
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(copies, 20);
+    EXPECT_EQ(torn.load(), 0);
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"a", "b", "target"}));
+}
+
+TEST(ForceDirectories, CreatesMissingParents) {
+    TempDir dir;
+    EXPECT_TRUE(ForceDirectories(dir.file("bak/V3/sub")));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("bak/V3/sub")));
+    EXPECT_TRUE(ForceDirectories(dir.file("bak/V3/sub")));
+    EXPECT_TRUE(ForceDirectories(dir.file("bak//V4/")));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("bak/V4")));
+    WriteFileBytes(dir.file("file"), "x");
+    EXPECT_FALSE(ForceDirectories(dir.file("file")));
+    EXPECT_FALSE(ForceDirectories(dir.file("file/sub")));
+    EXPECT_FALSE(ForceDirectories(""));
+}
+
+}  // namespace
+}  // namespace ue
