@@ -1,0 +1,255 @@
+// Process control on Linux.
+//
+// The process list is /proc in ascending pid order; a process is listed under
+// the file name of its executable (see ProcessImageName). Zombies are passed
+// over: they are no longer running and cannot be ended again.
+//
+// KillProcessByName sends SIGKILL to the first matching process, as the
+// direct termination does on Windows. The second way, the console debugger
+// ntsd, has no counterpart here and is left out. The updater never ends
+// itself: its own process is passed over when looking for the one to kill.
+//
+// RunProgram starts the program with posix_spawn, argv[0] being the path.
+// The show mode has no meaning here and is ignored. Parameters, which the
+// updater never passes, are split at runs of blanks and tabs into further
+// arguments, without any quoting rules. There is no length limit on the path
+// or the parameters. A program that is not waited for runs in a session of its
+// own, so that it outlives the updater and its terminal, and is reaped by a
+// background thread when it ends, so that it never lingers as a zombie.
+
+#include "sysops/ProcessControl.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "core/Errors.h"
+#include "sysops/ProcessControl_posix.h"
+
+extern char** environ;
+
+namespace ue {
+
+namespace posix {
+
+namespace {
+
+std::string ProcPath(pid_t pid, const char* entry) {
+    return "/proc/" + std::to_string(pid) + "/" + entry;
+}
+
+std::vector<pid_t> ListProcesses() {
+    std::vector<pid_t> pids;
+    DIR* dir = opendir("/proc");
+    if (!dir) return pids;
+    while (dirent* e = readdir(dir)) {
+        const char* name = e->d_name;
+        if (*name == '\0' || std::strspn(name, "0123456789") != std::strlen(name)) continue;
+        long value = std::strtol(name, nullptr, 10);
+        if (value > 0) pids.push_back(static_cast<pid_t>(value));
+    }
+    closedir(dir);
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+std::optional<std::string> ReadLink(const std::string& path) {
+    char buf[4097];
+    ssize_t n = readlink(path.c_str(), buf, sizeof buf);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf) return std::nullopt;
+    return std::string(buf, static_cast<std::size_t>(n));
+}
+
+// Reads at most `limit` bytes of a small /proc file.
+std::optional<std::string> ReadProcFile(const std::string& path, std::size_t limit) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string out;
+    char buf[4096];
+    while (out.size() < limit) {
+        ssize_t n = read(fd, buf, std::min(sizeof buf, limit - out.size()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return out;
+}
+
+std::string FileNameOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A process that ended but was not reaped yet, or that is gone.
+bool IsDefunct(pid_t pid) {
+    auto stat = ReadProcFile(ProcPath(pid, "stat"), 1024);
+    if (!stat) return true;
+    auto close = stat->rfind(')');  // the command name may itself hold ')'
+    if (close == std::string::npos || close + 2 >= stat->size()) return true;
+    char state = (*stat)[close + 2];
+    return state == 'Z' || state == 'X' || state == 'x';
+}
+
+}  // namespace
+
+std::string ProcessImageName(pid_t pid) {
+    if (auto exe = ReadLink(ProcPath(pid, "exe"))) {
+        // An executable that was removed or renamed over while running is shown
+        // with " (deleted)" appended; it is still the program's name, unless a
+        // file of that whole name really is the running executable.
+        static const std::string kDeleted = " (deleted)";
+        if (exe->size() > kDeleted.size() && exe->ends_with(kDeleted)) {
+            struct stat running {};
+            struct stat named {};
+            bool same = stat(ProcPath(pid, "exe").c_str(), &running) == 0 &&
+                        stat(exe->c_str(), &named) == 0 && running.st_dev == named.st_dev &&
+                        running.st_ino == named.st_ino;
+            if (!same) exe->resize(exe->size() - kDeleted.size());
+        }
+        return FileNameOf(*exe);
+    }
+    auto comm = ReadProcFile(ProcPath(pid, "comm"), 64);
+    if (!comm) return {};
+    if (!comm->empty() && comm->back() == '\n') comm->pop_back();
+    constexpr std::size_t kCommCut = 15;  // TASK_COMM_LEN - 1
+    if (comm->size() == kCommCut) {
+        if (auto cmdline = ReadProcFile(ProcPath(pid, "cmdline"), 64 * 1024)) {
+            std::string arg0 = FileNameOf(cmdline->substr(0, cmdline->find('\0')));
+            if (arg0.size() > kCommCut && arg0.starts_with(*comm)) return arg0;
+        }
+    }
+    return *comm;
+}
+
+std::uint32_t FindProcessIdByNameExcept(const std::string& imageName, std::uint32_t excluded) {
+    for (pid_t pid : ListProcesses()) {
+        if (static_cast<std::uint32_t>(pid) == excluded) continue;
+        std::string listed = ProcessImageName(pid);
+        if (listed.empty() || !ImageNameMatches(listed, imageName)) continue;
+        if (IsDefunct(pid)) continue;
+        return static_cast<std::uint32_t>(pid);
+    }
+    return 0;
+}
+
+std::vector<std::string> CurrentEnvironment() {
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e) env.emplace_back(*e);
+    return env;
+}
+
+int Spawn(const std::string& file, const std::vector<std::string>& args,
+          const std::vector<std::string>& env, bool newSession, pid_t& pid) {
+    // A NUL would cut the path and start another program than the one named.
+    if (file.find('\0') != std::string::npos) return ENOENT;
+    for (const auto& a : args) {
+        if (a.find('\0') != std::string::npos) return EINVAL;
+    }
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_t actions;
+    if (int rc = posix_spawnattr_init(&attr)) return rc;
+    if (int rc = posix_spawn_file_actions_init(&actions)) {
+        posix_spawnattr_destroy(&attr);
+        return rc;
+    }
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (newSession) flags |= POSIX_SPAWN_SETSID;
+    int rc = posix_spawnattr_setflags(&attr, flags);
+    if (rc == 0) rc = posix_spawnattr_setsigmask(&attr, &none);
+    if (rc == 0) rc = posix_spawnattr_setsigdefault(&attr, &all);
+    // Like a process started without inheriting handles: only the standard
+    // descriptors go along, so the child holds none of the updater's files.
+    if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    if (rc == 0) rc = posix_spawn(&pid, file.c_str(), &actions, &attr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    return rc;
+}
+
+void ReapInBackground(pid_t pid) {
+    try {
+        std::thread([pid] {
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the child stays a zombie until the updater ends.
+    }
+}
+
+std::optional<int> WaitWithin(pid_t pid, std::chrono::milliseconds bound) {
+    auto deadline = std::chrono::steady_clock::now() + bound;
+    for (;;) {
+        int status = 0;
+        pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) return status;
+        if (r < 0 && errno != EINTR) return std::nullopt;  // not ours to wait for
+        if (std::chrono::steady_clock::now() >= deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ReapInBackground(pid);
+    return std::nullopt;
+}
+
+}  // namespace posix
+
+std::uint32_t FindProcessIdByName(const std::string& imageName) {
+    return posix::FindProcessIdByNameExcept(imageName, 0);
+}
+
+void KillProcessByName(const std::string& imageName) {
+    std::uint32_t pid =
+        posix::FindProcessIdByNameExcept(imageName, static_cast<std::uint32_t>(getpid()));
+    if (pid != 0) kill(static_cast<pid_t>(pid), SIGKILL);  // gone meanwhile: fine
+}
+
+std::uint32_t RunProgram(const std::string& file, bool wait, const std::string& parameters,
+                         int /*showMode*/) {
+    std::vector<std::string> args{file};
+    std::size_t pos = 0;
+    while ((pos = parameters.find_first_not_of(" \t", pos)) != std::string::npos) {
+        std::size_t end = parameters.find_first_of(" \t", pos);
+        args.push_back(parameters.substr(pos, end - pos));
+        pos = end;
+    }
+
+    pid_t pid = 0;
+    if (int err = posix::Spawn(file, args, posix::CurrentEnvironment(), !wait, pid)) {
+        throw Error(RunFailureMessage(file, static_cast<std::uint32_t>(err)));
+    }
+    if (!wait) {
+        posix::ReapInBackground(pid);
+        return 0;
+    }
+    int status = 0;
+    pid_t r;
+    while ((r = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+    if (r != pid) return 0;  // the wait failed: no exit code to fetch
+    if (WIFEXITED(status)) return static_cast<std::uint32_t>(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return 128u + static_cast<std::uint32_t>(WTERMSIG(status));
+    return 0;
+}
+
+}  // namespace ue

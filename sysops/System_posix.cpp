@@ -1,0 +1,47 @@
+#include "sysops/System.h"
+
+#include <cstdio>
+#include <ctime>
+#include <thread>
+
+#include "sysops/PendingRenames.h"
+#include "sysops/ProcessControl.h"
+#include "sysops/Registration.h"
+#include "sysops/Shutdown.h"
+
+namespace ue {
+
+void RealSystem::KillProcessByName(const std::string& imageName) {
+    ue::KillProcessByName(imageName);
+}
+
+std::uint32_t RealSystem::RunProgram(const std::string& file, bool wait,
+                                     const std::string& parameters, int showMode) {
+    return ue::RunProgram(file, wait, parameters, showMode);
+}
+
+void RealSystem::ReplaceFileAtRestart(const std::string& source, const std::string& target) {
+    ue::ReplaceFileAtRestart(source, target);
+}
+
+void RealSystem::RegisterServerLibrary(const std::string& file) {
+    ue::RegisterServerLibrary(file);
+}
+
+void RealSystem::ShutdownWindows(int mode) { ue::ShutdownWindows(mode); }
+
+void RealSystem::Sleep(unsigned milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+std::string RealSystem::TodayText() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday);
+    return buf;
+}
+
+}  // namespace ue

@@ -1,0 +1,365 @@
+// Process control on real child processes. Every child is a copy of the test
+// child program under a name that holds this test process's id, so that no
+// other process on the machine can match, and every child is killed and
+// reaped at the end of its test.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "core/Errors.h"
+#include "sysops/ProcessControl.h"
+#include "sysops/ProcessControl_posix.h"
+#include "tests/support/TempDir.h"
+#include "tests/sysops/helpers/ScopedEnv.h"
+
+extern char** environ;
+
+namespace ue {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::ScopedEnv;
+using test::TempDir;
+
+// A name no other process has: the test process's id and a counter.
+std::string Unique(const std::string& stem) {
+    static int counter = 0;
+    return stem + std::to_string(getpid()) + "_" + std::to_string(++counter);
+}
+
+std::string CopyChild(const std::string& path) {
+    fs::create_directories(fs::path(path).parent_path());
+    fs::copy_file(UE_TEST_CHILD, path, fs::copy_options::overwrite_existing);
+    fs::permissions(path, fs::perms::owner_all);
+    return path;
+}
+
+struct Report {
+    pid_t pid = 0;
+    std::vector<std::string> argv;
+};
+
+// Waits until the child at `exe` has written its report.
+std::optional<Report> AwaitReport(const std::string& exe, std::chrono::milliseconds bound = 10s) {
+    auto deadline = std::chrono::steady_clock::now() + bound;
+    while (!fs::exists(exe + ".report")) {
+        if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+        std::this_thread::sleep_for(5ms);
+    }
+    std::ifstream in(exe + ".report");
+    Report r;
+    long pid = 0;
+    int argc = 0;
+    in >> pid >> argc;
+    in.ignore();
+    r.pid = static_cast<pid_t>(pid);
+    for (std::string line; argc-- > 0 && std::getline(in, line);) r.argv.push_back(line);
+    return r;
+}
+
+// Present in /proc and not a zombie.
+bool Running(pid_t pid) {
+    std::ifstream st("/proc/" + std::to_string(pid) + "/stat");
+    std::string all((std::istreambuf_iterator<char>(st)), {});
+    auto close = all.rfind(')');
+    return close != std::string::npos && close + 2 < all.size() && all[close + 2] != 'Z';
+}
+
+// Waits until `pid` is gone or a zombie (not ours to reap).
+bool Ended(pid_t pid, std::chrono::milliseconds bound = 10s) {
+    auto deadline = std::chrono::steady_clock::now() + bound;
+    while (Running(pid)) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// A child started by the test itself; killed and reaped when it goes out of
+// scope.
+class Child {
+public:
+    explicit Child(const std::string& exe) : exe_(exe) {
+        char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+        if (posix_spawn(&pid_, exe.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = 0;
+        EXPECT_NE(pid_, 0) << exe;
+        if (pid_ != 0) {
+            EXPECT_TRUE(AwaitReport(exe)) << exe;
+        }
+    }
+    ~Child() {
+        if (pid_ > 0 && !reaped_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return pid_; }
+    std::uint32_t id() const { return static_cast<std::uint32_t>(pid_); }
+    // Still running: not ended, not killed.
+    bool Alive() {
+        return !reaped_ && waitpid(pid_, nullptr, WNOHANG) == 0;
+    }
+    // Waits for the end; true when it was ended by SIGKILL.
+    bool KilledWithin(std::chrono::milliseconds bound) {
+        auto deadline = std::chrono::steady_clock::now() + bound;
+        for (;;) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                reaped_ = true;
+                return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+            }
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+
+private:
+    std::string exe_;
+    pid_t pid_ = 0;
+    bool reaped_ = false;
+};
+
+TEST(FindProcessIdByName, MatchesByExecutableNameInAnyLetterCase) {
+    TempDir dir;
+    const std::string name = Unique("Main") + ".exe";
+    Child child(CopyChild(dir.file(name)));
+    std::string upper = name;
+    for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+
+    EXPECT_EQ(FindProcessIdByName(name), child.id());
+    EXPECT_EQ(FindProcessIdByName(upper), child.id());
+    EXPECT_EQ(FindProcessIdByName("main" + name.substr(4)), child.id());
+    // The argument is never stripped and never holds a directory.
+    EXPECT_EQ(FindProcessIdByName(" " + name), 0u);
+    EXPECT_EQ(FindProcessIdByName(name + " "), 0u);
+    EXPECT_EQ(FindProcessIdByName(dir.file(name)), 0u);
+    EXPECT_EQ(FindProcessIdByName(name + "x"), 0u);
+}
+
+TEST(FindProcessIdByName, ListedNameIsStrippedAndNotCutAtFifteenBytes) {
+    TempDir dir;
+    const std::string stem = Unique("Blank");
+    Child trailing(CopyChild(dir.file(stem + ".exe  ")));
+    Child leading(CopyChild(dir.file(" " + stem + "L.exe")));
+    const std::string longName = Unique("AProgramWithALongName") + ".exe";
+    Child longer(CopyChild(dir.file(longName)));
+
+    EXPECT_EQ(FindProcessIdByName(stem + ".exe"), trailing.id());
+    EXPECT_EQ(FindProcessIdByName(stem + "l.EXE"), leading.id());
+    EXPECT_EQ(FindProcessIdByName(longName), longer.id());
+    EXPECT_EQ(FindProcessIdByName(longName.substr(0, 15)), 0u);
+}
+
+TEST(FindProcessIdByName, GbkBytesAreNotFolded) {
+    TempDir dir;
+    const std::string tag = Unique("G");
+    const std::string gbk = tag + "\xD6\xF7\xB3\xCC\xD0\xF2.exe";  // 主程序.exe in GBK
+    Child child(CopyChild(dir.file(gbk)));
+
+    EXPECT_EQ(FindProcessIdByName(gbk), child.id());
+    EXPECT_EQ(FindProcessIdByName(tag + "\xD6\xF7\xB3\xCC\xD0\xF2.EXE"), child.id());
+    EXPECT_EQ(FindProcessIdByName(tag + "\xF6\xF7\xB3\xCC\xD0\xF2.exe"), 0u);
+}
+
+TEST(FindProcessIdByName, ProgramReplacedWhileRunningKeepsItsName) {
+    TempDir dir;
+    const std::string name = Unique("Swap") + ".exe";
+    const std::string exe = CopyChild(dir.file(name));
+    Child child(exe);
+    // Renamed over, as a copy replaces an installed file: /proc shows the
+    // running image as "<path> (deleted)".
+    CopyChild(dir.file("new"));
+    fs::rename(dir.file("new"), exe);
+
+    EXPECT_EQ(posix::ProcessImageName(child.pid()), name);
+    EXPECT_EQ(FindProcessIdByName(name), child.id());
+}
+
+TEST(FindProcessIdByName, FirstInPidOrderWinsAndZombiesArePassedOver) {
+    TempDir dir;
+    const std::string name = Unique("Main") + ".exe";
+    Child a(CopyChild(dir.file("a/" + name)));
+    Child b(CopyChild(dir.file("b/" + name)));
+    const Child& first = a.pid() < b.pid() ? a : b;
+    const Child& second = a.pid() < b.pid() ? b : a;
+
+    EXPECT_EQ(FindProcessIdByName(name), first.id());
+    EXPECT_EQ(posix::FindProcessIdByNameExcept(name, first.id()), second.id());
+
+    // The first one ended but is not reaped yet: it runs no more.
+    kill(first.pid(), SIGKILL);
+    ASSERT_TRUE(Ended(first.pid()));
+    EXPECT_EQ(FindProcessIdByName(name), second.id());
+}
+
+TEST(KillProcessByName, KillsOnlyTheFirstOfTwoSameNamedPrograms) {
+    TempDir dir;
+    const std::string name = Unique("Main") + ".exe";
+    Child a(CopyChild(dir.file("one/" + name)));
+    Child b(CopyChild(dir.file("two/" + name)));
+    Child& first = a.pid() < b.pid() ? a : b;
+    Child& second = a.pid() < b.pid() ? b : a;
+
+    std::string lower = name;
+    lower[0] = 'm';
+    KillProcessByName(lower);
+    EXPECT_TRUE(first.KilledWithin(10s));
+    EXPECT_TRUE(second.Alive());
+
+    // Again: now the other one is the first.
+    KillProcessByName(name);
+    EXPECT_TRUE(second.KilledWithin(10s));
+}
+
+TEST(KillProcessByName, NoMatchKillsNothing) {
+    TempDir dir;
+    const std::string name = Unique("Main") + ".exe";
+    Child child(CopyChild(dir.file(name)));
+
+    KillProcessByName(name + "x");
+    KillProcessByName(" " + name);
+    KillProcessByName(dir.file(name));
+    KillProcessByName(Unique("Nothing") + ".exe");
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(child.Alive());
+}
+
+// A copy of the child program at a path of exactly `length` bytes.
+std::string ChildAtPathOfLength(const TempDir& dir, std::size_t length) {
+    std::string path = dir.path();
+    const std::string leaf = "/Main.exe";
+    std::size_t remaining = length - path.size() - leaf.size();
+    while (remaining > 0) {
+        std::size_t part = std::min<std::size_t>(40, remaining);
+        if (remaining - part == 1) --part;  // a component needs "/" and a byte
+        path += "/" + std::string(part - 1, 'd');
+        remaining -= part;
+    }
+    return CopyChild(path + leaf);
+}
+
+TEST(RunProgram, StartsLongPathWithNoFurtherArgumentsAndReturnsExitCode) {
+    TempDir dir;
+    const std::string exe = ChildAtPathOfLength(dir, 200);
+    ASSERT_EQ(exe.size(), 200u);
+    ScopedEnv code("UE_CHILD_EXIT_CODE", "7");
+
+    EXPECT_EQ(RunProgram(exe, true, "", kShowNormal), 7u);
+    auto report = AwaitReport(exe);
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->argv, std::vector<std::string>{exe});
+}
+
+TEST(RunProgram, ParametersBecomeArgumentsSplitAtBlanks) {
+    TempDir dir;
+    const std::string exe = CopyChild(dir.file("Tool.exe"));
+    ScopedEnv code("UE_CHILD_EXIT_CODE", "0");
+
+    EXPECT_EQ(RunProgram(exe, true, "  -a\tb  100%d ", kShow), 0u);
+    auto report = AwaitReport(exe);
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->argv, (std::vector<std::string>{exe, "-a", "b", "100%d"}));
+}
+
+TEST(RunProgram, WithoutWaitingReturnsAtOnceAndLeavesNoZombie) {
+    TempDir dir;
+    const std::string exe = CopyChild(dir.file(Unique("Main") + ".exe"));
+    ScopedEnv code("UE_CHILD_EXIT_CODE", std::nullopt);
+
+    EXPECT_EQ(RunProgram(exe, false, "", kShow), 0u);
+    auto report = AwaitReport(exe);
+    ASSERT_TRUE(report);
+    const pid_t pid = report->pid;
+    EXPECT_EQ(report->argv, std::vector<std::string>{exe});
+    EXPECT_TRUE(Running(pid));
+    EXPECT_EQ(getsid(pid), pid);  // a session of its own
+    kill(pid, SIGKILL);
+    // Reaped by us: it disappears from /proc instead of staying a zombie.
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (fs::exists("/proc/" + std::to_string(pid)) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid)));
+}
+
+TEST(RunProgram, StartedProgramOutlivesTheStarter) {
+    TempDir dir;
+    const std::string exe = CopyChild(dir.file(Unique("Main") + ".exe"));
+    ScopedEnv code("UE_CHILD_EXIT_CODE", std::nullopt);
+
+    // Orphans come to this process instead of to init, so the test can reap
+    // the program once the starter has ended.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    struct Restore {
+        ~Restore() { prctl(PR_SET_CHILD_SUBREAPER, 0); }
+    } restore;
+    std::string launcher = UE_TEST_LAUNCHER;
+    char* argv[] = {launcher.data(), const_cast<char*>(exe.c_str()), nullptr};
+    pid_t starter = 0;
+    ASSERT_EQ(posix_spawn(&starter, launcher.c_str(), nullptr, nullptr, argv, environ), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(starter, &status, 0), starter);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    auto report = AwaitReport(exe);
+    ASSERT_TRUE(report);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(Running(report->pid));
+    kill(report->pid, SIGKILL);
+    EXPECT_EQ(waitpid(report->pid, &status, 0), report->pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+}
+
+void ExpectStartFailure(const std::string& file, std::uint32_t code) {
+    try {
+        RunProgram(file, false, "", kShowNormal);
+        ADD_FAILURE() << "started " << file;
+    } catch (const OSError&) {
+        ADD_FAILURE() << "a general error is expected";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "运行程序失败" + file + ". 错误代码 " + std::to_string(code));
+    }
+}
+
+TEST(RunProgram, FailureToStartRaisesWithPathAndCode) {
+    TempDir dir;
+    ExpectStartFailure(dir.file("Missing.exe"), 2);
+    fs::create_directory(dir.file("100%d%s"));
+    ExpectStartFailure(dir.file("100%d%s/Missing.exe"), 2);
+    ExpectStartFailure(dir.file("NoDir/Missing.exe"), 2);
+    ExpectStartFailure("", 2);
+    // A NUL would cut the path to that of a program that exists.
+    const std::string cut = CopyChild(dir.file("Main.exe"));
+    EXPECT_THROW(RunProgram(cut + std::string(1, '\0') + "x", true, "", kShowNormal), Error);
+    EXPECT_FALSE(fs::exists(cut + ".report"));
+
+    const std::string plain = dir.file("NotExecutable.exe");
+    CopyChild(plain);
+    fs::permissions(plain, fs::perms::owner_read | fs::perms::owner_write);
+    ExpectStartFailure(plain, 13);  // EACCES
+    ExpectStartFailure(dir.path(), 13);
+
+    const std::string text = dir.file("Text.exe");
+    test::WriteFileBytes(text, "no program\n");
+    fs::permissions(text, fs::perms::owner_all);
+    ExpectStartFailure(text, 8);  // ENOEXEC
+}
+
+}  // namespace
+}  // namespace ue

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "core/Errors.h"
+#include "sysops/Registration.h"
+#include "tests/support/TempDir.h"
+#include "tests/sysops/helpers/ScopedEnv.h"
+
+namespace ue {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ScopedEnv;
+using test::TempDir;
+
+// Each library is copied under a name of its own into the test's directory,
+// so that its mapping can be looked for after the call.
+class RegisterServerLibraryTest : public ::testing::Test {
+protected:
+    std::string Install(const char* built, const std::string& name) {
+        std::string path = dir_.file(name);
+        fs::copy_file(built, path);
+        return path;
+    }
+    std::string Calls() {
+        std::ifstream in(log_);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    static bool Mapped(const std::string& path) {
+        std::ifstream maps("/proc/self/maps");
+        for (std::string line; std::getline(maps, line);) {
+            if (line.ends_with(" " + path)) return true;
+        }
+        return false;
+    }
+
+    TempDir dir_;
+    std::string log_ = dir_.file("calls.log");
+    ScopedEnv env_{"UE_REG_LOG", log_};
+};
+
+TEST_F(RegisterServerLibraryTest, NonNegativeStatusIsSuccessAndTheLibraryIsUnloaded) {
+    const std::string zero = Install(UE_REG_OK, "Reg Zero.dll");
+    const std::string one = Install(UE_REG_ONE, "RegOne.dll");
+    EXPECT_NO_THROW(RegisterServerLibrary(zero));
+    EXPECT_NO_THROW(RegisterServerLibrary(one));
+    EXPECT_EQ(Calls(), "0\n1\n");
+    EXPECT_FALSE(Mapped(zero));
+    EXPECT_FALSE(Mapped(one));
+}
+
+TEST_F(RegisterServerLibraryTest, NegativeStatusRaisesAndTheLibraryIsUnloaded) {
+    const std::string lib = Install(UE_REG_FAIL, "100%s Fail.dll");
+    try {
+        RegisterServerLibrary(lib);
+        ADD_FAILURE() << "no error";
+    } catch (const OSError&) {
+        ADD_FAILURE() << "a general error is expected";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "DllRegisterServer in " + lib + " failed.");
+    }
+    EXPECT_EQ(Calls(), "-2147483648\n");
+    EXPECT_FALSE(Mapped(lib));
+}
+
+TEST_F(RegisterServerLibraryTest, MissingEntryRaisesOperatingSystemError) {
+    const std::string none = Install(UE_REG_NONE, "None.dll");
+    // This one's dependency has the entry; only the library's own counts.
+    const std::string forward = Install(UE_REG_FORWARD, "Forward.dll");
+    for (const auto& lib : {none, forward}) {
+        try {
+            RegisterServerLibrary(lib);
+            ADD_FAILURE() << "no error for " << lib;
+        } catch (const OSError& e) {
+            EXPECT_EQ(e.Code(), 127u);
+            const std::string head = "System Error.  Code: 127.\r\n";
+            std::string message = e.what();
+            ASSERT_TRUE(message.starts_with(head)) << message;
+            std::string text = message.substr(head.size());
+            EXPECT_NE(text.find("DllRegisterServer"), std::string::npos) << text;
+            EXPECT_FALSE(text.starts_with(lib)) << text;
+        }
+        EXPECT_FALSE(Mapped(lib));
+    }
+    EXPECT_EQ(Calls(), "");
+}
+
+// "<platform text>: <path>", the text not repeating the path and without
+// trailing blanks, line ends or full stops.
+void ExpectLoadFailure(const std::string& path) {
+    try {
+        RegisterServerLibrary(path);
+        ADD_FAILURE() << "loaded " << path;
+    } catch (const OSError& e) {
+        ADD_FAILURE() << "a general error is expected: " << e.what();
+    } catch (const Error& e) {
+        std::string message = e.what();
+        const std::string tail = ": " + path;
+        ASSERT_TRUE(message.ends_with(tail)) << message;
+        std::string text = message.substr(0, message.size() - tail.size());
+        ASSERT_FALSE(text.empty());
+        EXPECT_FALSE(text.starts_with(path + ":")) << message;
+        unsigned char last = static_cast<unsigned char>(text.back());
+        EXPECT_TRUE(last > 32 && last != '.') << message;
+    }
+}
+
+TEST_F(RegisterServerLibraryTest, FileThatIsNoLibraryRaisesLoadFailure) {
+    ExpectLoadFailure(dir_.file("Missing.dll"));
+    const std::string text = dir_.file("Text.dll");
+    test::WriteFileBytes(text, "not a library\n");
+    ExpectLoadFailure(text);
+    ExpectLoadFailure(dir_.path());
+    // An empty name would load the program itself.
+    ExpectLoadFailure("");
+    EXPECT_EQ(Calls(), "");
+}
+
+}  // namespace
+}  // namespace ue
