@@ -20,18 +20,34 @@ constexpr int ftCompressed = 5;
 
 constexpr int RestartNeeded = 2;
 
+// Passes of the main program's refresh copy before it is started as it is.
+constexpr int kMaxRefreshPasses = 20;
+
+// While a payload is being expanded, its downloaded form is kept beside it
+// under this suffix, until the row's new FileType is saved. A run that finds
+// it with FileType still 5 puts the payload back and expands it again.
+inline constexpr char kKeptPayloadSuffix[] = ".ue-keep";
+
 class TDM_Update {
 public:
     // `exeDir` is the directory of the running executable with its trailing
     // separator; the program passes ExecutableDir(), tests a temporary folder.
     TDM_Update(System& system, std::string exeDir);
     ~TDM_Update();
+    TDM_Update(const TDM_Update&) = delete;
+    TDM_Update& operator=(const TDM_Update&) = delete;
 
+    // Without a user interface the file-in-use dialog counts as "continue",
+    // the restart question as "cancel", and copies have no owner window.
     void SetUserInterface(UserInterface* ui) { ui_ = ui; }
 
+    // Fills the run context; an error ends it at the failing step.
     void DataModuleCreate();
     void DataModuleDestroy();
+    // The update run. Raises every error it meets; SilentAbort when the user
+    // closed the file-in-use dialog.
     void RunUpdate();
+    // Applies the current row of DownLoadFileLog; 0 or RestartNeeded.
     int UpdateOneFile();
 
     std::string BaseDir;
@@ -48,9 +64,28 @@ public:
     TableCursor UpdateFileLog{ADOCDB, "UpdateFileLog"};
 
 private:
+    bool FileTypeIs(int code) const;
+    bool IsAppliedRow();
+    void RefuseUnsafeRows();
+    void ShowFileInUse(const std::string& message);
+    WindowHandle Owner() const;
+    void ExpandPayload(const std::string& source);
+    void DropKeptPayload(const std::string& source);
+    void WriteLogRow(const std::string& backupDir);
+    void RefreshMainProgram();
+
     System& system_;
     std::string exeDir_;
     UserInterface* ui_ = nullptr;
 };
+
+// The two texts of the file-in-use dialog for `target`.
+std::string FirstInUseMessage(const std::string& target);
+std::string SecondInUseMessage(const std::string& target);
+
+// Raises Error when a downloaded row's FileName is no bare file name or its
+// UpdatePath could lead outside the installation directory (an absolute path,
+// a drive, a ".." step). An empty FileName or UpdatePath is allowed.
+void CheckDownloadedPaths(const std::string& fileName, const std::string& updatePath);
 
 }  // namespace ue

@@ -1,0 +1,348 @@
+#include "run/DMUpdateEx.h"
+
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "core/Errors.h"
+#include "sysops/Compression.h"
+#include "sysops/FilePrimitives.h"
+#include "sysops/Platform.h"
+#include "sysops/ProcessControl.h"
+#include "sysops/Shutdown.h"
+
+namespace ue {
+
+namespace {
+
+constexpr unsigned kRowPauseMs = 100;
+constexpr unsigned kExpandPauseMs = 100;
+constexpr unsigned kRefreshPauseMs = 100;
+constexpr unsigned kEndPauseMs = 10;
+constexpr int kMaxInUseRetries = 3;
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// "..", "...", ".. " and the like: a step to the parent directory, also in the
+// forms Windows trims trailing dots and blanks from.
+bool IsParentStep(std::string_view part) {
+    int dots = 0;
+    for (char c : part) {
+        if (c == '.') {
+            ++dots;
+        } else if (c != ' ') {
+            return false;
+        }
+    }
+    return dots >= 2;
+}
+
+// ".", "..", ". " and the like: names of a directory, never of a file.
+bool IsDotName(std::string_view name) {
+    if (name.empty() || name.find('.') == std::string_view::npos) return false;
+    return name.find_first_not_of(". ") == std::string_view::npos;
+}
+
+bool HasExeExtension(const std::string& fileName) {
+    auto dot = fileName.rfind('.');
+    if (dot == std::string::npos) return false;
+    std::string ext = fileName.substr(dot);
+    for (char& c : ext) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return ext == ".EXE";
+}
+
+// Atomic on both platforms' file systems; false when it did not happen.
+bool MoveOver(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    std::filesystem::rename(from, to, ec);
+    return !ec;
+}
+
+void RemoveQuietly(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+}
+
+}  // namespace
+
+std::string FirstInUseMessage(const std::string& target) {
+    return "需要升级替换的程序" + target + "正在运行,升级程序将尝试停止该程序。" + "\r\n" +
+           "如有数据未保持，请手动关闭该程序然后点继续升级!";
+}
+
+std::string SecondInUseMessage(const std::string& target) {
+    return "需要更新的程序" + target + "正在运行," + "\r\n" +
+           "升级程序无法中止该程序,请手动关闭该程序,点[继续]完成文件升级替换!";
+}
+
+void CheckDownloadedPaths(const std::string& fileName, const std::string& updatePath) {
+    bool bareName = fileName.find('\0') == std::string::npos && !IsDotName(fileName);
+    for (char c : fileName) bareName = bareName && !IsSeparator(c);
+    if (!bareName) {
+        throw Error("DownLoadFileLog: FileName '" + fileName + "' is not a bare file name");
+    }
+    bool inside = updatePath.find('\0') == std::string::npos;
+    std::size_t start = 0;
+    while (inside && start <= updatePath.size()) {
+        std::size_t end = start;
+        while (end < updatePath.size() && !IsSeparator(updatePath[end])) ++end;
+        inside = !IsParentStep(std::string_view(updatePath).substr(start, end - start));
+        start = end + 1;
+    }
+    if (!inside) {
+        throw Error("DownLoadFileLog: UpdatePath '" + updatePath + "' of " + fileName +
+                    " leads outside the installation directory");
+    }
+}
+
+TDM_Update::TDM_Update(System& system, std::string exeDir)
+    : system_(system), exeDir_(std::move(exeDir)) {}
+
+TDM_Update::~TDM_Update() = default;
+
+void TDM_Update::DataModuleCreate() {
+    std::string dir = exeDir_.empty() ? std::string(".") : exeDir_;
+    if (dir.back() != PathSeparator()) dir += PathSeparator();
+
+    IniFile = std::make_unique<SettingsFile>(dir + "Update.ini");
+    UpdateDir = dir + "update";
+    BaseDir = dir;
+    ForceDirectories(UpdateDir);
+    ADOCDB.Close();
+    ADOCDB.ConnectionString = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + BaseDir +
+                              "UpdateFile.mdb;Persist Security Info=False";
+    ADOCDB.Open();
+    ExeFile = IniFile->ReadSetting("Update", "ExeFile", "");
+    ExeFile2 = IniFile->ReadSetting("Update", "ExeFile2", "");
+    CurSoftInfo.OpenTable();
+    DownLoadFileLog.OpenTable();
+    UpdateFileLog.OpenTable();
+}
+
+void TDM_Update::DataModuleDestroy() { IniFile.reset(); }
+
+void TDM_Update::RunUpdate() {
+    UpdateFileLog.Reopen();
+    if (CurSoftInfo.GetBool("IsAllUpdate") &&
+        CurSoftInfo.GetInt("SoftVer") == CurSoftInfo.GetInt("CurUpdateVer")) {
+        return;
+    }
+
+    RefuseUnsafeRows();
+
+    int restartFlag = 0;
+    DownLoadFileLog.GoFirst();
+    while (!DownLoadFileLog.AtEnd()) {
+        if (!IsAppliedRow() && UpdateOneFile() == RestartNeeded) restartFlag = RestartNeeded;
+        DownLoadFileLog.GoNext();
+    }
+
+    CurSoftInfo.Reopen();
+    CurVer = CurSoftInfo.GetInt("CurUpdateVer");
+
+    // The main program is refreshed and the settings are written before the
+    // version is saved: once CurSoftInfo says the version is reached the next
+    // start does nothing, so a run that ends before this point must leave
+    // the rest to be done again.
+    if (restartFlag != RestartNeeded) RefreshMainProgram();
+    IniFile->WriteSetting("Update", "CurVer", std::to_string(CurVer));
+    IniFile->WriteSetting("Update", "UpdateTime", system_.TodayText());
+
+    CurSoftInfo.BeginEdit();
+    CurSoftInfo.SetInt("SoftVer", CurVer);
+    CurSoftInfo.SetBool("IsAllUpdate", true);
+    CurSoftInfo.SaveRow();
+
+    system_.Sleep(kEndPauseMs);
+
+    if (restartFlag == RestartNeeded) {
+        if (ui_ != nullptr && ui_->AskRestart()) system_.ShutdownWindows(kShutdownRestart);
+        return;
+    }
+    if (!ExeFile.empty()) system_.RunProgram(BaseDir + ExeFile, false, "", kShow);
+}
+
+bool TDM_Update::IsAppliedRow() {
+    std::string fileName = DownLoadFileLog.GetText("FileName");
+    std::int32_t fileVer = DownLoadFileLog.GetInt("FileVer");
+    return UpdateFileLog.FindRow("FileName;FileVer",
+                                 {FieldValue::Text(std::move(fileName)), FieldValue::Int(fileVer)});
+}
+
+// Before any file is touched, refuses the run when a row that would be
+// applied names a place outside the installation. A row that cannot be read
+// is left to the walk, which reports it at its turn.
+void TDM_Update::RefuseUnsafeRows() {
+    for (DownLoadFileLog.GoFirst(); !DownLoadFileLog.AtEnd(); DownLoadFileLog.GoNext()) {
+        std::string fileName;
+        std::string updatePath;
+        try {
+            if (!DownLoadFileLog.GetBool("IsClient") || IsAppliedRow()) continue;
+            fileName = DownLoadFileLog.GetText("FileName");
+            updatePath = DownLoadFileLog.GetText("UpdatePath");
+        } catch (const Error&) {
+            continue;
+        }
+        CheckDownloadedPaths(fileName, updatePath);
+    }
+}
+
+bool TDM_Update::FileTypeIs(int code) const {
+    return DownLoadFileLog.GetValue("FileType").EqualsNumber(code);
+}
+
+void TDM_Update::ShowFileInUse(const std::string& message) {
+    if (ui_ != nullptr) ui_->ShowFileInUseDialog(message);
+}
+
+WindowHandle TDM_Update::Owner() const { return ui_ != nullptr ? ui_->OwnerWindow() : nullptr; }
+
+int TDM_Update::UpdateOneFile() {
+    int result = 0;
+    int retries = 0;
+    if (!DownLoadFileLog.GetBool("IsClient")) return 0;
+
+    const std::string fileName = DownLoadFileLog.GetText("FileName");
+    const std::string updatePath = DownLoadFileLog.GetText("UpdatePath");
+    CheckDownloadedPaths(fileName, updatePath);
+    const char sep = PathSeparator();
+    const std::string source = UpdateDir + sep + fileName;
+    std::string targetDir = BaseDir + NativeRelativePath(updatePath);
+    if (!targetDir.empty() && targetDir.back() == sep) targetDir.pop_back();
+    const std::string target = targetDir + sep + fileName;
+    const std::string backupDir = BaseDir + "bak" + sep + "V" + std::to_string(BackupNo);
+
+    ForceDirectories(targetDir);
+    ForceDirectories(backupDir);
+
+    if (FileTypeIs(ftReplace) && IsFileInUse(target)) {
+        ShowFileInUse(FirstInUseMessage(target));
+        if (!ExeFile.empty()) system_.KillProcessByName(ExeFile);
+        if (!ExeFile2.empty()) system_.KillProcessByName(ExeFile2);
+        if (HasExeExtension(fileName)) system_.KillProcessByName(fileName);
+    }
+
+    system_.Sleep(kRowPauseMs);
+
+    if (FileTypeIs(ftCompressed) && IsFilePresent(source)) {
+        ExpandPayload(source);
+        system_.Sleep(kExpandPauseMs);
+    } else if (FileTypeIs(ftReplace)) {
+        DropKeptPayload(source);
+    }
+
+    for (;;) {
+        if (!FileTypeIs(ftReplace) || !IsFileInUse(target)) break;
+        ShowFileInUse(SecondInUseMessage(target));
+        if (++retries >= kMaxInUseRetries) {
+            system_.ReplaceFileAtRestart(source, target);
+            result = RestartNeeded;
+            break;
+        }
+    }
+
+    if (FileTypeIs(ftReplace) && IsFilePresent(source)) {
+        try {
+            ShellCopyFile(Owner(), source, target);
+        } catch (const std::exception&) {
+            // A failed copy leaves the old file; the log row still follows.
+        }
+    }
+
+    if (FileTypeIs(ftRun)) {
+        if (IsFilePresent(source)) ShellCopyFile(Owner(), source, target);
+        system_.RunProgram(target, false, "", kShowNormal);
+    }
+
+    if (FileTypeIs(ftRegister)) {
+        if (IsFileInUse(target)) {
+            system_.ReplaceFileAtRestart(source, target);
+            result = RestartNeeded;
+        } else {
+            if (IsFilePresent(source)) ShellCopyFile(Owner(), source, target);
+            try {
+                system_.RegisterServerLibrary(target);
+            } catch (const std::exception&) {
+                // A library that does not register is still logged as applied.
+            }
+        }
+    }
+
+    WriteLogRow(backupDir);
+    return result;
+}
+
+// Expands the payload in place and saves FileType 0. The downloaded form is
+// kept beside it until the save, so that a run ended in between (or a failed
+// expansion or save) never leaves plain content under FileType 5.
+void TDM_Update::ExpandPayload(const std::string& source) {
+    const std::string kept = source + kKeptPayloadSuffix;
+    if (IsFilePresent(kept)) {
+        // An earlier run ended before saving FileType 0: start from the download.
+        if (!ShellCopyFile(Owner(), kept, source)) {
+            throw Error("Cannot restore the downloaded file " + source + " from " + kept);
+        }
+    } else if (!ShellCopyFile(Owner(), source, kept)) {
+        throw Error("Cannot keep a copy of the downloaded file " + source + " as " + kept);
+    }
+
+    try {
+        ExpandCompressedFile(source);
+        DownLoadFileLog.BeginEdit();
+        DownLoadFileLog.SetValue("FileType", FieldValue::Int(ftReplace));
+        DownLoadFileLog.FinishEdit();
+    } catch (...) {
+        try {
+            DownLoadFileLog.DiscardRow();
+        } catch (const std::exception&) {
+        }
+        MoveOver(kept, source);
+        throw;
+    }
+    RemoveQuietly(kept);
+}
+
+void TDM_Update::DropKeptPayload(const std::string& source) {
+    const std::string kept = source + kKeptPayloadSuffix;
+    if (IsFilePresent(kept)) RemoveQuietly(kept);
+}
+
+void TDM_Update::WriteLogRow(const std::string& backupDir) {
+    try {
+        UpdateFileLog.BeginAppend();
+        for (const char* field : {"AID", "SoftID", "FileName", "FileVer", "IsClient"}) {
+            UpdateFileLog.SetValue(field, DownLoadFileLog.GetValue(field));
+        }
+        UpdateFileLog.SetValue("BakPath", FieldValue::Text(backupDir));
+        UpdateFileLog.SetValue("IsUpdate", FieldValue::Bool(true));
+        UpdateFileLog.SaveRow();
+    } catch (const std::exception&) {
+        // Not logged: the file is applied again by the next run.
+        try {
+            UpdateFileLog.DiscardRow();
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+// Copies the update copy of the main program over the installed one until
+// both agree in modified time and size, at most kMaxRefreshPasses times.
+void TDM_Update::RefreshMainProgram() {
+    if (ExeFile.empty()) return;
+    const std::string updateCopy = UpdateDir + PathSeparator() + ExeFile;
+    const std::string installed = BaseDir + ExeFile;
+    if (!IsFilePresent(updateCopy)) return;
+    for (int pass = 1;; ++pass) {
+        ShellCopyFile(Owner(), updateCopy, installed);
+        if (GetFileModifiedTime(installed) == GetFileModifiedTime(updateCopy) &&
+            GetFileSizeByName(updateCopy) == GetFileSizeByName(installed)) {
+            return;
+        }
+        if (pass >= kMaxRefreshPasses) return;
+        system_.Sleep(kRefreshPauseMs);
+    }
+}
+
+}  // namespace ue
