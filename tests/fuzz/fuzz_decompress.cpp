@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr std::size_t kMaxOutput = 1 << 20;  // keeps bombs cheap
+constexpr std::size_t kMaxOutput = 256 * 1024;  // keeps bombs cheap
 
 class MemoryStream : public ue::ByteStream {
 public:
@@ -48,14 +48,14 @@ private:
 bool ReferenceInflate(const std::uint8_t* data, std::size_t size, std::string& out) {
     z_stream z{};
     if (inflateInit(&z) != Z_OK) return false;
-    out.assign(kMaxOutput + 1, '\0');
+    static Bytef buffer[kMaxOutput + 1];
     z.next_in = const_cast<Bytef*>(data);
     z.avail_in = static_cast<uInt>(size);
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
+    z.next_out = buffer;
+    z.avail_out = sizeof buffer;
     const int rc = inflate(&z, Z_FINISH);
     const bool ok = rc == Z_STREAM_END && z.avail_in == 0;
-    out.resize(z.total_out);
+    out.assign(reinterpret_cast<const char*>(buffer), z.total_out);
     inflateEnd(&z);
     return ok;
 }
