@@ -1,0 +1,139 @@
+// The file-in-use dialog: its layout and its three ways out.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTest>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+#include "core/Errors.h"
+#include "ui/Info.h"
+
+namespace ue {
+namespace {
+
+// Runs `action` on the dialog once its modal loop is running.
+void WhenShown(TFrmInfo& info, std::function<void()> action) {
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [&info, action, poll] {
+        if (info.isVisible() && QApplication::activeModalWidget() == &info)
+            action();
+        else
+            QTimer::singleShot(5, *poll);
+    };
+    QTimer::singleShot(0, *poll);
+}
+
+void PressKey(TFrmInfo& info, Qt::Key key) {
+    QWidget* target = info.focusWidget() ? info.focusWidget() : &info;
+    QTest::keyClick(target, key);
+}
+
+TEST(FrmInfo, LayoutCaptionAndFrame) {
+    TFrmInfo info;
+    EXPECT_EQ(info.windowTitle(), QStringLiteral("替换文件出错"));
+    EXPECT_EQ(info.size(), QSize(482, 146));
+    EXPECT_EQ(info.minimumSize(), info.maximumSize()) << "not resizable";
+    const Qt::WindowFlags flags = info.windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(info.isHidden());
+
+    EXPECT_EQ(info.lbl1->geometry(), QRect(24, 16, 433, 81));
+    EXPECT_TRUE(info.lbl1->wordWrap());
+    EXPECT_TRUE(info.lbl1->text().isEmpty());
+    EXPECT_EQ(info.lbl1->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+    EXPECT_EQ(info.lbl1->font().pixelSize(), 14);
+    EXPECT_EQ(info.font().pixelSize(), 12);
+
+    EXPECT_EQ(info.Button1->text(), QStringLiteral("继续.."));
+    EXPECT_EQ(info.Button1->geometry(), QRect(156, 114, 75, 25));
+    EXPECT_TRUE(info.Button1->isDefault());
+    EXPECT_EQ(info.Button2->text(), QStringLiteral("中止安装"));
+    EXPECT_EQ(info.Button2->geometry(), QRect(260, 114, 75, 25));
+    EXPECT_EQ(info.Button1->nextInFocusChain(), info.Button2);
+}
+
+TEST(FrmInfo, EnterContinuesAndTheNextMessageReplacesTheLast) {
+    TFrmInfo info;
+    WhenShown(info, [&] {
+        EXPECT_EQ(info.focusWidget(), info.Button1);
+        PressKey(info, Qt::Key_Return);
+    });
+    info.ShowFileInUseDialog("C:/suite/a.dll 正在使用\r\n请关闭程序");
+    EXPECT_EQ(info.lbl1->text(), QStringLiteral("C:/suite/a.dll 正在使用\n请关闭程序"));
+    EXPECT_FALSE(info.isVisible());
+
+    WhenShown(info, [&] { info.Button1->click(); });
+    info.ShowFileInUseDialog("second");
+    EXPECT_EQ(info.lbl1->text(), QStringLiteral("second"));
+}
+
+TEST(FrmInfo, LongMessageIsCutOffAndTheDialogKeepsItsSize) {
+    TFrmInfo info;
+    const std::string longText(4000, 'x');
+    WhenShown(info, [&] { PressKey(info, Qt::Key_Enter); });
+    info.ShowFileInUseDialog("<b>" + longText + "</b>");
+    EXPECT_EQ(info.size(), QSize(482, 146));
+    EXPECT_EQ(info.lbl1->size(), QSize(433, 81));
+    EXPECT_EQ(info.lbl1->textFormat(), Qt::PlainText) << "paths are never read as markup";
+}
+
+// The close button requests the end of the application, which would stop
+// every later event loop of this process: it runs in a child process, whose
+// exit code tells what it saw.
+TEST(FrmInfoDeathTest, CloseButtonRequestsTheEndAndAbortsSilently) {
+    EXPECT_EXIT(
+        {
+            TFrmInfo info;
+            QEventLoop mainLoop;  // stands for the application's message loop
+            bool aborted = false;
+            QTimer::singleShot(0, [&] {
+                WhenShown(info, [&] { info.close(); });
+                try {
+                    info.ShowFileInUseDialog("held open");
+                } catch (const SilentAbort&) {
+                    aborted = true;
+                }
+            });
+            QTimer::singleShot(10000, [&] { mainLoop.exit(99); });
+            const int loopResult = mainLoop.exec();  // 0: the end was requested
+            std::exit(loopResult == 0 && aborted && !info.isVisible() ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+// Esc and "中止安装" end the process at once with code 0; nothing after the
+// dialog runs. Each runs in a child process.
+TEST(FrmInfoDeathTest, EscEndsTheProcessWithCodeZero) {
+    EXPECT_EXIT(
+        {
+            TFrmInfo info;
+            QTimer::singleShot(10000, [] { std::exit(4); });
+            WhenShown(info, [&] { PressKey(info, Qt::Key_Escape); });
+            info.ShowFileInUseDialog("held open");
+            std::fputs("dialog returned", stderr);
+            std::exit(3);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+TEST(FrmInfoDeathTest, AbortButtonEndsTheProcessWithCodeZero) {
+    EXPECT_EXIT(
+        {
+            TFrmInfo info;
+            QTimer::singleShot(10000, [] { std::exit(4); });
+            WhenShown(info, [&] { QTest::mouseClick(info.Button2, Qt::LeftButton); });
+            info.ShowFileInUseDialog("held open");
+            std::fputs("dialog returned", stderr);
+            std::exit(3);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace ue

@@ -1,0 +1,142 @@
+// The grids over table cursors on a real SQLite update database: columns,
+// rows, the record indicator and following the cursor.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QSignalSpy>
+
+#include "records/TableCursor.h"
+#include "tests/support/TempDir.h"
+#include "ui/TableGrid.h"
+
+namespace ue {
+namespace {
+
+void Exec(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+    EXPECT_EQ(rc, SQLITE_OK) << (error ? error : "") << "\n" << sql;
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+
+class GridTest : public testing::Test {
+protected:
+    void SetUp() override {
+        path = dir.file("UpdateFile.mdb");
+        Exec(path, test::ReadFileBytes(UE_SCHEMA_SQL));
+        Exec(path,
+             "INSERT INTO DownLoadFileLog VALUES (1, 7, 'a.dll', 3, 0, 1, '');"
+             "INSERT INTO DownLoadFileLog VALUES (2, 7, '升级.exe', 4, 1, 0, 'bin');"
+             "INSERT INTO DownLoadFileLog VALUES (3, 7, 'c.dat', 5, 5, 1, NULL);");
+        connection.ConnectionString = "Data Source=" + path + ";";
+        connection.Open();
+        downloads.OpenTable();
+        applied.OpenTable();
+    }
+
+    static QStringList Titles(const TableModel& model) {
+        QStringList titles;
+        for (int c = 0; c < model.columnCount(); ++c)
+            titles << model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+        return titles;
+    }
+    static QStringList Indicators(const TableModel& model) {
+        QStringList marks;
+        for (int r = 0; r < model.rowCount(); ++r)
+            marks << model.headerData(r, Qt::Vertical, Qt::DisplayRole).toString();
+        return marks;
+    }
+
+    test::TempDir dir;
+    std::string path;
+    Connection connection;
+    TableCursor downloads{connection, "DownLoadFileLog"};
+    TableCursor applied{connection, "UpdateFileLog"};
+};
+
+TEST_F(GridTest, EveryFieldAColumnTitledWithItsName) {
+    TableModel model(downloads);
+    EXPECT_EQ(Titles(model), QStringList({"AID", "SoftID", "FileName", "FileVer", "FileType",
+                                          "IsClient", "UpdatePath"}));
+    ASSERT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(model.data(model.index(1, 2), Qt::DisplayRole).toString(), QStringLiteral("升级.exe"));
+    EXPECT_EQ(model.data(model.index(1, 3), Qt::DisplayRole).toString(), QStringLiteral("4"));
+    EXPECT_EQ(model.data(model.index(0, 5), Qt::DisplayRole).toString(), QStringLiteral("True"));
+    EXPECT_EQ(model.data(model.index(2, 6), Qt::DisplayRole).toString(), QString());
+    EXPECT_FALSE(model.flags(model.index(0, 2)) & Qt::ItemIsEditable);
+
+    TableModel empty(applied);
+    EXPECT_EQ(Titles(empty), QStringList({"AID", "SoftID", "FileName", "FileVer", "IsClient",
+                                          "BakPath", "IsUpdate"}));
+    EXPECT_EQ(empty.rowCount(), 0);
+}
+
+TEST_F(GridTest, IndicatorAndViewFollowTheCursor) {
+    TableGrid grid(downloads);
+    TableModel& model = *grid.Model();
+    QSignalSpy moved(&model, &TableModel::CurrentRowChanged);
+    EXPECT_EQ(Indicators(model), QStringList({"▶", "", ""}));
+
+    downloads.GoNext();
+    EXPECT_EQ(Indicators(model), QStringList({"", "▶", ""}));
+    EXPECT_EQ(grid.currentIndex().row(), 1);
+    downloads.GoNext();
+    downloads.GoNext();
+    EXPECT_TRUE(downloads.AtEnd());
+    EXPECT_EQ(Indicators(model), QStringList({"", "", ""}));
+    EXPECT_EQ(moved.count(), 3);
+    downloads.GoFirst();
+    EXPECT_EQ(model.CurrentRow(), 0);
+}
+
+TEST_F(GridTest, AppendedRowsAppearWithTheirMarks) {
+    TableGrid grid(applied);
+    TableModel& model = *grid.Model();
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+
+    applied.BeginAppend();
+    applied.SetValue("FileName", FieldValue::Text("a.dll"));
+    applied.SetInt("FileVer", 3);
+    EXPECT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(Indicators(model), QStringList({"*"}));
+    EXPECT_EQ(model.data(model.index(0, 2), Qt::DisplayRole).toString(), QStringLiteral("a.dll"));
+    applied.SaveRow();
+    EXPECT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(Indicators(model), QStringList({"▶"}));
+    EXPECT_EQ(inserted.count(), 1);
+
+    applied.BeginEdit();
+    EXPECT_EQ(Indicators(model), QStringList({"I"}));
+    applied.SetInt("FileVer", 9);
+    applied.SaveRow();
+    EXPECT_EQ(model.data(model.index(0, 3), Qt::DisplayRole).toString(), QStringLiteral("9"));
+}
+
+TEST_F(GridTest, ReopenShowsRowsWrittenByAnotherProgram) {
+    TableModel model(applied);
+    Exec(path, "INSERT INTO UpdateFileLog VALUES (1, 7, 'x.dll', 1, 1, '', 1);"
+               "INSERT INTO UpdateFileLog VALUES (2, 7, 'y.dll', 1, 1, '', 1);");
+    EXPECT_EQ(model.rowCount(), 0) << "the cursor keeps what it read";
+    applied.Reopen();
+    EXPECT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(model.data(model.index(1, 2), Qt::DisplayRole).toString(), QStringLiteral("y.dll"));
+    applied.CloseTable();
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_EQ(model.columnCount(), 0);
+}
+
+TEST_F(GridTest, ViewIsReadOnlyWithResizableColumns) {
+    TableGrid grid(downloads);
+    EXPECT_EQ(grid.editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_EQ(grid.horizontalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
+    EXPECT_TRUE(grid.horizontalHeader()->isVisible() || grid.isHidden());
+    EXPECT_TRUE(grid.showGrid());
+}
+
+}  // namespace
+}  // namespace ue

@@ -1,0 +1,239 @@
+// The upgrade window, the processing window, the error box and the restart
+// question: captions, sizes, flags and the timers' behaviour.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "core/Errors.h"
+#include "records/TableCursor.h"
+#include "ui/ErrorBox.h"
+#include "ui/QtUserInterface.h"
+#include "ui/SysProgress.h"
+#include "ui/updateExeMain.h"
+
+namespace ue {
+namespace {
+
+// Handles every message box that opens while the object lives: records its
+// caption, text, icon and buttons, then presses `answer`.
+class MessageBoxWatcher {
+public:
+    struct Seen {
+        QString title, text;
+        QMessageBox::Icon icon;
+        QMessageBox::StandardButtons buttons;
+    };
+
+    explicit MessageBoxWatcher(QMessageBox::StandardButton answer = QMessageBox::Ok) : answer_(answer) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible() || box == last_) return;
+            last_ = box;
+            seen.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+            box->button(answer_)->click();
+        });
+        timer_.start(5);
+    }
+
+    std::vector<Seen> seen;
+
+private:
+    QMessageBox::StandardButton answer_;
+    QTimer timer_;
+    QMessageBox* last_ = nullptr;
+};
+
+struct MainWindowFixture : testing::Test {
+    Connection connection;  // never opened: the grids show closed tables
+    TableCursor downloads{connection, "DownLoadFileLog"};
+    TableCursor applied{connection, "UpdateFileLog"};
+    int runs = 0;
+    std::function<void()> run = [] {};
+    std::unique_ptr<TFrmMain> window = std::make_unique<TFrmMain>(downloads, applied, [this] {
+        ++runs;
+        run();
+    });
+};
+
+TEST_F(MainWindowFixture, LayoutCaptionAndFlags) {
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("正在升级文件"));
+    EXPECT_TRUE(window->isHidden());
+    const Qt::WindowFlags flags = window->windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_NE(window->minimumSize(), window->maximumSize()) << "resizable";
+
+    EXPECT_EQ(window->Label1->text(), QStringLiteral("正在升级文件,请稍候..."));
+    EXPECT_EQ(window->Label1->pos(), QPoint(32, 16));
+    EXPECT_EQ(window->Label1->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_EQ(window->Label1->font().pixelSize(), 13);
+    EXPECT_EQ(window->CircularProgress1->geometry(), QRect(192, 8, 33, 33));
+    EXPECT_EQ(window->DBGrid1->geometry(), QRect(16, 40, 481, 137));
+    EXPECT_EQ(window->DBGrid2->geometry(), QRect(16, 192, 481, 137));
+    QWidget* next = window->DBGrid1->nextInFocusChain();
+    while (next != nullptr && !(next->focusPolicy() & Qt::TabFocus)) next = next->nextInFocusChain();
+    EXPECT_EQ(next, window->DBGrid2);
+
+    window->show();
+    QApplication::processEvents();
+    EXPECT_EQ(window->frameGeometry().size(), QSize(520, 391));
+}
+
+TEST_F(MainWindowFixture, ScrollBarsWhenSmallerThanTheContents) {
+    window->show();
+    QApplication::processEvents();
+    EXPECT_FALSE(window->ScrollBox->horizontalScrollBar()->isVisible());
+    window->resize(300, 200);
+    QApplication::processEvents();
+    EXPECT_TRUE(window->ScrollBox->horizontalScrollBar()->isVisible());
+    EXPECT_TRUE(window->ScrollBox->verticalScrollBar()->isVisible());
+}
+
+TEST_F(MainWindowFixture, TimersAtCreationAndShow) {
+    EXPECT_FALSE(window->Timer1->isActive());
+    EXPECT_EQ(window->Timer1->interval(), 3000);
+    EXPECT_TRUE(window->Timer1->isSingleShot());
+    EXPECT_TRUE(window->Timer2->isActive());
+    EXPECT_EQ(window->Timer2->interval(), 1000);
+    window->show();
+    EXPECT_TRUE(window->Timer1->isActive());
+}
+
+TEST_F(MainWindowFixture, ClosingBeforeTheRunMeansNoRun) {
+    window->show();
+    window->close();
+    EXPECT_FALSE(window->Timer1->isActive());
+    QTest::qWait(50);
+    EXPECT_EQ(runs, 0);
+}
+
+TEST_F(MainWindowFixture, RunOnceThenClose) {
+    bool timerOffDuringRun = false;
+    run = [&] { timerOffDuringRun = !window->Timer1->isActive(); };
+    window->show();
+    window->Timer1Timer();
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(timerOffDuringRun);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(MainWindowFixture, RunErrorIsReportedOnceAndTheWindowStays) {
+    run = [] { throw Error("无法打开数据库"); };
+    window->show();
+    MessageBoxWatcher watcher;
+    window->Timer1Timer();
+    ASSERT_EQ(watcher.seen.size(), 1u);
+    EXPECT_EQ(watcher.seen[0].title, QStringLiteral("Morvel升级"));
+    EXPECT_EQ(watcher.seen[0].text, QStringLiteral("无法打开数据库."));
+    EXPECT_EQ(watcher.seen[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(watcher.seen[0].buttons, QMessageBox::Ok);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->Timer1->isActive());
+    EXPECT_TRUE(window->Timer2->isActive());
+}
+
+TEST_F(MainWindowFixture, SilentAbortShowsNothing) {
+    run = [] { throw SilentAbort(); };
+    window->show();
+    MessageBoxWatcher watcher;
+    window->Timer1Timer();
+    QTest::qWait(30);
+    EXPECT_TRUE(watcher.seen.empty());
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindowFixture, IndicatorRisesOnePerTickUpTo100) {
+    for (int i = 0; i < 100; ++i) window->Timer2Timer();
+    EXPECT_EQ(window->CircularProgress1->Position(), 100);
+    EXPECT_EQ(window->CircularProgress1->Count(), 12);
+    window->Timer2Timer();
+    EXPECT_EQ(window->CircularProgress1->Position(), 100);
+}
+
+TEST(ErrorBox, FullStopRule) {
+    EXPECT_EQ(WithFullStop("Cannot open file"), "Cannot open file.");
+    EXPECT_EQ(WithFullStop("Done."), "Done.");
+    EXPECT_EQ(WithFullStop("a-"), "a-");      // '-' sorts before '.'
+    EXPECT_EQ(WithFullStop("code 5"), "code 5.");
+    EXPECT_EQ(WithFullStop("a/"), "a/.");     // '/' sorts after '.'
+    EXPECT_EQ(WithFullStop("line\r\n"), "line\r\n");
+    EXPECT_EQ(WithFullStop("运行程序失败"), "运行程序失败.");
+    EXPECT_EQ(WithFullStop(""), "");
+}
+
+TEST(RestartQuestion, OkAndCancel) {
+    {
+        MessageBoxWatcher watcher(QMessageBox::Ok);
+        EXPECT_TRUE(AskRestartQuestion(nullptr));
+        ASSERT_EQ(watcher.seen.size(), 1u);
+        EXPECT_EQ(watcher.seen[0].title, QStringLiteral("提示"));
+        EXPECT_EQ(watcher.seen[0].text, QStringLiteral("系统需要重新启动，点确认重启！"));
+        EXPECT_EQ(watcher.seen[0].icon, QMessageBox::Question);
+        EXPECT_EQ(watcher.seen[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    }
+    MessageBoxWatcher watcher(QMessageBox::Cancel);
+    EXPECT_FALSE(AskRestartQuestion(nullptr));
+}
+
+TEST(QtUserInterface, OwnerWindowIsTheMainWindowsHandle) {
+    TFrmInfo info;
+    QWidget main;
+    QtUserInterface ui(info, &main);
+    EXPECT_EQ(ui.OwnerWindow(), nullptr) << "no native window yet";
+    main.show();
+    QApplication::processEvents();
+    EXPECT_EQ(ui.OwnerWindow(), reinterpret_cast<WindowHandle>(main.winId()));
+    QtUserInterface none(info, nullptr);
+    EXPECT_EQ(none.OwnerWindow(), nullptr);
+}
+
+TEST(FrmProgress, LayoutAndHiddenAtCreation) {
+    TFrmProgress progress;
+    EXPECT_TRUE(progress.isHidden());
+    EXPECT_EQ(progress.windowTitle(), QStringLiteral("正在处理..."));
+    EXPECT_EQ(progress.size(), QSize(330, 108));
+    EXPECT_EQ(progress.minimumSize(), progress.maximumSize());
+    const Qt::WindowFlags flags = progress.windowFlags();
+    EXPECT_FALSE(flags & (Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowMaximizeButtonHint | Qt::WindowSystemMenuHint));
+    EXPECT_FALSE(progress.Timer->isActive());
+    EXPECT_EQ(progress.LabelTitle->text(), QStringLiteral("正在加载数据"));
+    EXPECT_EQ(progress.LabelInfo->text(), QStringLiteral("请稍侯..."));
+    EXPECT_EQ(progress.Button1->text(), QStringLiteral("取消"));
+    EXPECT_EQ(progress.Button1->geometry(), QRect(120, 72, 81, 25));
+    EXPECT_EQ(progress.ProgressBar->geometry(), QRect(48, 32, 249, 17));
+    EXPECT_TRUE(progress.edtTimes->isHidden());
+    EXPECT_EQ(progress.edtTimes->text(), QStringLiteral("0"));
+}
+
+TEST(FrmProgress, EachShowingResetsAndTheGaugeStaysInRange) {
+    TFrmProgress progress;
+    progress.show();
+    EXPECT_EQ(progress.LabelTitle->text(), QStringLiteral("正在加载数据..."));
+    for (int i = 0; i < 5; ++i) progress.TimerTimer();
+    EXPECT_EQ(progress.Gauge(), 5);
+    progress.Button1Click();
+    EXPECT_FALSE(progress.isVisible());
+    progress.LabelTitle->setText(QStringLiteral("x"));
+    progress.show();
+    EXPECT_EQ(progress.Gauge(), 0);
+    EXPECT_EQ(progress.LabelTitle->text(), QStringLiteral("正在加载数据..."));
+
+    progress.SetGauge(-5);
+    EXPECT_EQ(progress.Gauge(), 0);
+    progress.SetGauge(250);
+    EXPECT_EQ(progress.Gauge(), 100);
+    progress.TimerTimer();
+    EXPECT_EQ(progress.Gauge(), 100);
+}
+
+}  // namespace
+}  // namespace ue

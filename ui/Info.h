@@ -1,0 +1,39 @@
+// FrmInfo: the modal dialog "替换文件出错" shown while a file to be replaced
+// is held open by a running program.
+#pragma once
+
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <string>
+
+namespace ue {
+
+class TFrmInfo : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kContinue = 1;  // "继续.." or Enter
+    static constexpr int kAbort = 2;     // close button, or end of application
+
+    explicit TFrmInfo(QWidget* parent = nullptr);
+
+    // Shows `message` modally. Returns only when the user chose "继续..".
+    // Esc or "中止安装" ends the process at once with exit code 0. Any other
+    // end (close button, end of application) requests the end of the
+    // application and raises SilentAbort.
+    void ShowFileInUseDialog(const std::string& message);
+
+    // "中止安装": ends the own process at once with exit code 0; no clean-up.
+    void Button2Click();
+
+    QLabel* lbl1;
+    QPushButton* Button1;
+    QPushButton* Button2;
+
+    void reject() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+}  // namespace ue

@@ -1,0 +1,29 @@
+// The update run's view of the person at the screen, through the Qt windows.
+#pragma once
+
+#include <QWidget>
+
+#include "run/UserInterface.h"
+#include "ui/Info.h"
+
+namespace ue {
+
+// The restart question: caption "提示", OK and Cancel, a question icon, owned
+// by `owner`. True when the user chose OK.
+bool AskRestartQuestion(QWidget* owner);
+
+class QtUserInterface : public UserInterface {
+public:
+    QtUserInterface(TFrmInfo& info, QWidget* mainWindow) : info_(info), main_(mainWindow) {}
+
+    void ShowFileInUseDialog(const std::string& message) override;
+    bool AskRestart() override;
+    // The main window's native handle; nullptr while it has none.
+    WindowHandle OwnerWindow() override;
+
+private:
+    TFrmInfo& info_;
+    QWidget* main_;
+};
+
+}  // namespace ue

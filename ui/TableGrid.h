@@ -1,0 +1,58 @@
+// The read-only grids of the upgrade window: a table model over a
+// TableCursor that follows the cursor's rows and current row, and the view
+// with a record indicator at the left.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QTableView>
+#include <string>
+#include <vector>
+
+#include "records/TableCursor.h"
+
+namespace ue {
+
+class TableModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit TableModel(TableCursor& cursor, QObject* parent = nullptr);
+    ~TableModel() override;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // The current row as last seen (-1 when the cursor is at its end or closed).
+    int CurrentRow() const { return current_; }
+    // The record indicator of a row: "▶" browsing, "I" editing, "*" a new row.
+    QString Indicator(int row) const;
+
+    // Takes over the cursor's present rows, columns and current row; the
+    // cursor's listener calls it after every change.
+    void Refresh();
+
+signals:
+    void CurrentRowChanged(int row);
+
+private:
+    TableCursor& cursor_;
+    std::vector<std::string> columns_;
+    int rows_ = 0;
+    int current_ = -1;
+};
+
+class TableGrid : public QTableView {
+    Q_OBJECT
+public:
+    explicit TableGrid(TableCursor& cursor, QWidget* parent = nullptr);
+    TableModel* Model() const { return model_; }
+
+private:
+    void FollowCurrentRow(int row);
+
+    TableModel* model_;
+};
+
+}  // namespace ue

@@ -1,0 +1,56 @@
+// UpdateExe: applies the downloaded files of the suite. No command-line
+// arguments; exit code 0 on every path.
+#include <QApplication>
+#include <exception>
+#include <memory>
+
+#include "run/DMUpdateEx.h"
+#include "sysops/Platform.h"
+#include "sysops/System.h"
+#include "ui/ErrorBox.h"
+#include "ui/Info.h"
+#include "ui/QtUserInterface.h"
+#include "ui/SysProgress.h"
+#include "ui/updateExeMain.h"
+
+namespace {
+
+int RunProgram(int argc, char** argv) {
+    QApplication app(argc, argv);
+    app.setApplicationName(ue::ApplicationTitle());
+
+    ue::RealSystem system;
+    ue::TDM_Update DM_Update(system, ue::ExecutableDir());
+    try {
+        DM_Update.DataModuleCreate();
+    } catch (...) {
+        ue::ReportException(std::current_exception());
+    }
+
+    {
+        // The windows are destroyed before the run context.
+        auto FrmMain = std::make_unique<ue::TFrmMain>(DM_Update.DownLoadFileLog,
+                                                      DM_Update.UpdateFileLog,
+                                                      [&DM_Update] { DM_Update.RunUpdate(); });
+        auto FrmInfo = std::make_unique<ue::TFrmInfo>();
+        auto FrmProgress = std::make_unique<ue::TFrmProgress>();
+        ue::QtUserInterface userInterface(*FrmInfo, FrmMain.get());
+        DM_Update.SetUserInterface(&userInterface);
+
+        FrmMain->show();
+        app.exec();
+        DM_Update.SetUserInterface(nullptr);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        RunProgram(argc, argv);
+    } catch (...) {
+        // Nothing is left to report to: the windows are gone.
+    }
+    return 0;
+}
