@@ -180,6 +180,14 @@ bool HasLineBreakOrNul(std::string_view s) {
     return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
+// A GBK lead byte left alone at the end would pair with the "]" after it.
+bool EndsWithLoneLeadByte(std::string_view s, Encoding encoding) {
+    if (encoding != Encoding::Gbk) return false;
+    std::size_t i = 0, last = 0;
+    for (; i < s.size(); i += CharWidth(s, i, encoding)) last = i;
+    return !s.empty() && last == s.size() - 1 && IsGbkLead(s[last]);
+}
+
 bool HasSingleByte(std::string_view s, char wanted, Encoding encoding) {
     for (std::size_t i = 0; i < s.size(); i += CharWidth(s, i, encoding))
         if (s[i] == wanted) return true;
@@ -358,6 +366,9 @@ void CheckWriteArguments(std::string_view section, std::string_view key, std::st
     key = TrimSpaces(key);
     CheckName(section, "section", encoding);
     CheckName(key, "key", encoding);
+    if (EndsWithLoneLeadByte(section, encoding))
+        throw Error("Invalid section name \"" + Shown(section) +
+                    "\" for the settings file: it ends with half a double-byte character");
     // A key line starting with "[" would be read as a header.
     if (key.front() == '[')
         throw Error("Invalid key name \"" + Shown(key) +
@@ -396,10 +407,15 @@ std::string WriteValue(std::string_view fileBytes, std::string_view section, std
     Lookup found = Find(text, lines, section, key, encoding);
     std::string result;
     if (found.key != std::string_view::npos) {
+        // The blanks around the old value stay unless the new value brings
+        // its own, so that writing the same value again changes nothing.
         const Line& l = lines[found.key];
-        result = text.substr(0, l.valueBegin);
+        std::size_t from = l.valueBegin, to = l.valueEnd;
+        if (!value.empty() && IsBlank(value.front())) from = text.find('=', l.nameEnd) + 1;
+        if (!value.empty() && IsBlank(value.back())) to = l.contentEnd;
+        result = text.substr(0, from);
         result += value;
-        result += std::string_view(text).substr(l.valueEnd);
+        result += std::string_view(text).substr(to);
     } else {
         std::size_t at;
         std::string insert;

@@ -217,6 +217,10 @@ TEST(IniWrite, ValueAlreadyThereLeavesTheBytesAsTheyAre) {
     EXPECT_EQ(WriteValue(file, "S", "K", "v", kU8), file);
     EXPECT_EQ(WriteValue(file, "s", "q", "\"x\"", kU8), file);
     EXPECT_NE(WriteValue(file, "s", "q", "x", kU8), file);  // reads the same, but is other text
+    // A value with blanks of its own replaces the old blanks too.
+    std::string blanks = WriteValue(file, "s", "k", "\tw ", kU8);
+    EXPECT_EQ(blanks, "[s]\r\n k =\tw \r\nq=\"x\"\r\n");
+    EXPECT_EQ(WriteValue(blanks, "s", "k", "\tw ", kU8), blanks);
 }
 
 TEST(IniWrite, NewKeyGoesAfterTheLastKeyOfTheFirstMatchingSection) {
@@ -272,6 +276,9 @@ TEST(IniWrite, GbkNamesAndValues) {
     EXPECT_EQ(Read(out, "\x81\x5D" "x", "\xD6\xD0", kGbk), "\xCE\xC4");
     // Byte by byte the same "]" is a real one, and refused in a name.
     EXPECT_THROW(WriteValue(file, "\x81\x5D" "x", "k", "v", kU8), Error);
+    // Half a character at the end would swallow the header's "]".
+    EXPECT_THROW(WriteValue(file, "x\x81", "k", "v", kGbk), Error);
+    EXPECT_NO_THROW(WriteValue(file, "x\x81", "k", "v", kU8));
 }
 
 TEST(IniWrite, Utf16FileStaysUtf16) {
