@@ -110,6 +110,9 @@ TableGrid::TableGrid(TableCursor& cursor, QWidget* parent)
     indicator->setFixedWidth(14);
 
     connect(model_, &TableModel::CurrentRowChanged, this, &TableGrid::FollowCurrentRow);
+    // New columns (a table opened) start as wide as their titles and values.
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] { resizeColumnsToContents(); });
+    resizeColumnsToContents();
     FollowCurrentRow(model_->CurrentRow());
 }
 

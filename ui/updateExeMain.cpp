@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
+#include <QWindow>
 
 #include "ui/ErrorBox.h"
 #include "ui/Fonts.h"
@@ -93,6 +94,10 @@ void TFrmMain::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
         PlaceWindow();
         FormShow();
+        // A window manager adds its frame a moment after the window is
+        // mapped and sends no event for it: look for it for a second.
+        frameChecks_ = 20;
+        QTimer::singleShot(50, this, &TFrmMain::CheckFrame);
     }
     QWidget::showEvent(event);
 }
@@ -103,27 +108,25 @@ void TFrmMain::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
 }
 
-bool TFrmMain::event(QEvent* event) {
-    switch (event->type()) {
-        case QEvent::Resize:
-            ScrollBox->setGeometry(rect());
-            break;
-        case QEvent::Move:
-            // A window manager adds its frame after the first show; the outer
-            // size is the frame's.
-            if (!frameSized_ && isVisible() && frameGeometry().size() != geometry().size())
-                PlaceWindow();
-            break;
-        default:
-            break;
+void TFrmMain::resizeEvent(QResizeEvent* event) {
+    ScrollBox->setGeometry(rect());
+    QWidget::resizeEvent(event);
+}
+
+void TFrmMain::CheckFrame() {
+    const QWindow* window = windowHandle();
+    if (window == nullptr || !isVisible()) return;
+    if (!window->frameMargins().isNull()) {
+        PlaceWindow();
+    } else if (--frameChecks_ > 0) {
+        QTimer::singleShot(50, this, &TFrmMain::CheckFrame);
     }
-    return QWidget::event(event);
 }
 
 void TFrmMain::PlaceWindow() {
-    const QSize frame = frameGeometry().size() - geometry().size();
-    if (!frame.isNull()) frameSized_ = true;
-    resize(kOuterWidth - frame.width(), kOuterHeight - frame.height());
+    const QWindow* window = windowHandle();
+    const QMargins frame = window != nullptr ? window->frameMargins() : QMargins();
+    resize(kOuterWidth - frame.left() - frame.right(), kOuterHeight - frame.top() - frame.bottom());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(kOuterWidth / 2, kOuterHeight / 2));

@@ -43,15 +43,16 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
-    // Sizes the frame to the outer size once the window manager's frame is
-    // known, and centres the window on the desktop.
+    // Gives the window its outer size with the frame known so far and
+    // centres it on the desktop.
     void PlaceWindow();
+    void CheckFrame();
 
     std::function<void()> runUpdate_;
-    bool frameSized_ = false;
+    int frameChecks_ = 0;
 };
 
 }  // namespace ue

@@ -1,0 +1,232 @@
+#!/usr/bin/env bash
+# End-to-end test of the UpdateExe program under Xvfb, driven with xdotool as
+# a person would. Every installation lies in a temporary folder, the restart
+# command and the pending-rename list point into it, and only processes this
+# script started are ever stopped.
+#   e2e.sh UPDATEEXE WMCLOSE SCHEMA
+#   WMCLOSE: helper that presses a window's close button ("" to skip that case)
+set -uo pipefail
+
+exe=$1 wmclose=${2:-} schema=$3
+here=$(cd "$(dirname "$0")" && pwd)
+
+for tool in Xvfb xdotool sqlite3 python3; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIP: $tool is not installed (scripts/setup installs it)"
+    exit 77
+  fi
+done
+
+# shellcheck source=installation.sh
+source "$here/installation.sh"
+
+work=$(mktemp -d)
+started_pids=()
+cleanup() {
+  local pid
+  for pid in "${started_pids[@]}"; do kill "$pid" 2>/dev/null; done
+  [ -n "${UE_XVFB_PID:-}" ] && kill "$UE_XVFB_PID" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+passes=0
+fail() { echo "  FAIL: $*"; failures=$((failures + 1)); }
+pass() { passes=$((passes + 1)); }
+check() {  # check DESCRIPTION EXPECTED ACTUAL
+  if [ "$2" == "$3" ]; then pass; else fail "$1: expected [$2], got [$3]"; fi
+}
+
+ue_start_xvfb || { echo "SKIP: Xvfb did not start"; exit 77; }
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+main=ue-e2e-suite-$$.sh  # a name no other process has: the run stops programs by name
+
+# Lays out a fresh installation in $work/$1 with one type-0 file X.dll.
+new_installation() {
+  dir=$work/$1
+  mkdir -p "$dir"
+  ue_lay_out "$dir" "$exe" "$schema" "$main"
+  echo "new content" > "$dir/update/X.dll"
+  echo "old content" > "$dir/X.dll"
+  ue_download "$dir" 1 X.dll 7 0
+  ue_environment "$dir"
+}
+
+sql() { sqlite3 "$dir/UpdateFile.mdb" "$1"; }
+
+# Starts the program in $dir; sets app and start_ns.
+start_program() {
+  start_ns=$(date +%s%N)
+  (cd / && exec "$dir/UpdateExe" --ignored-argument) 2>>"$work/stderr.log" &
+  app=$!
+  started_pids+=("$app")
+}
+
+# Waits (bounded) for a visible window whose name matches; prints its id.
+await_window() {
+  timeout "${2:-20}" xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n1
+}
+
+# Waits (bounded) for the program to end; sets rc (124 when it had to be stopped).
+await_end() {
+  local i
+  for i in $(seq $((${1:-30} * 10))); do
+    kill -0 "$app" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$app" 2>/dev/null; then
+    kill "$app"
+    wait "$app" 2>/dev/null
+    rc=124
+  else
+    wait "$app"
+    rc=$?
+  fi
+}
+
+press() {  # press WINDOW KEY
+  xdotool windowfocus --sync "$1" 2>/dev/null
+  xdotool key --clearmodifiers "$2"
+}
+
+echo "== one file: applied, logged, version raised, main program refreshed and started"
+new_installation road
+ue_main_program "$dir/update/$main" updated
+start_program
+win=$(ue_await_shown '^正在升级文件$' 20)
+shown_ns=$(date +%s%N)
+[ -n "$win" ] || fail "the upgrade window did not appear"
+echo "  upgrade window shown $(( (shown_ns - start_ns) / 1000000 )) ms after start"
+await_end 30
+check "exit code" 0 "$rc"
+check "installed file" "new content" "$(cat "$dir/X.dll")"
+check "log row" "1|1|X.dll|7|1|$dir/bak/V0|1" "$(sql 'SELECT * FROM UpdateFileLog')"
+check "CurSoftInfo" "1|2|2" "$(sql 'SELECT * FROM CurSoftInfo')"
+check "Update.ini CurVer" "CurVer=2" "$(grep -a '^CurVer=' "$dir/Update.ini" | tr -d '\r')"
+check "Update.ini UpdateTime" "UpdateTime=$(date +%Y-%m-%d)" \
+  "$(grep -a '^UpdateTime=' "$dir/Update.ini" | tr -d '\r')"
+check "main program refreshed and started" "updated" "$(cut -d' ' -f1 "$dir/started" 2>/dev/null)"
+check "no restart" "" "$(cat "$dir/restart-requests" 2>/dev/null)"
+
+echo "== the same installation again: the version is reached, nothing happens"
+rm -f "$dir/started"
+cp "$dir/UpdateFile.mdb" "$work/before.mdb"
+start_program
+await_end 30
+check "exit code" 0 "$rc"
+check "nothing started" "no" "$([ -e "$dir/started" ] && echo yes || echo no)"
+check "database unchanged" "" "$(cmp "$dir/UpdateFile.mdb" "$work/before.mdb")"
+
+echo "== a file held open: four dialogs, then the restart question (OK)"
+new_installation held
+sleep 600 < "$dir/X.dll" &
+holder=$!
+started_pids+=("$holder")
+start_program
+dialogs=0
+for n in 1 2 3 4; do
+  win=$(await_window '^替换文件出错$')
+  [ -n "$win" ] || break
+  dialogs=$((dialogs + 1))
+  press "$win" Return
+  # Wait until this dialog is gone before looking for the next.
+  for i in $(seq 50); do xdotool search --onlyvisible --name '^替换文件出错$' >/dev/null || break; sleep 0.1; done
+done
+check "dialogs shown" 4 "$dialogs"
+win=$(await_window '^提示$')
+[ -n "$win" ] || fail "the restart question did not appear"
+press "$win" Return
+await_end 30
+check "exit code" 0 "$rc"
+check "restart requested twice" "restart restart" "$(tr '\n' ' ' < "$dir/restart-requests" 2>/dev/null | sed 's/ $//')"
+check "queued for the restart" "\\??\\$dir/update/X.dll|!\\??\\$dir/X.dll|" \
+  "$(tr '\0' '|' < "$dir/PendingFileRenameOperations" 2>/dev/null | sed 's/|$//')"
+check "held file untouched" "old content" "$(cat "$dir/X.dll")"
+check "log row" "1|X.dll|7|1" "$(sql 'SELECT AID, FileName, FileVer, IsUpdate FROM UpdateFileLog')"
+check "CurSoftInfo" "1|2|2" "$(sql 'SELECT * FROM CurSoftInfo')"
+check "main program not started" "no" "$([ -e "$dir/started" ] && echo yes || echo no)"
+
+echo "== a file held open, Cancel in the restart question"
+new_installation cancel
+sleep 600 < "$dir/X.dll" &
+started_pids+=("$!")
+start_program
+for n in 1 2 3 4; do
+  win=$(await_window '^替换文件出错$')
+  [ -n "$win" ] && press "$win" Return
+  for i in $(seq 50); do xdotool search --onlyvisible --name '^替换文件出错$' >/dev/null || break; sleep 0.1; done
+done
+win=$(await_window '^提示$')
+[ -n "$win" ] && press "$win" Escape
+await_end 30
+check "exit code" 0 "$rc"
+check "no restart" "" "$(cat "$dir/restart-requests" 2>/dev/null)"
+check "still queued" "yes" "$([ -s "$dir/PendingFileRenameOperations" ] && echo yes || echo no)"
+check "main program not started" "no" "$([ -e "$dir/started" ] && echo yes || echo no)"
+
+echo "== Esc in the dialog ends the program at once"
+new_installation esc
+sleep 600 < "$dir/X.dll" &
+started_pids+=("$!")
+start_program
+win=$(await_window '^替换文件出错$')
+[ -n "$win" ] || fail "the dialog did not appear"
+press "$win" Escape
+await_end 10
+check "exit code" 0 "$rc"
+check "no log row" "" "$(sql 'SELECT * FROM UpdateFileLog')"
+check "version not raised" "0|1|2" "$(sql 'SELECT * FROM CurSoftInfo')"
+
+if [ -n "$wmclose" ]; then
+  echo "== the dialog's close button ends the run silently"
+  new_installation dialogclose
+  sleep 600 < "$dir/X.dll" &
+  started_pids+=("$!")
+  start_program
+  win=$(await_window '^替换文件出错$')
+  [ -n "$win" ] && "$wmclose" "$win"
+  await_end 10
+  check "exit code" 0 "$rc"
+  check "no error box" "" "$(xdotool search --onlyvisible --name '^Morvel升级$' 2>/dev/null)"
+  check "no log row" "" "$(sql 'SELECT * FROM UpdateFileLog')"
+  check "version not raised" "0|1|2" "$(sql 'SELECT * FROM CurSoftInfo')"
+
+  echo "== the window closed within the first three seconds: no run"
+  new_installation early
+  start_program
+  win=$(await_window '^正在升级文件$')
+  [ -n "$win" ] && "$wmclose" "$win"
+  await_end 10
+  check "exit code" 0 "$rc"
+  check "file not replaced" "old content" "$(cat "$dir/X.dll")"
+  check "version not raised" "0|1|2" "$(sql 'SELECT * FROM CurSoftInfo')"
+  check "no log row" "" "$(sql 'SELECT * FROM UpdateFileLog')"
+
+  echo "== no database: the error box at start-up and after the run's error; the window stays"
+  new_installation nodb
+  rm "$dir/UpdateFile.mdb"
+  start_program
+  boxes=0
+  for n in 1 2; do
+    win=$(await_window '^Morvel升级$')
+    [ -n "$win" ] || break
+    boxes=$((boxes + 1))
+    press "$win" Return
+    for i in $(seq 50); do xdotool search --onlyvisible --name '^Morvel升级$' >/dev/null || break; sleep 0.1; done
+  done
+  check "error boxes (start-up, run)" 2 "$boxes"
+  win=$(await_window '^正在升级文件$' 5)
+  [ -n "$win" ] || fail "the upgrade window did not stay open"
+  check "still running" "yes" "$(kill -0 "$app" 2>/dev/null && echo yes || echo no)"
+  [ -n "$win" ] && "$wmclose" "$win"
+  await_end 10
+  check "exit code" 0 "$rc"
+  check "no database created" "no" "$([ -e "$dir/UpdateFile.mdb" ] && echo yes || echo no)"
+fi
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]

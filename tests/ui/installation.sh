@@ -1,0 +1,91 @@
+# Shell helpers that lay out a demo or test installation of UpdateExe in a
+# folder: the program, UpdateFile.mdb made with sqlite3 from the reference
+# schema, Update.ini, the update folder and a small main program. Sourced by
+# tests/ui/e2e.sh and scripts/demo.
+
+# ue_lay_out DIR UPDATEEXE SCHEMA MAIN_NAME
+#   MAIN_NAME is the ExeFile of Update.ini: a shell script that writes
+#   "started" into DIR when it runs. CurSoftInfo starts at version 1 with
+#   version 2 downloaded.
+ue_lay_out() {
+  local dir=$1 exe=$2 schema=$3 main=$4
+  mkdir -p "$dir/update"
+  cp "$exe" "$dir/UpdateExe"
+  sqlite3 "$dir/UpdateFile.mdb" < "$schema"
+  sqlite3 "$dir/UpdateFile.mdb" \
+    "INSERT INTO CurSoftInfo (IsAllUpdate, SoftVer, CurUpdateVer) VALUES (0, 1, 2);"
+  printf '[Update]\r\nExeFile=%s\r\nExeFile2=\r\nCurVer=1\r\nUpdateTime=2024-01-01\r\n' \
+    "$main" > "$dir/Update.ini"
+  ue_main_program "$dir/$main" "installed"
+}
+
+# ue_main_program PATH LABEL: a main program that records that it was
+# started, and which copy ("installed" or "updated") ran.
+ue_main_program() {
+  cat > "$1" <<SCRIPT
+#!/bin/sh
+echo "$2 \$(date +%T)" >> "\$(dirname "\$0")/started"
+SCRIPT
+  chmod +x "$1"
+}
+
+# ue_download DIR AID NAME VER TYPE [UPDATE_PATH]: a DownLoadFileLog row
+# (SoftID 1, IsClient true).
+ue_download() {
+  local dir=$1 aid=$2 name=$3 ver=$4 type=$5 path=${6:-}
+  sqlite3 "$dir/UpdateFile.mdb" "INSERT INTO DownLoadFileLog
+    (AID, SoftID, FileName, FileVer, FileType, IsClient, UpdatePath)
+    VALUES ($aid, 1, '$name', $ver, $type, 1, '$path');"
+}
+
+# ue_zlib SOURCE TARGET: TARGET becomes SOURCE as one zlib stream.
+ue_zlib() {
+  python3 -c 'import sys, zlib
+data = open(sys.argv[1], "rb").read()
+open(sys.argv[2], "wb").write(zlib.compress(data, 9))' "$1" "$2"
+}
+
+# ue_environment DIR: the restart command and the pending-rename list point
+# into DIR, so that nothing outside it is touched.
+ue_environment() {
+  export UPDATEEXE_REBOOT_COMMAND="echo restart >> '$1/restart-requests'"
+  export UPDATEEXE_PENDING_RENAMES_FILE="$1/PendingFileRenameOperations"
+}
+
+# ue_start_xvfb: starts Xvfb on a free display; sets DISPLAY and UE_XVFB_PID.
+ue_start_xvfb() {
+  local fdfile
+  fdfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+  UE_XVFB_PID=$!
+  local i
+  for i in $(seq 100); do
+    [ -s "$fdfile" ] && break
+    sleep 0.05
+  done
+  if [ ! -s "$fdfile" ]; then
+    rm -f "$fdfile"
+    return 1
+  fi
+  export DISPLAY=":$(head -n1 "$fdfile")"
+  rm -f "$fdfile"
+  # Ready once a client can talk to it.
+  for i in $(seq 100); do
+    xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+# ue_await_shown NAME SECONDS: polls every 10 ms (xdotool's own --sync waits
+# half a second between looks) until a visible window's name matches; prints
+# its id, or nothing after SECONDS.
+ue_await_shown() {
+  local deadline=$(( $(date +%s%N) + $2 * 1000000000 )) id
+  while [ "$(date +%s%N)" -lt "$deadline" ]; do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1)
+    if [ -n "$id" ]; then echo "$id"; return 0; fi
+    sleep 0.01
+  done
+  return 1
+}
