@@ -46,6 +46,11 @@ void SettingsFile::WriteSetting(std::string_view section, std::string_view key,
     // The profile functions escape nothing: a line break in a value would
     // write lines of its own.
     ini::CheckWriteArguments(section, key, value, AnsiEncoding());
+    // Windows refuses a read-only file; said here too so that it holds where
+    // the platform would let the write through (Wine run as root).
+    DWORD attributes = GetFileAttributesA(path_.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        throw Error("Unable to write to " + path_);
     std::string s(section), k(key), v(value);
     if (!WritePrivateProfileStringA(s.c_str(), k.c_str(), v.c_str(), path_.c_str()))
         throw Error("Unable to write to " + path_);
