@@ -7,6 +7,10 @@ function(ue_target_settings target)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  if(WIN32)
+    # Narrow strings on the suite's systems are GBK (code page 936); sources are UTF-8.
+    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fexec-charset=GBK>)
+  endif()
 endfunction()
 
 # Collects a folder's sources by the platform naming rule: *_posix.cpp and
@@ -35,6 +39,5 @@ if(WIN32)
   # One static executable, no DLLs beside it; narrow strings stay ANSI.
   add_link_options(-static -static-libgcc -static-libstdc++)
   add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
-  # Narrow strings on the suite's systems are GBK (code page 936); sources are UTF-8.
-  add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-fexec-charset=GBK>)
+
 endif()
