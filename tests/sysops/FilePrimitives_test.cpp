@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "sysops/FilePrimitives.h"
+#include "sysops/FileTimes_posix.h"
 #include "tests/support/TempDir.h"
 
 namespace ue {
@@ -69,7 +70,7 @@ private:
 // released; only this child is ever signalled.
 class HoldingChild {
 public:
-    enum class Hold { Descriptor, Mapping };
+    enum class Hold { Reading, Writing, Mapping };
 
     HoldingChild(const std::string& path, Hold hold) {
         int ready[2], release[2];
@@ -78,7 +79,7 @@ public:
         if (pid_ == 0) {
             ::close(ready[0]);
             ::close(release[1]);
-            const int fd = ::open(path.c_str(), O_RDONLY);
+            const int fd = ::open(path.c_str(), hold == Hold::Writing ? O_RDWR : O_RDONLY);
             if (fd < 0) ::_exit(1);
             if (hold == Hold::Mapping) {
                 if (::mmap(nullptr, 1, PROT_READ, MAP_SHARED, fd, 0) == MAP_FAILED) ::_exit(2);
@@ -240,18 +241,55 @@ TEST(FilePrimitives, FileTimeCountsFrom1601Utc) {
     EXPECT_EQ(FileTimeToLocalDateTime((k1601To1970 + 315576000) * kTicks), 29221.875);
 }
 
+bool HeldByScan(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0);
+    return posix::IsHeldOpenByAnyProcess(st, path);
+}
+
 TEST(IsFileInUse, FileHeldOpenOrMappedByAnotherProcess) {
     TempDir dir;
     const std::string path = dir.file("held.dll");
+    const std::string other = dir.file("other.dll");
     WriteFileBytes(path, "library");
-    for (auto hold : {HoldingChild::Hold::Descriptor, HoldingChild::Hold::Mapping}) {
+    WriteFileBytes(other, "library");
+    using Hold = HoldingChild::Hold;
+    for (auto hold : {Hold::Reading, Hold::Writing, Hold::Mapping}) {
+        SCOPED_TRACE(static_cast<int>(hold));
         HoldingChild child(path, hold);
         ASSERT_TRUE(child.ready());
         EXPECT_TRUE(IsFileInUse(path));
-        EXPECT_FALSE(IsFileInUse(dir.file("other.dll")));
+        EXPECT_FALSE(IsFileInUse(other));
+        // The /proc scan on its own, as used where leases are not available.
+        EXPECT_TRUE(HeldByScan(path));
+        EXPECT_FALSE(HeldByScan(other));
         child.Release();
         EXPECT_FALSE(IsFileInUse(path));
+        EXPECT_FALSE(HeldByScan(path));
     }
+}
+
+TEST(IsFileInUse, RunningProgramIsInUse) {
+    TempDir dir;
+    const std::string program = dir.file("Suite.exe");
+    std::filesystem::copy_file("/bin/sleep", program);
+    ASSERT_EQ(::chmod(program.c_str(), 0755), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::execl(program.c_str(), program.c_str(), "30", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // Wait until the child runs the program rather than our own image.
+    const std::string exeLink = "/proc/" + std::to_string(child) + "/exe";
+    for (int i = 0; i < 500 && std::filesystem::read_symlink(exeLink).string() != program; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_TRUE(IsFileInUse(program));
+    EXPECT_TRUE(HeldByScan(program));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_FALSE(IsFileInUse(program));
 }
 
 TEST(IsFileInUse, OurOwnOpenDescriptorCounts) {
@@ -323,7 +361,7 @@ TEST(ShellCopyFile, TargetInUseOrUnreachableStaysUntouched) {
     WriteFileBytes(source, "new");
     WriteFileBytes(target, "old");
     {
-        HoldingChild child(target, HoldingChild::Hold::Descriptor);
+        HoldingChild child(target, HoldingChild::Hold::Reading);
         ASSERT_TRUE(child.ready());
         EXPECT_FALSE(ShellCopyFile(nullptr, source, target));
     }
