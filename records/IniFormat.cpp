@@ -389,9 +389,11 @@ std::string WriteValue(std::string_view fileBytes, std::string_view section, std
         throw Error("Invalid text for the UTF-16 settings file: the section, key or value of \"" +
                     Shown(key) + "\" is not valid UTF-8");
 
-    if (fileBytes.empty())
-        return "[" + std::string(section) + "]\r\n" + std::string(key) + "=" + std::string(value) +
-               "\r\n";
+    if (fileBytes.empty()) {
+        std::string created = "[";
+        created.append(section).append("]\r\n").append(key).append("=").append(value).append("\r\n");
+        return created;
+    }
 
     std::string text = DecodeFile(fileBytes, nullptr);
     std::vector<Line> lines = SplitLines(text, encoding);
