@@ -34,31 +34,6 @@ std::size_t EntriesIn(const std::string& dir) {
     return n;
 }
 
-TEST(SettingsFilePosix, TwoWritesChangeOnlyTheirLinesByteForByte) {
-    TempDir dir;
-    std::string path = dir.file("Update.ini");
-    const std::string original =
-        "; written by the suite\n"
-        "[Main]\n"
-        "  Left = 10 \n"
-        "\n"
-        "[Update]\n"
-        "ExeFile=\xE5\x8D\x87\xE7\xBA\xA7.exe\n"
-        "ExeFile2 = \"Helper.exe\"\n"
-        "CurVer=11\n"
-        "UpdateTime=2008-01-01\n"
-        "[Tail]\n"
-        "x=y";
-    WriteFileBytes(path, original);
-    SettingsFile ini(path);
-    ini.WriteSetting("Update", "CurVer", "12");
-    ini.WriteSetting("Update", "UpdateTime", "2008-05-09");
-    std::string expected = original;
-    expected.replace(expected.find("CurVer=11"), 9, "CurVer=12");
-    expected.replace(expected.find("2008-01-01"), 10, "2008-05-09");
-    EXPECT_EQ(ReadFileBytes(path), expected);
-}
-
 TEST(SettingsFilePosix, ReplacesAtomicallyKeepingModeAndLeavingNoTemporaryFile) {
     TempDir dir;
     std::string path = dir.file("Update.ini");
