@@ -112,8 +112,18 @@ TableGrid::TableGrid(TableCursor& cursor, QWidget* parent)
     connect(model_, &TableModel::CurrentRowChanged, this, &TableGrid::FollowCurrentRow);
     // New columns (a table opened) start as wide as their titles and values.
     connect(model_, &QAbstractItemModel::modelReset, this, [this] { resizeColumnsToContents(); });
+    connect(model_, &QAbstractItemModel::dataChanged, this, &TableGrid::WidenColumns);
     resizeColumnsToContents();
     FollowCurrentRow(model_->CurrentRow());
+}
+
+void TableGrid::WidenColumns() {
+    // Only grows, so that a column the user narrowed stays narrow until a
+    // wider value arrives.
+    for (int c = 0; c < model_->columnCount(); ++c) {
+        const int wanted = sizeHintForColumn(c);
+        if (wanted > columnWidth(c)) setColumnWidth(c, wanted);
+    }
 }
 
 void TableGrid::FollowCurrentRow(int row) {

@@ -51,6 +51,7 @@ public:
 
 private:
     void FollowCurrentRow(int row);
+    void WidenColumns();
 
     TableModel* model_;
 };

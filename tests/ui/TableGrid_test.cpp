@@ -110,8 +110,16 @@ TEST_F(GridTest, AppendedRowsAppearWithTheirMarks) {
     EXPECT_EQ(Indicators(model), QStringList({"▶"}));
     EXPECT_EQ(inserted.count(), 1);
 
+    const int narrow = grid.columnWidth(5);
+    applied.BeginAppend();
+    applied.SetValue("FileName", FieldValue::Text("b.dll"));
+    applied.SetValue("BakPath", FieldValue::Text("/opt/suite/bak/V0/a/rather/long/backup/path"));
+    applied.SaveRow();
+    EXPECT_GT(grid.columnWidth(5), narrow) << "a column widens for a longer value";
+    applied.GoFirst();
+
     applied.BeginEdit();
-    EXPECT_EQ(Indicators(model), QStringList({"I"}));
+    EXPECT_EQ(Indicators(model), QStringList({"I", ""}));
     applied.SetInt("FileVer", 9);
     applied.SaveRow();
     EXPECT_EQ(model.data(model.index(0, 3), Qt::DisplayRole).toString(), QStringLiteral("9"));
