@@ -1,8 +1,7 @@
 #include "run/DMUpdateEx.h"
 
-#include <filesystem>
+#include <cstdio>
 #include <string_view>
-#include <system_error>
 
 #include "core/Errors.h"
 #include "sysops/Compression.h"
@@ -53,17 +52,8 @@ bool HasExeExtension(const std::string& fileName) {
     return ext == ".EXE";
 }
 
-// Atomic on both platforms' file systems; false when it did not happen.
-bool MoveOver(const std::string& from, const std::string& to) {
-    std::error_code ec;
-    std::filesystem::rename(from, to, ec);
-    return !ec;
-}
-
-void RemoveQuietly(const std::string& path) {
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
-}
+// std::remove takes the platform's narrow path as it is (ANSI on Windows).
+void RemoveQuietly(const std::string& path) { std::remove(path.c_str()); }
 
 }  // namespace
 
@@ -298,7 +288,9 @@ void TDM_Update::ExpandPayload(const std::string& source) {
             DownLoadFileLog.DiscardRow();
         } catch (const std::exception&) {
         }
-        MoveOver(kept, source);
+        // Back to the download, whatever the failure left; should that
+        // fail, the kept file stays and the next run starts from it.
+        if (ShellCopyFile(Owner(), kept, source)) RemoveQuietly(kept);
         throw;
     }
     RemoveQuietly(kept);
