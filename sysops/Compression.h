@@ -1,4 +1,5 @@
-// Expansion of zlib payloads.
+// Expansion of zlib payloads. A payload is exactly one zlib stream (RFC 1950,
+// no preset dictionary) and nothing else.
 #pragma once
 
 #include <cstddef>
@@ -15,13 +16,24 @@ public:
     virtual bool SeekToStart() = 0;
 };
 
-// Copies the inflated content of `source` (from its start) into
-// `destination`. Raises DecompressionError or Error("Stream write error").
+// Copies the inflated content of `source` (from its start) into `destination`
+// at its current position, in pieces of at most 4096 bytes. Raises
+// DecompressionError unless the source holds one complete stream whose
+// Adler-32 value checks out and nothing after it (an empty or truncated source
+// is an error too), and Error("Stream write error") when the destination takes
+// fewer bytes than given. After an error the destination may hold part of the
+// content. Both streams stay open.
 void DecompressStream(ByteStream& destination, ByteStream& source);
 
-// Replaces the payload at `path` by its expanded content. Raises Error with
-// "Cannot open file ...", "Cannot create file ...", "compression error" or
-// "Stream write error".
+// Replaces the payload at `path` by its expanded content, through the
+// temporary file path + "bakr" beside it that is renamed over the payload once
+// the stream is verified and synced. The result keeps the payload's permission
+// bits. After any error the payload is unchanged and no temporary file is left.
+// Raises Error with "Cannot open file \"%s\". %s" (missing or unreadable
+// payload), "Cannot create file \"%s\". %s" (a payload that may not be replaced:
+// no write bit, no write access to it or its folder, held open by a process;
+// or a temporary file that cannot be made), "compression error" or
+// "Stream write error"; the first %s is the path, the second the system's text.
 void ExpandCompressedFile(const std::string& path);
 
 }  // namespace ue

@@ -1,5 +1,6 @@
 // Plain file operations used to test and replace installed files. None of
-// them raises: every failure gives the neutral result (false or 0).
+// them raises: every failure gives the neutral result (false or 0). A "file"
+// is a regular file: directories and special files count as absent.
 #pragma once
 
 #include <cstdint>
@@ -12,10 +13,21 @@ namespace ue {
 // The owner window of a copy (a native window handle, or none).
 using WindowHandle = void*;
 
+// True for an existing file, whatever its modified time.
 bool IsFilePresent(const std::string& path);
+// The last-write time as a local date-time value (millisecond resolution);
+// files with equal times give equal values. 0 when absent.
 TDateTime GetFileModifiedTime(const std::string& path);
+// The low 32 bits of the size, read as a signed integer. 0 when absent.
 std::int32_t GetFileSizeByName(const std::string& path);
+// True when the file exists and cannot be replaced now: some process (this
+// one included) holds it open or mapped, it is read-only, or we may not write
+// it. False for a missing file.
 bool IsFileInUse(const std::string& path);
+// Copies over the target without asking; the target gets the source's content,
+// permission bits and modified time. The target is replaced whole or not at
+// all: false, with the target untouched, when the source is absent, the target
+// is in use, or anything fails.
 bool ShellCopyFile(WindowHandle owner, const std::string& source, const std::string& target);
 
 // Creates a directory with all missing parents; false on failure.

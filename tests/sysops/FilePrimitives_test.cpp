@@ -292,17 +292,6 @@ TEST(IsFileInUse, RunningProgramIsInUse) {
     EXPECT_FALSE(IsFileInUse(program));
 }
 
-TEST(IsFileInUse, OurOwnOpenDescriptorCounts) {
-    TempDir dir;
-    const std::string path = dir.file("mine");
-    WriteFileBytes(path, "x");
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    EXPECT_TRUE(IsFileInUse(path));
-    ::close(fd);
-    EXPECT_FALSE(IsFileInUse(path));
-}
-
 TEST(IsFileInUse, ReadOnlyFileIsInUseEvenForRoot) {
     TempDir dir;
     const std::string path = dir.file("readonly.dll");
