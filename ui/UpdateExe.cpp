@@ -15,8 +15,12 @@
 
 namespace {
 
-int RunProgram(int argc, char** argv) {
-    QApplication app(argc, argv);
+int RunProgram(char* programName) {
+    // The program takes no arguments: not even Qt's own (-platform, -style,
+    // ...) may change what it does.
+    int qtArgc = 1;
+    char* qtArgv[] = {programName, nullptr};
+    QApplication app(qtArgc, qtArgv);
     app.setApplicationName(ue::ApplicationTitle());
 
     ue::RealSystem system;
@@ -41,14 +45,19 @@ int RunProgram(int argc, char** argv) {
         app.exec();
         DM_Update.SetUserInterface(nullptr);
     }
+    try {
+        DM_Update.DataModuleDestroy();
+    } catch (...) {
+        // Nothing is left to report to: the windows are gone.
+    }
     return 0;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int, char** argv) {
     try {
-        RunProgram(argc, argv);
+        RunProgram(argv[0]);
     } catch (...) {
         // Nothing is left to report to: the windows are gone.
     }

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 #include <functional>
 
 #include "core/Errors.h"
@@ -17,14 +18,15 @@ namespace {
 
 // Runs `action` on the dialog once its modal loop is running.
 void WhenShown(TFrmInfo& info, std::function<void()> action) {
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [&info, action, poll] {
-        if (info.isVisible() && QApplication::activeModalWidget() == &info)
-            action();
-        else
-            QTimer::singleShot(5, *poll);
-    };
-    QTimer::singleShot(0, *poll);
+    auto* poll = new QTimer(&info);
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, poll, [&info, action, poll] {
+        if (!info.isVisible() || QApplication::activeModalWidget() != &info) return;
+        poll->stop();
+        poll->deleteLater();
+        action();
+    });
+    poll->start();
 }
 
 void PressKey(TFrmInfo& info, Qt::Key key) {
@@ -102,7 +104,7 @@ TEST(FrmInfoDeathTest, CloseButtonRequestsTheEndAndAbortsSilently) {
             });
             QTimer::singleShot(10000, [&] { mainLoop.exit(99); });
             const int loopResult = mainLoop.exec();  // 0: the end was requested
-            std::exit(loopResult == 0 && aborted && !info.isVisible() ? 0 : 1);
+            _exit(loopResult == 0 && aborted && !info.isVisible() ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
 }

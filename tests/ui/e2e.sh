@@ -20,6 +20,9 @@ done
 # shellcheck source=installation.sh
 source "$here/installation.sh"
 
+# Under a sanitizer build: system libraries' own leaks are not ours.
+export LSAN_OPTIONS="suppressions=$here/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+
 work=$(mktemp -d)
 started_pids=()
 cleanup() {
@@ -61,7 +64,7 @@ sql() { sqlite3 "$dir/UpdateFile.mdb" "$1"; }
 # Starts the program in $dir; sets app and start_ns.
 start_program() {
   start_ns=$(date +%s%N)
-  (cd / && exec "$dir/UpdateExe" --ignored-argument) 2>>"$work/stderr.log" &
+  (cd / && exec "$dir/UpdateExe" -platform offscreen --ignored) 2>>"$work/stderr.log" &
   app=$!
   started_pids+=("$app")
 }
@@ -101,6 +104,7 @@ win=$(ue_await_shown '^正在升级文件$' 20)
 shown_ns=$(date +%s%N)
 [ -n "$win" ] || fail "the upgrade window did not appear"
 echo "  upgrade window shown $(( (shown_ns - start_ns) / 1000000 )) ms after start"
+check "processing window hidden" "" "$(xdotool search --onlyvisible --name '^正在处理' 2>/dev/null)"
 await_end 30
 check "exit code" 0 "$rc"
 check "installed file" "new content" "$(cat "$dir/X.dll")"
@@ -228,5 +232,9 @@ if [ -n "$wmclose" ]; then
   check "no database created" "no" "$([ -e "$dir/UpdateFile.mdb" ] && echo yes || echo no)"
 fi
 
+if [ "$failures" -ne 0 ] && [ -s "$work/stderr.log" ]; then
+  echo "-- the program's standard error:"
+  cat "$work/stderr.log"
+fi
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
