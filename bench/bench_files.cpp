@@ -1,15 +1,11 @@
 // File primitives and payload expansion, each against a reference in the same
-// run:
-//   ExpandCompressedFile (256 MiB expanded) vs a plain zlib inflate to a file;
-//   ShellCopyFile (128 MiB) vs a plain read/write copy;
-//   peak memory of expanding 1 GiB vs 1 KiB (max RSS of a forked child);
-//   IsFileInUse and its /proc scan vs a stat() of the same file, with the
-//   machine's usual processes running.
-// "ratio" is our throughput over the reference's (1.0 = as fast), from the
-// best of the runs of each. The references are also given with an fsync
-// ("ratio_vs_fsync"), since ours make their result durable before returning;
-// "cpu_ratio" compares the CPU time of the thread, the steadier figure when
-// the machine is shared.
+// run: ExpandCompressedFile (256 MiB expanded) vs a plain zlib inflate to a
+// file; ShellCopyFile (128 MiB) vs a read/write copy; peak memory of expanding
+// 1 GiB vs 1 KiB (max RSS of a forked child); IsFileInUse and its /proc scan vs
+// a stat() of the same file. "ratio" is our throughput over the reference's
+// (best run of each); "ratio_vs_fsync" compares with the reference plus an
+// fsync, as ours make their result durable; "cpu_ratio" compares thread CPU
+// time, the steadier figure on a shared machine.
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -41,8 +37,7 @@ double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-// CPU time of this thread: less disturbed than wall time by the other work on
-// a shared machine, but blind to time spent waiting for the disk.
+// Blind to time spent waiting for the disk.
 double ThreadCpuSeconds() {
     struct timespec ts {};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
@@ -51,22 +46,24 @@ double ThreadCpuSeconds() {
 
 // One folder under /tmp for the whole run, removed at exit.
 struct BenchDir {
-    std::filesystem::path dir;
+    std::string dir = (std::filesystem::temp_directory_path() / "ue-bench-files-XXXXXX").string();
     BenchDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ue-bench-files-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-        dir = pattern;
+        if (::mkdtemp(dir.data()) == nullptr) throw std::runtime_error("mkdtemp");
     }
     ~BenchDir() {
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
-    std::string file(const char* name) const { return (dir / name).string(); }
+    std::string file(const char* name) const { return dir + "/" + name; }
 };
 
 BenchDir& Dir() {
     static BenchDir dir;
     return dir;
+}
+
+void Remove(std::initializer_list<std::string> files) {
+    for (const auto& f : files) std::filesystem::remove(f);
 }
 
 // Text-like content compressing about 3:1, chunk by chunk.
@@ -191,10 +188,8 @@ void Compare(benchmark::State& state, std::size_t bytes, Prepare prepare, Ours o
 
 void SyncFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    ::fsync(fd);
+    ::close(fd);
 }
 
 void BM_ExpandCompressedFile(benchmark::State& state) {
@@ -205,9 +200,7 @@ void BM_ExpandCompressedFile(benchmark::State& state) {
         state, size, [&] { CopyBytes(payload, x, false); },
         [&] { ue::ExpandCompressedFile(x); },
         [&](bool sync) { InflateToFile(payload, ref, sync); }, [&] { SyncFile(ref); });
-    std::filesystem::remove(payload);
-    std::filesystem::remove(x);
-    std::filesystem::remove(ref);
+    Remove({payload, x, ref});
 }
 BENCHMARK(BM_ExpandCompressedFile)->Arg(256)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -235,9 +228,7 @@ void BM_ShellCopyFile(benchmark::State& state) {
             CopyBytes(source, ref, sync);
         },
         [&] { SyncFile(ref); });
-    std::filesystem::remove(source);
-    std::filesystem::remove(target);
-    std::filesystem::remove(ref);
+    Remove({source, target, ref});
 }
 BENCHMARK(BM_ShellCopyFile)->Arg(128)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -281,8 +272,7 @@ void BM_ExpandPeakMemory(benchmark::State& state) {
     state.counters["rss_1GiB_MiB"] = largeKiB / 1024.0;
     state.counters["difference_MiB"] = (largeKiB - smallKiB) / 1024.0;
     state.counters["probe_16MiB_MiB"] = (probeKiB - smallKiB) / 1024.0;
-    std::filesystem::remove(small);
-    std::filesystem::remove(large);
+    Remove({small, large});
 }
 BENCHMARK(BM_ExpandPeakMemory)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 

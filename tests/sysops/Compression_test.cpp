@@ -11,17 +11,18 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "core/Errors.h"
 #include "sysops/Compression.h"
 #include "tests/support/TempDir.h"
+#include "tests/sysops/helpers/Support.h"
 
 namespace ue {
 namespace {
 
+using test::EntryNames;
 using test::ReadFileBytes;
 using test::TempDir;
 using test::WriteFileBytes;
@@ -76,16 +77,6 @@ std::string SampleContent(std::size_t size) {
     return out;
 }
 
-std::string Compress(const std::string& content) {
-    uLongf size = compressBound(content.size());
-    std::string out(size, '\0');
-    EXPECT_EQ(compress(reinterpret_cast<Bytef*>(out.data()), &size,
-                       reinterpret_cast<const Bytef*>(content.data()), content.size()),
-              Z_OK);
-    out.resize(size);
-    return out;
-}
-
 // Deflates with the given window bits (31: gzip, -15: raw) and dictionary.
 std::string Deflate(const std::string& content, int windowBits, const std::string& dictionary = {}) {
     z_stream z{};
@@ -104,6 +95,8 @@ std::string Deflate(const std::string& content, int windowBits, const std::strin
     deflateEnd(&z);
     return out;
 }
+
+std::string Compress(const std::string& content) { return Deflate(content, 15); }
 
 std::string Expand(const std::string& payload) {
     MemoryStream source(payload), destination;
@@ -136,29 +129,16 @@ std::vector<std::pair<std::string, std::string>> DamagedPayloads() {
     };
 }
 
-TEST(DecompressStream, ExpandsExactlyWhatCompressWasGiven) {
-    for (std::size_t size : {0, 1, 4095, 4096, 4097, 100000}) {
+TEST(DecompressStream, ExpandsExactlyWhatWasCompressedIn4096BytePieces) {
+    for (std::size_t size : {0, 1, 4095, 4096, 4097, 100000, 3 << 20}) {
         const std::string content = SampleContent(size);
-        EXPECT_EQ(Expand(Compress(content)), content) << size;
+        MemoryStream source(Compress(content)), destination;
+        DecompressStream(destination, source);
+        EXPECT_EQ(destination.data(), content) << size;
+        EXPECT_EQ(source.maxRead, 4096u) << size;
+        EXPECT_EQ(destination.maxWrite, std::min<std::size_t>(size, 4096)) << size;
+        EXPECT_EQ(destination.writes, (size + 4095) / 4096) << size;
     }
-}
-
-TEST(DecompressStream, ManyPiecesGiveTheSameBytesAsOne) {
-    const std::string content = SampleContent(3 << 20);
-    const std::string payload = Compress(content);
-    ASSERT_GT(payload.size(), 20u * 4096);
-    std::string whole(content.size(), '\0');
-    uLongf size = whole.size();
-    ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(whole.data()), &size,
-                         reinterpret_cast<const Bytef*>(payload.data()), payload.size()),
-              Z_OK);
-
-    MemoryStream source(payload), destination;
-    DecompressStream(destination, source);
-    EXPECT_EQ(destination.data(), whole);
-    EXPECT_EQ(source.maxRead, 4096u);
-    EXPECT_EQ(destination.maxWrite, 4096u);
-    EXPECT_EQ(destination.writes, (content.size() + 4095) / 4096);
 }
 
 TEST(DecompressStream, ReadsFromTheStartAndWritesAtTheDestinationPosition) {
@@ -181,118 +161,89 @@ TEST(DecompressStream, AnythingButOneCompleteStreamIsACompressionError) {
 
 TEST(DecompressStream, ShortWriteIsAStreamWriteError) {
     MemoryStream source(Compress(SampleContent(10000))), destination({}, 5000);
-    try {
-        DecompressStream(destination, source);
-        ADD_FAILURE() << "no error";
-    } catch (const DecompressionError&) {
-        ADD_FAILURE() << "wrong error";
-    } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "Stream write error");
-    }
+    EXPECT_EQ(test::PlainErrorOf<DecompressionError>([&] { DecompressStream(destination, source); }),
+              "Stream write error");
 }
 
-// --- Expansion of payload files in place ---
-
-std::set<std::string> Names(const std::string& dir) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        names.insert(entry.path().filename().string());
+// Each test expands the payload Tool.dll in a directory of its own, where
+// nothing else may be left behind.
+class ExpandCompressedFileTest : public ::testing::Test {
+protected:
+    std::string ExpandError(const std::string& file) {
+        try {
+            ExpandCompressedFile(file);
+        } catch (const Error& e) {
+            return e.what();
+        }
+        return "no error";
     }
-    return names;
-}
+    std::string ExpandError() { return ExpandError(path); }
 
-std::string ExpandError(const std::string& path) {
-    try {
-        ExpandCompressedFile(path);
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
-TEST(ExpandCompressedFile, ReplacesThePayloadByItsContentKeepingItsMode) {
     TempDir dir;
     const std::string path = dir.file("Tool.dll");
+    const std::set<std::string> onlyPayload{"Tool.dll"};
+};
+
+TEST_F(ExpandCompressedFileTest, ReplacesThePayloadByItsContentKeepingItsModeAndAStaleTemporaryCopy) {
     const std::string content = SampleContent(1 << 20);
     WriteFileBytes(path, Compress(content));
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    WriteFileBytes(path + "bakr", "left over from an earlier run");
+    ASSERT_EQ(::chmod((path + "bakr").c_str(), 0444), 0);
 
     ExpandCompressedFile(path);
     EXPECT_EQ(ReadFileBytes(path), content);
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(Names(dir.path()), std::set<std::string>{"Tool.dll"});
+    EXPECT_EQ(EntryNames(dir.path()), onlyPayload);
 }
 
-TEST(ExpandCompressedFile, StaleTemporaryCopyIsReplaced) {
-    TempDir dir;
-    const std::string path = dir.file("Tool.dll");
-    WriteFileBytes(path, Compress("content"));
-    WriteFileBytes(path + "bakr", "left over from an earlier run");
-    ASSERT_EQ(::chmod((path + "bakr").c_str(), 0444), 0);
-
-    ExpandCompressedFile(path);
-    EXPECT_EQ(ReadFileBytes(path), "content");
-    EXPECT_EQ(Names(dir.path()), std::set<std::string>{"Tool.dll"});
-}
-
-TEST(ExpandCompressedFile, DamagedPayloadLeavesItsBytesAndNoTemporaryFile) {
-    TempDir dir;
-    const std::string path = dir.file("Tool.dll");
+TEST_F(ExpandCompressedFileTest, DamagedPayloadLeavesItsBytesAndNoTemporaryFile) {
     for (const auto& [name, payload] : DamagedPayloads()) {
         WriteFileBytes(path, payload);
-        EXPECT_EQ(ExpandError(path), "compression error") << name;
+        EXPECT_EQ(ExpandError(), "compression error") << name;
         EXPECT_EQ(ReadFileBytes(path), payload) << name;
-        EXPECT_EQ(Names(dir.path()), std::set<std::string>{"Tool.dll"}) << name;
+        EXPECT_EQ(EntryNames(dir.path()), onlyPayload) << name;
     }
 }
 
-TEST(ExpandCompressedFile, MissingPayloadCannotBeOpened) {
-    TempDir dir;
-    const std::string path = dir.file("Tool.dll");
-    EXPECT_EQ(ExpandError(path), "Cannot open file \"" + path + "\". No such file or directory");
+TEST_F(ExpandCompressedFileTest, MissingPayloadCannotBeOpened) {
+    EXPECT_EQ(ExpandError(), "Cannot open file \"" + path + "\". No such file or directory");
     std::filesystem::create_directory(path);
-    EXPECT_EQ(ExpandError(path), "Cannot open file \"" + path + "\". Is a directory");
-    EXPECT_EQ(Names(dir.path()), std::set<std::string>{"Tool.dll"});
+    EXPECT_EQ(ExpandError(), "Cannot open file \"" + path + "\". Is a directory");
+    EXPECT_EQ(EntryNames(dir.path()), onlyPayload);
 }
 
-TEST(ExpandCompressedFile, PayloadThatMayNotBeReplacedCannotBeCreatedAndStaysIntact) {
-    TempDir dir;
-    const std::string path = dir.file("Tool.dll");
+TEST_F(ExpandCompressedFileTest, PayloadThatMayNotBeReplacedCannotBeCreatedAndStaysIntact) {
     const std::string payload = Compress("content");
     WriteFileBytes(path, payload);
 
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-    EXPECT_EQ(ExpandError(path), "Cannot create file \"" + path + "\". Permission denied");
+    EXPECT_EQ(ExpandError(), "Cannot create file \"" + path + "\". Permission denied");
     ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
 
-    {
-        const int fd = ::open(path.c_str(), O_RDONLY);  // held open, here by ourselves
-        ASSERT_GE(fd, 0);
-        EXPECT_EQ(ExpandError(path), "Cannot create file \"" + path + "\". Device or resource busy");
-        ::close(fd);
-    }
+    const int fd = ::open(path.c_str(), O_RDONLY);  // held open, here by ourselves
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(ExpandError(), "Cannot create file \"" + path + "\". Device or resource busy");
+    ::close(fd);
     EXPECT_EQ(ReadFileBytes(path), payload);
-    EXPECT_EQ(Names(dir.path()), std::set<std::string>{"Tool.dll"});
+    EXPECT_EQ(EntryNames(dir.path()), onlyPayload);
 }
 
-TEST(ExpandCompressedFile, PayloadInADirectoryWeMayNotWrite) {
+TEST_F(ExpandCompressedFileTest, PayloadInADirectoryWeMayNotWrite) {
     if (::geteuid() == 0) GTEST_SKIP() << "root may write any directory";
-    TempDir dir;
     const std::string sub = dir.file("update");
     std::filesystem::create_directory(sub);
-    const std::string path = sub + "/Tool.dll";
+    const std::string file = sub + "/Tool.dll";
     const std::string payload = Compress("content");
-    WriteFileBytes(path, payload);
+    WriteFileBytes(file, payload);
     ASSERT_EQ(::chmod(sub.c_str(), 0555), 0);
-    EXPECT_EQ(ExpandError(path), "Cannot create file \"" + path + "\". Permission denied");
-    EXPECT_EQ(ReadFileBytes(path), payload);
+    EXPECT_EQ(ExpandError(file), "Cannot create file \"" + file + "\". Permission denied");
+    EXPECT_EQ(ReadFileBytes(file), payload);
 }
 
-TEST(ExpandCompressedFile, FailedWriteLeavesThePayload) {
-    TempDir dir;
-    const std::string path = dir.file("Tool.dll");
+TEST_F(ExpandCompressedFileTest, FailedWriteLeavesThePayload) {
     const std::string payload = Compress(SampleContent(1 << 20));
     WriteFileBytes(path, payload);
     ASSERT_LT(payload.size(), 256u * 1024);
@@ -304,13 +255,13 @@ TEST(ExpandCompressedFile, FailedWriteLeavesThePayload) {
         ::signal(SIGXFSZ, SIG_IGN);
         const struct rlimit limit = {256 * 1024, 256 * 1024};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        ::_exit(ExpandError(path) == "Stream write error" ? 0 : 1);
+        ::_exit(ExpandError() == "Stream write error" ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(ReadFileBytes(path), payload);
-    EXPECT_EQ(Names(dir.path()), std::set<std::string>{"Tool.dll"});
+    EXPECT_EQ(EntryNames(dir.path()), onlyPayload);
 }
 
 }  // namespace

@@ -16,9 +16,7 @@ TEST(EncodeDateTime, CountsDaysFromDayZeroWithTimeAsFraction) {
     EXPECT_EQ(EncodeDateTime(2107, 12, 31, 0, 0, 0, 0), 75971.0);
     EXPECT_EQ(EncodeDateTime(9999, 12, 31, 0, 0, 0, 0), 2958465.0);
     EXPECT_EQ(EncodeDateTime(1, 1, 1, 0, 0, 0, 0), -693593.0);
-}
-
-TEST(EncodeDateTime, BeforeDayZeroTheTimeIsSubtracted) {
+    // Before day zero the time of day is subtracted.
     EXPECT_EQ(EncodeDateTime(1899, 12, 29, 6, 0, 0, 0), -1.25);
     EXPECT_EQ(EncodeDateTime(1899, 12, 28, 18, 0, 0, 0), -2.75);
 }

@@ -1,6 +1,5 @@
 // The boot-time renamer, run as a child process on a temporary directory.
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,14 +8,13 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "sysops/PendingRenames.h"
 #include "tests/support/TempDir.h"
-
-extern char** environ;
+#include "tests/sysops/helpers/Support.h"
 
 namespace ue {
 namespace {
@@ -33,45 +31,27 @@ struct Outcome {
     int lines() const { return static_cast<int>(std::count(errors.begin(), errors.end(), '\n')); }
 };
 
-// Runs the renamer with `args`; `listEnv` (when given) is its
-// UPDATEEXE_PENDING_RENAMES_FILE.
+// Runs the renamer with `args` and, as its list, `listEnv` or else a file
+// that does not exist: never the machine's list.
 Outcome RunRenamer(const TempDir& tmp, const std::vector<std::string>& args,
                    const std::string& listEnv = "") {
-#ifndef UE_BOOT_RENAMES_PROGRAM
-    (void)tmp, (void)args, (void)listEnv;
-    ADD_FAILURE() << "the boot renamer is not part of this build";
-    return {};
-#else
-    const std::string program = UE_BOOT_RENAMES_PROGRAM;
     const std::string errFile = tmp.file("renamer.stderr");
-    std::vector<std::string> env = {"PATH=/usr/bin:/bin"};
-    // Never the machine's list, even when no list is named.
-    env.push_back("UPDATEEXE_PENDING_RENAMES_FILE=" + (listEnv.empty() ? tmp.file("none") : listEnv));
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    std::string list = "UPDATEEXE_PENDING_RENAMES_FILE=" + (listEnv.empty() ? tmp.file("none") : listEnv);
+    char* envp[] = {const_cast<char*>("PATH=/usr/bin:/bin"), list.data(), nullptr};
+    std::vector<char*> argv{const_cast<char*>(UE_BOOT_RENAMES_PROGRAM)};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    Outcome out;
-    if (rc != 0) {
-        ADD_FAILURE() << "cannot start " << program;
-        return out;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        ::execve(argv[0], argv.data(), envp);
+        ::_exit(127);
     }
     int status = 0;
-    ::waitpid(pid, &status, 0);
-    out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    out.errors = ReadFileBytes(errFile);
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    Outcome out{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileBytes(errFile)};
     fs::remove(errFile);
     return out;
-#endif
 }
 
 std::string Nt(const std::string& path) { return "\\??\\" + path; }
@@ -169,37 +149,24 @@ TEST(PendingRenameBoot, ListThatCannotBeReadIsReportedAndKept) {
     EXPECT_TRUE(fs::is_directory(tmp.file("list")));
 }
 
-// A directory of its own in /dev/shm, which is a different file system from
-// the temporary directory on most machines.
-class ShmDir {
-public:
-    ShmDir() {
-        char name[] = "/dev/shm/ue-test-XXXXXX";
-        if (::mkdtemp(name)) path_ = name;
-    }
-    ~ShmDir() {
-        std::error_code ec;
-        if (!path_.empty()) fs::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 TEST(PendingRenameBoot, MovesAcrossFileSystemsByCopyThenRename) {
+    if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
     TempDir tmp;
-    ShmDir shm;
+    std::optional<TempDir> inShm;  // a fresh directory of its own, removed with it
+    {
+        test::ScopedEnv tmpdir("TMPDIR", "/dev/shm");
+        inShm.emplace();
+    }
+    const std::string shm = inShm->path();
     struct stat a {}, b {};
-    if (shm.path().empty() || ::stat(tmp.path().c_str(), &a) != 0 ||
-        ::stat(shm.path().c_str(), &b) != 0 || a.st_dev == b.st_dev)
+    if (::stat(tmp.path().c_str(), &a) != 0 || ::stat(shm.c_str(), &b) != 0 || a.st_dev == b.st_dev)
         GTEST_SKIP() << "no second file system at hand";
 
-    const std::string source = shm.path() + "/X.so";
-    const std::string kept = shm.path() + "/Y.so";
+    const std::string source = shm + "/X.so";
+    const std::string kept = shm + "/Y.so";
     WriteFileBytes(source, "new contents");
     WriteFileBytes(kept, "new y");
-    WriteFileBytes(shm.path() + "/Z.so", "new z");
+    WriteFileBytes(shm + "/Z.so", "new z");
     ASSERT_EQ(::chmod(source.c_str(), 0640), 0);
     const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
@@ -209,7 +176,7 @@ TEST(PendingRenameBoot, MovesAcrossFileSystemsByCopyThenRename) {
     const std::string list = tmp.file("list");
     WriteFileBytes(list, EncodePendingRenames({{Nt(source), "!" + Nt(tmp.file("X.so"))},
                                                {Nt(kept), Nt(tmp.file("Y.so"))},
-                                               {Nt(shm.path() + "/Z.so"), Nt(tmp.file("Z.so"))}}));
+                                               {Nt(shm + "/Z.so"), Nt(tmp.file("Z.so"))}}));
     Outcome out = RunRenamer(tmp, {list});
     EXPECT_EQ(out.status, 1);
     EXPECT_EQ(out.lines(), 1) << out.errors;
@@ -224,11 +191,9 @@ TEST(PendingRenameBoot, MovesAcrossFileSystemsByCopyThenRename) {
     EXPECT_EQ(ReadFileBytes(tmp.file("Y.so")), "old y");
     EXPECT_EQ(ReadFileBytes(kept), "new y");
     EXPECT_EQ(ReadFileBytes(tmp.file("Z.so")), "new z");
-    EXPECT_FALSE(fs::exists(shm.path() + "/Z.so"));
-    std::vector<std::string> left;
-    for (const auto& e : fs::directory_iterator(tmp.path())) left.push_back(e.path().filename());
-    std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"X.so", "Y.so", "Z.so", "list.lock"}));  // no temp files
+    EXPECT_FALSE(fs::exists(shm + "/Z.so"));
+    EXPECT_EQ(test::EntryNames(tmp.path()),
+              (std::set<std::string>{"X.so", "Y.so", "Z.so", "list.lock"}));  // no temp files
 }
 
 }  // namespace

@@ -4,51 +4,30 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <thread>
 #include <vector>
 
 #include "sysops/PendingRenameFile.h"
 #include "sysops/PendingRenames.h"
 #include "tests/support/TempDir.h"
+#include "tests/sysops/helpers/Support.h"
 
 namespace ue {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
+using test::EntryNames;
 using test::ReadFileBytes;
 using test::TempDir;
 using test::WriteFileBytes;
+using Names = std::set<std::string>;
 
 // Points the store at `path` for the duration of a test.
-class ListFileEnv {
-public:
-    explicit ListFileEnv(const std::string& path) {
-        if (const char* old = std::getenv(kName)) old_ = old;
-        ::setenv(kName, path.c_str(), 1);
-    }
-    ~ListFileEnv() {
-        if (old_)
-            ::setenv(kName, old_->c_str(), 1);
-        else
-            ::unsetenv(kName);
-    }
-
-private:
-    static constexpr const char* kName = "UPDATEEXE_PENDING_RENAMES_FILE";
-    std::optional<std::string> old_;
+struct ListFileEnv : test::ScopedEnv {
+    explicit ListFileEnv(const std::string& path) : ScopedEnv("UPDATEEXE_PENDING_RENAMES_FILE", path) {}
 };
-
-std::vector<std::string> Entries(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 const std::string kPair = "\\??\\/opt/app/update/X.so\0!\\??\\/opt/app/X.so\0"s;
 
@@ -67,7 +46,7 @@ TEST(PendingRenameStore, CreatesDirectoryAndWritesJustOurPair) {
     ListFileEnv env(dir + "/list");
     ReplaceFileAtRestart("/opt/app/update/X.so", "/opt/app/X.so");
     EXPECT_EQ(ReadFileBytes(dir + "/list"), kPair + '\0');
-    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"list", "list.lock"}));  // no temp left
+    EXPECT_EQ(EntryNames(dir), (Names{"list", "list.lock"}));  // no temp left
 }
 
 TEST(PendingRenameStore, RewritesByReplacingTheFileAndKeepsItsMode) {
@@ -90,7 +69,7 @@ TEST(PendingRenameStore, RewritesByReplacingTheFileAndKeepsItsMode) {
     struct stat st {};
     ASSERT_EQ(::stat(list.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
-    EXPECT_EQ(Entries(tmp.path()), (std::vector<std::string>{"list", "list.lock"}));
+    EXPECT_EQ(EntryNames(tmp.path()), (Names{"list", "list.lock"}));
 }
 
 TEST(PendingRenameStore, ListThatCannotBeReadWholeIsLeftAlone) {
@@ -110,7 +89,7 @@ TEST(PendingRenameStore, ListThatCannotBeReadWholeIsLeftAlone) {
     EXPECT_TRUE(fs::is_directory(dirList));
     EXPECT_EQ(ReadFileBytes(dirList + "/inside"), "x");
     EXPECT_TRUE(fs::is_fifo(fifoList));
-    EXPECT_EQ(Entries(tmp.path()), (std::vector<std::string>{"dir", "dir.lock", "fifo", "fifo.lock"}));
+    EXPECT_EQ(EntryNames(tmp.path()), (Names{"dir", "dir.lock", "fifo", "fifo.lock"}));
 }
 
 TEST(PendingRenameStore, DirectoryThatCannotBeCreatedMeansNothingHappens) {
@@ -118,7 +97,7 @@ TEST(PendingRenameStore, DirectoryThatCannotBeCreatedMeansNothingHappens) {
     WriteFileBytes(tmp.file("file"), "x");
     ListFileEnv env(tmp.file("file/sub/list"));
     ReplaceFileAtRestart("/opt/app/update/X.so", "/opt/app/X.so");
-    EXPECT_EQ(Entries(tmp.path()), (std::vector<std::string>{"file"}));
+    EXPECT_EQ(EntryNames(tmp.path()), (Names{"file"}));
     EXPECT_EQ(ReadFileBytes(tmp.file("file")), "x");
 }
 

@@ -2,12 +2,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "core/Errors.h"
 #include "sysops/Registration.h"
 #include "tests/support/TempDir.h"
-#include "tests/sysops/helpers/ScopedEnv.h"
+#include "tests/sysops/helpers/Support.h"
 
 namespace ue {
 namespace {
@@ -25,12 +24,7 @@ protected:
         fs::copy_file(built, path);
         return path;
     }
-    std::string Calls() {
-        std::ifstream in(log_);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string Calls() { return fs::exists(log_) ? test::ReadFileBytes(log_) : ""; }
     static bool Mapped(const std::string& path) {
         std::ifstream maps("/proc/self/maps");
         for (std::string line; std::getline(maps, line);) {
@@ -56,14 +50,8 @@ TEST_F(RegisterServerLibraryTest, NonNegativeStatusIsSuccessAndTheLibraryIsUnloa
 
 TEST_F(RegisterServerLibraryTest, NegativeStatusRaisesAndTheLibraryIsUnloaded) {
     const std::string lib = Install(UE_REG_FAIL, "100%s Fail.dll");
-    try {
-        RegisterServerLibrary(lib);
-        ADD_FAILURE() << "no error";
-    } catch (const OSError&) {
-        ADD_FAILURE() << "a general error is expected";
-    } catch (const Error& e) {
-        EXPECT_EQ(std::string(e.what()), "DllRegisterServer in " + lib + " failed.");
-    }
+    EXPECT_EQ(test::PlainErrorOf<OSError>([&] { RegisterServerLibrary(lib); }),
+              "DllRegisterServer in " + lib + " failed.");
     EXPECT_EQ(Calls(), "-2147483648\n");
     EXPECT_FALSE(Mapped(lib));
 }
@@ -93,21 +81,14 @@ TEST_F(RegisterServerLibraryTest, MissingEntryRaisesOperatingSystemError) {
 // "<platform text>: <path>", the text not repeating the path and without
 // trailing blanks, line ends or full stops.
 void ExpectLoadFailure(const std::string& path) {
-    try {
-        RegisterServerLibrary(path);
-        ADD_FAILURE() << "loaded " << path;
-    } catch (const OSError& e) {
-        ADD_FAILURE() << "a general error is expected: " << e.what();
-    } catch (const Error& e) {
-        std::string message = e.what();
-        const std::string tail = ": " + path;
-        ASSERT_TRUE(message.ends_with(tail)) << message;
-        std::string text = message.substr(0, message.size() - tail.size());
-        ASSERT_FALSE(text.empty());
-        EXPECT_FALSE(text.starts_with(path + ":")) << message;
-        unsigned char last = static_cast<unsigned char>(text.back());
-        EXPECT_TRUE(last > 32 && last != '.') << message;
-    }
+    const std::string message = test::PlainErrorOf<OSError>([&] { RegisterServerLibrary(path); });
+    const std::string tail = ": " + path;
+    ASSERT_TRUE(message.ends_with(tail)) << message;
+    const std::string text = message.substr(0, message.size() - tail.size());
+    ASSERT_FALSE(text.empty());
+    EXPECT_FALSE(text.starts_with(path + ":")) << message;
+    const unsigned char last = static_cast<unsigned char>(text.back());
+    EXPECT_TRUE(last > 32 && last != '.') << message;
 }
 
 TEST_F(RegisterServerLibraryTest, FileThatIsNoLibraryRaisesLoadFailure) {
