@@ -1,10 +1,11 @@
-// The settings object's contract, run against our own reader/writer on Linux
-// and against the Windows profile functions under Wine.
+// The settings object's contract, run against our own reader and writer on
+// Linux and against the Windows profile functions under Wine.
 #include "records/SettingsFile.h"
 
 #include "core/Errors.h"
 #include "tests/support/TempDir.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,19 +14,21 @@
 namespace ue {
 namespace {
 
+namespace fs = std::filesystem;
 using test::ReadFileBytes;
-using test::TempDir;
 using test::WriteFileBytes;
+using testing::ThrowsMessage;
 
-TEST(SettingsFile, MissingFileGivesDefaultsAndIsCreatedByTheFirstWrite) {
-    TempDir dir;
+struct SettingsFileTest : testing::Test {
+    test::TempDir dir;
     std::string path = dir.file("Update.ini");
+};
+
+TEST_F(SettingsFileTest, MissingFileGivesDefaultsAndIsCreatedByTheFirstWrite) {
     {
         SettingsFile ini(path);
-        EXPECT_EQ(ini.ReadSetting("Update", "ExeFile", ""), "");
         EXPECT_EQ(ini.ReadSetting("Update", "ExeFile2", "none"), "none");
-        EXPECT_FALSE(std::filesystem::exists(path));  // reading creates nothing
-
+        EXPECT_FALSE(fs::exists(path));  // reading creates nothing
         ini.WriteSetting("Update", "CurVer", "12");
         ini.WriteSetting("Update", "UpdateTime", "2008-05-09");
         EXPECT_EQ(ini.ReadSetting("Update", "CurVer", ""), "12");
@@ -33,34 +36,15 @@ TEST(SettingsFile, MissingFileGivesDefaultsAndIsCreatedByTheFirstWrite) {
     EXPECT_EQ(ReadFileBytes(path), "[Update]\r\nCurVer=12\r\nUpdateTime=2008-05-09\r\n");
 }
 
-TEST(SettingsFile, ReadsWhatIsThere) {
-    TempDir dir;
-    std::string path = dir.file("Update.ini");
-    WriteFileBytes(path,
-                   "[update]\r\n"
-                   "exefile = Main.exe\r\n"
-                   "ExeFile2=\r\n"
-                   "Long=" + std::string(3000, 'L') + "\r\n");
+TEST_F(SettingsFileTest, ReadsWhatIsThereAndWritesKeepTheRest) {
+    WriteFileBytes(path, "[Main]\r\nLeft=10\r\n[update]\r\nexefile = Main.exe\r\nExeFile2=\r\nCurVer=11\r\n"
+                         "Long=" + std::string(3000, 'L') + "\r\n[Tail]\r\nx=y\r\n");
     SettingsFile ini(path);
     EXPECT_EQ(ini.ReadSetting("Update", "ExeFile", ""), "Main.exe");
     EXPECT_EQ(ini.ReadSetting("Update", "ExeFile2", "default"), "");  // empty, not the default
     EXPECT_EQ(ini.ReadSetting("Update", "Long", ""), std::string(2047, 'L'));
     EXPECT_EQ(ini.ReadSetting("Other", "ExeFile", "d"), "d");
-}
 
-TEST(SettingsFile, WritesKeepOtherSectionsAndKeys) {
-    TempDir dir;
-    std::string path = dir.file("Update.ini");
-    WriteFileBytes(path,
-                   "[Main]\r\n"
-                   "Left=10\r\n"
-                   "[Update]\r\n"
-                   "ExeFile=Main.exe\r\n"
-                   "ExeFile2=Helper.exe\r\n"
-                   "CurVer=11\r\n"
-                   "[Tail]\r\n"
-                   "x=y\r\n");
-    SettingsFile ini(path);
     for (int run = 0; run < 2; ++run) {
         ini.WriteSetting("Update", "CurVer", "-3");
         ini.WriteSetting("Update", "UpdateTime", "2008-05-09");
@@ -68,7 +52,7 @@ TEST(SettingsFile, WritesKeepOtherSectionsAndKeys) {
     EXPECT_EQ(ini.ReadSetting("Update", "CurVer", ""), "-3");
     EXPECT_EQ(ini.ReadSetting("Update", "UpdateTime", ""), "2008-05-09");
     EXPECT_EQ(ini.ReadSetting("Update", "ExeFile", ""), "Main.exe");
-    EXPECT_EQ(ini.ReadSetting("Update", "ExeFile2", ""), "Helper.exe");
+    EXPECT_EQ(ini.ReadSetting("Update", "ExeFile2", "default"), "");
     EXPECT_EQ(ini.ReadSetting("Main", "Left", ""), "10");
     EXPECT_EQ(ini.ReadSetting("Tail", "x", ""), "y");
     std::string bytes = ReadFileBytes(path);
@@ -76,9 +60,7 @@ TEST(SettingsFile, WritesKeepOtherSectionsAndKeys) {
     EXPECT_EQ(bytes.find("CurVer=11"), std::string::npos) << bytes;
 }
 
-TEST(SettingsFile, RefusesLineBreaksAndLeavesTheFileAlone) {
-    TempDir dir;
-    std::string path = dir.file("Update.ini");
+TEST_F(SettingsFileTest, RefusalsAndFailuresNameTheFileAndLeaveItAlone) {
     const std::string original = "[Update]\r\nCurVer=1\r\n";
     WriteFileBytes(path, original);
     SettingsFile ini(path);
@@ -86,39 +68,17 @@ TEST(SettingsFile, RefusesLineBreaksAndLeavesTheFileAlone) {
     EXPECT_THROW(ini.WriteSetting("Update]\r\n[Other", "CurVer", "2"), Error);
     EXPECT_THROW(ini.WriteSetting("Update", "Cur=Ver", "2"), Error);
     EXPECT_THROW(ini.WriteSetting("Update", ";CurVer", "2"), Error);
-    EXPECT_EQ(ReadFileBytes(path), original);
-}
 
-TEST(SettingsFile, ReadOnlyFileCannotBeWritten) {
-    TempDir dir;
-    std::string path = dir.file("Update.ini");
-    const std::string original = "[Update]\r\nCurVer=1\r\n";
-    WriteFileBytes(path, original);
-    namespace fs = std::filesystem;
     fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
-    SettingsFile ini(path);
-    try {
-        ini.WriteSetting("Update", "CurVer", "2");
-        FAIL() << "no error";
-    } catch (const Error& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
-    }
+    EXPECT_THAT([&] { ini.WriteSetting("Update", "CurVer", "2"); },
+                ThrowsMessage<Error>("Unable to write to " + path));
     EXPECT_EQ(ReadFileBytes(path), original);
     EXPECT_EQ(ini.ReadSetting("Update", "CurVer", ""), "1");
-}
 
-TEST(SettingsFile, MissingDirectoryCannotBeWritten) {
-    TempDir dir;
-    std::string path = dir.file("missing") + std::string(1, std::filesystem::path::preferred_separator) +
-                       "Update.ini";
-    SettingsFile ini(path);
-    try {
-        ini.WriteSetting("Update", "CurVer", "2");
-        FAIL() << "no error";
-    } catch (const Error& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
-    }
+    std::string missing = (fs::path(dir.file("missing")) / "Update.ini").string();
+    EXPECT_THAT([&] { SettingsFile(missing).WriteSetting("Update", "CurVer", "2"); },
+                ThrowsMessage<Error>("Unable to write to " + missing));
 }
 
 }  // namespace

