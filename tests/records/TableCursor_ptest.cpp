@@ -2,6 +2,7 @@
 // field kind, the edit states, the failure messages and FindRow.
 #include "records/TableCursor.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "core/Errors.h"
@@ -12,16 +13,10 @@ namespace {
 
 using test::Column;
 using test::MemoryStore;
+using testing::HasSubstr;
 using V = FieldValue;
 
-std::string MessageOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+auto Raises(auto message) { return testing::ThrowsMessage<Error>(std::move(message)); }
 
 class CursorTest : public ::testing::Test {
 protected:
@@ -40,6 +35,11 @@ protected:
 
     std::int64_t Log(const char* name, std::int64_t ver) {
         return store->AddRow("UpdateFileLog", {V::Int(1), V::Null(), V::Text(name), V::Int(ver)});
+    }
+    // A row of UpdateFileLog as the store holds it.
+    const std::vector<V>& Stored(std::size_t row) { return store->GetTable("UpdateFileLog").rows.at(row).values; }
+    bool Find(const char* name, std::int64_t ver) {
+        return log.FindRow("FileName;FileVer", {V::Text(name), V::Int(ver)});
     }
 
     MemoryStore* store = nullptr;
@@ -77,21 +77,20 @@ TEST_F(CursorTest, NavigatesInTableOrderAndReopenShowsOtherProgramsChanges) {
 }
 
 TEST_F(CursorTest, ClosedCursorRaisesNamingTheTable) {
-    EXPECT_EQ(MessageOf([&] { log.GoFirst(); }),
-              "UpdateFileLog: Cannot perform this operation on a closed table");
-    EXPECT_NE(MessageOf([&] { (void)log.GetText("FileName"); }).find("UpdateFileLog"),
-              std::string::npos);
-    EXPECT_NE(MessageOf([&] { (void)log.AtEnd(); }).find("closed"), std::string::npos);
-    EXPECT_NE(MessageOf([&] { log.BeginAppend(); }).find("closed"), std::string::npos);
+    auto closed = Raises("UpdateFileLog: Cannot perform this operation on a closed table");
+    EXPECT_THAT([&] { log.GoFirst(); }, closed);
+    EXPECT_THAT([&] { (void)log.GetText("FileName"); }, closed);
+    EXPECT_THAT([&] { (void)log.AtEnd(); }, closed);
+    EXPECT_THAT([&] { log.BeginAppend(); }, closed);
     // Nothing to finish or drop, nothing to find: these stay quiet.
     log.CloseTable();
     log.DiscardRow();
     log.FinishEdit();
-    EXPECT_FALSE(log.FindRow("FileName", {V::Text("a")}));
-    Connection closed;
-    TableCursor unconnected{closed, "CurSoftInfo"};
-    EXPECT_EQ(MessageOf([&] { unconnected.OpenTable(); }),
-              "CurSoftInfo: the database connection is not open");
+    EXPECT_FALSE(Find("a", 1));
+    Connection closedConnection;
+    TableCursor unconnected{closedConnection, "CurSoftInfo"};
+    EXPECT_THAT([&] { unconnected.OpenTable(); },
+                Raises("CurSoftInfo: the database connection is not open"));
 }
 
 TEST_F(CursorTest, EmptyTableReadsFalseZeroAndEmpty) {
@@ -131,31 +130,28 @@ TEST_F(CursorTest, NullsReadAsDefaultsAndValuesKeepTheirKind) {
     EXPECT_EQ(log.GetInt("FileVer"), -5);
     EXPECT_EQ(log.GetText("FileVer"), "-5");
     EXPECT_EQ(log.GetText("IsClient"), "True");
-    EXPECT_EQ(MessageOf([&] { (void)log.GetInt("AID"); }),
-              "UpdateFileLog: Value 1099511627776 of field 'AID' is out of the range of a 32-bit Integer");
+    EXPECT_THAT([&] { (void)log.GetInt("AID"); },
+                Raises("UpdateFileLog: Value 1099511627776 of field 'AID' is out of the range "
+                                     "of a 32-bit Integer"));
 }
 
 TEST_F(CursorTest, FailureMessagesWordForWord) {
     Log("a.dll", 1);
     store->GetTable("UpdateFileLog").columns[7].generated = true;
     log.OpenTable();
-    EXPECT_EQ(MessageOf([&] { (void)log.GetText("Missing"); }),
-              "UpdateFileLog: Field 'Missing' not found");
-    EXPECT_EQ(MessageOf([&] { (void)log.GetBool("FileVer"); }),
-              "Cannot access field 'FileVer' as type Boolean");
-    EXPECT_EQ(MessageOf([&] { (void)log.GetInt("isclient"); }),
-              "Cannot access field 'IsClient' as type Integer");
-    EXPECT_NE(MessageOf([&] { log.SetInt("FileVer", 1); }).find("no row is being edited"),
-              std::string::npos);
+    EXPECT_THAT([&] { (void)log.GetText("Missing"); }, Raises("UpdateFileLog: Field 'Missing' not found"));
+    EXPECT_THAT([&] { (void)log.GetBool("FileVer"); },
+                Raises("Cannot access field 'FileVer' as type Boolean"));
+    EXPECT_THAT([&] { (void)log.GetInt("isclient"); },
+                Raises("Cannot access field 'IsClient' as type Integer"));
+    EXPECT_THAT([&] { log.SetInt("FileVer", 1); }, Raises(HasSubstr("no row is being edited")));
     log.BeginEdit();
-    EXPECT_EQ(MessageOf([&] { log.SetBool("FileVer", true); }),
-              "Cannot access field 'FileVer' as type Boolean");
-    EXPECT_EQ(MessageOf([&] { log.SetInt("IsUpdate", 1); }),
-              "Cannot access field 'IsUpdate' as type Integer");
-    EXPECT_EQ(MessageOf([&] { log.SetValue("Note", V::Text("n")); }),
-              "Field 'Note' cannot be modified");
-    EXPECT_EQ(MessageOf([&] { log.SetValue("Nope", V::Int(1)); }),
-              "UpdateFileLog: Field 'Nope' not found");
+    EXPECT_THAT([&] { log.SetBool("FileVer", true); },
+                Raises("Cannot access field 'FileVer' as type Boolean"));
+    EXPECT_THAT([&] { log.SetInt("IsUpdate", 1); },
+                Raises("Cannot access field 'IsUpdate' as type Integer"));
+    EXPECT_THAT([&] { log.SetValue("Note", V::Text("n")); }, Raises("Field 'Note' cannot be modified"));
+    EXPECT_THAT([&] { log.SetValue("Nope", V::Int(1)); }, Raises("UpdateFileLog: Field 'Nope' not found"));
     log.DiscardRow();
     EXPECT_EQ(store->updates, 0);
 }
@@ -165,13 +161,13 @@ TEST_F(CursorTest, FailedSaveLeavesTheRowPendingUntilDiscarded) {
     log.OpenTable();
     log.BeginAppend();
     log.SetValue("FileName", V::Text("a.dll"));
-    EXPECT_EQ(MessageOf([&] { log.SaveRow(); }), "Field 'BakPath' must have a value");
+    EXPECT_THAT([&] { log.SaveRow(); }, Raises("Field 'BakPath' must have a value"));
     EXPECT_EQ(log.GetState(), TableCursor::State::Appending);
     EXPECT_EQ(store->inserts, 0);
 
     log.SetValue("BakPath", V::Text("/opt/app/bak/V3"));
     store->failNextWrite = "disk I/O error";
-    EXPECT_EQ(MessageOf([&] { log.SaveRow(); }), "disk I/O error");
+    EXPECT_THAT([&] { log.SaveRow(); }, Raises("disk I/O error"));
     EXPECT_EQ(log.GetState(), TableCursor::State::Appending);
     EXPECT_EQ(log.GetText("FileName"), "a.dll");
     EXPECT_EQ(log.RowCount(), 1u);
@@ -192,26 +188,6 @@ TEST_F(CursorTest, FailedSaveLeavesTheRowPendingUntilDiscarded) {
     EXPECT_EQ(log.GetText("BakPath"), "default");  // as the store holds it
 }
 
-TEST_F(CursorTest, SaveChecksTheRowStillHoldsWhatWasRead) {
-    std::int64_t id = Log("a.dll", 1);
-    log.OpenTable();
-    store->SetCell("UpdateFileLog", id, "FileVer", V::Int(2));  // another program
-    log.BeginEdit();
-    log.SetValue("BakPath", V::Text("x"));
-    EXPECT_NE(MessageOf([&] { log.SaveRow(); }).find("changed or removed by another program"),
-              std::string::npos);
-    EXPECT_EQ(log.GetState(), TableCursor::State::Editing);
-    EXPECT_TRUE(store->CellOf("UpdateFileLog", id, "BakPath").IsNull());
-    log.DiscardRow();
-    EXPECT_EQ(log.GetInt("FileVer"), 1);  // still as read
-    log.Reopen();
-    EXPECT_EQ(log.GetInt("FileVer"), 2);
-    log.BeginEdit();
-    log.SetValue("BakPath", V::Text("x"));
-    log.SaveRow();
-    EXPECT_EQ(store->CellOf("UpdateFileLog", id, "BakPath"), V::Text("x"));
-}
-
 TEST_F(CursorTest, EditStates) {
     Log("a.dll", 1);
     Log("b.dll", 2);
@@ -228,14 +204,14 @@ TEST_F(CursorTest, EditStates) {
     EXPECT_EQ(log.GetInt("FileVer"), 0);
     log.FinishEdit();
     EXPECT_EQ(store->updates, 1);
-    EXPECT_EQ(store->GetTable("UpdateFileLog").rows[0].values[3], V::Int(0));
+    EXPECT_EQ(Stored(0)[3], V::Int(0));
 
     // BeginAppend saves the pending edit first; the new row becomes current.
     log.GoNext();
     log.BeginEdit();
     log.SetValue("BakPath", V::Text("p"));
     log.BeginAppend();
-    EXPECT_EQ(store->GetTable("UpdateFileLog").rows[1].values[5], V::Text("p"));
+    EXPECT_EQ(Stored(1)[5], V::Text("p"));
     EXPECT_EQ(log.RowCount(), 3u);
     EXPECT_EQ(log.CurrentRow(), 2u);
     EXPECT_TRUE(log.GetValue("FileName").IsNull());
@@ -256,11 +232,11 @@ TEST_F(CursorTest, EditStates) {
     log.BeginEdit();
     log.SetValue("Note", V::Text("moved"));
     log.GoNext();
-    EXPECT_EQ(store->GetTable("UpdateFileLog").rows[0].values[7], V::Text("moved"));
+    EXPECT_EQ(Stored(0)[7], V::Text("moved"));
     log.BeginEdit();
     log.SetValue("Note", V::Text("dropped"));
     log.CloseTable();
-    EXPECT_TRUE(store->GetTable("UpdateFileLog").rows[1].values[7].IsNull());
+    EXPECT_TRUE(Stored(1)[7].IsNull());
 }
 
 TEST_F(CursorTest, CopiesALogRowFieldByField) {
@@ -280,10 +256,9 @@ TEST_F(CursorTest, CopiesALogRowFieldByField) {
     log.SetValue("BakPath", V::Text("/opt/app/bak/V0"));
     log.SetValue("IsUpdate", V::Bool(true));
     log.SaveRow();
-    const auto& row = store->GetTable("UpdateFileLog").rows.at(0).values;
-    EXPECT_EQ(row, (std::vector<V>{V::Null(), V::Bytes(std::string("\x01\x00\x02", 3)),
-                                   V::Text("升级.dll"), V::Int(7), V::Int(1),
-                                   V::Text("/opt/app/bak/V0"), V::Int(1), V::Null()}));
+    EXPECT_EQ(Stored(0), (std::vector<V>{V::Null(), V::Bytes(std::string("\x01\x00\x02", 3)),
+                                         V::Text("升级.dll"), V::Int(7), V::Int(1),
+                                         V::Text("/opt/app/bak/V0"), V::Int(1), V::Null()}));
 }
 
 TEST_F(CursorTest, FindRowMatchesWholeValuesFromTheIndex) {
@@ -297,24 +272,22 @@ TEST_F(CursorTest, FindRowMatchesWholeValuesFromTheIndex) {
     int notified = 0;
     log.SetListener([&] { ++notified; });
 
-    EXPECT_TRUE(log.FindRow("FileName;FileVer", {V::Text("it's.dll"), V::Int(1)}));
+    EXPECT_TRUE(Find("it's.dll", 1));
     EXPECT_EQ(log.CurrentRow(), 0u);
-    EXPECT_TRUE(log.FindRow("FileName;FileVer", {V::Text("a.dll"), V::Int(2)}));
+    EXPECT_TRUE(Find("a.dll", 2));
     EXPECT_EQ(log.CurrentRow(), 2u);
     EXPECT_EQ(notified, 2);
     EXPECT_TRUE(log.FindRow(" filename ; FILEVER ", {V::Text("a.dll"), V::Int(1)}));
     EXPECT_EQ(log.CurrentRow(), 1u);
 
-    // Misses keep the current row.
-    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("a.dl"), V::Int(1)}));    // no prefix
-    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("a.dll "), V::Int(1)}));  // whole length
-    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("it''s.dll"), V::Int(1)}));
-    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("a.dll"), V::Int(3)}));
-    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("A.DLL"), V::Int(1)}));
+    // Misses keep the current row: no prefix, the whole length, no pattern
+    // characters, no letter case folding.
+    for (const char* name : {"a.dl", "a.dll ", "it''s.dll", "A.DLL"}) EXPECT_FALSE(Find(name, 1)) << name;
+    EXPECT_FALSE(Find("a.dll", 3));
     // Null matches nothing; neither do the "" and 0 a null reads as.
     EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Null(), V::Null()}));
-    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text(""), V::Int(0)}));
-    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("n.dll"), V::Int(0)}));
+    EXPECT_FALSE(Find("", 0));
+    EXPECT_FALSE(Find("n.dll", 0));
     // Failures give false, never an error.
     EXPECT_FALSE(log.FindRow("FileName;Missing", {V::Text("a.dll"), V::Int(1)}));
     EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("a.dll")}));
@@ -323,16 +296,16 @@ TEST_F(CursorTest, FindRowMatchesWholeValuesFromTheIndex) {
     EXPECT_EQ(store->reads, 1);  // answered from memory
 }
 
-TEST_F(CursorTest, FindRowSeesRowsSavedInTheSameRun) {
+TEST_F(CursorTest, FindRowSeesRowsSavedInTheSameRunAndOthersAfterReopen) {
     Log("a.dll", 1);
     log.OpenTable();
-    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("b.dll"), V::Int(5)}));  // index built
+    EXPECT_FALSE(Find("b.dll", 5));  // index built
 
     // A pending new row is saved first, then found.
     log.BeginAppend();
     log.SetValue("FileName", V::Text("b.dll"));
     log.SetValue("FileVer", V::Int(5));
-    EXPECT_TRUE(log.FindRow("FileName;FileVer", {V::Text("b.dll"), V::Int(5)}));
+    EXPECT_TRUE(Find("b.dll", 5));
     EXPECT_EQ(log.GetState(), TableCursor::State::Browsing);
     EXPECT_EQ(log.CurrentRow(), 1u);
 
@@ -341,8 +314,14 @@ TEST_F(CursorTest, FindRowSeesRowsSavedInTheSameRun) {
     log.BeginEdit();
     log.SetValue("FileVer", V::Int(9));
     log.SaveRow();
-    EXPECT_FALSE(log.FindRow("FileName;FileVer", {V::Text("a.dll"), V::Int(1)}));
-    EXPECT_TRUE(log.FindRow("FileName;FileVer", {V::Text("a.dll"), V::Int(9)}));
+    EXPECT_FALSE(Find("a.dll", 1));
+    EXPECT_TRUE(Find("a.dll", 9));
+
+    // Rows another program adds appear only after Reopen.
+    Log("z.dll", 1);
+    EXPECT_FALSE(Find("z.dll", 1));
+    log.Reopen();
+    EXPECT_TRUE(Find("z.dll", 1));
 
     // A pending row that cannot be saved makes FindRow answer false, quietly.
     log.BeginAppend();
@@ -395,6 +374,18 @@ TEST(FieldKinds, FromDeclaredTypes) {
     for (const char* t : {"", "BLOB", "REAL", "NUMERIC", "GUID"}) {
         EXPECT_EQ(KindOfDeclaredType(t), FieldKind::Opaque) << t;
     }
+}
+
+TEST(FieldValue, NumericCodesAndDisplayText) {
+    EXPECT_TRUE(V::Int(5).EqualsNumber(5));
+    EXPECT_FALSE(V::Int(5).EqualsNumber(0));
+    EXPECT_FALSE(V::Null().EqualsNumber(0));     // null matches no code
+    EXPECT_FALSE(V::Text("0").EqualsNumber(0));  // text is no number
+    EXPECT_TRUE(V::RealNumber(2.0).EqualsNumber(2));
+    EXPECT_EQ(V::Null().ToDisplayText(), "");
+    EXPECT_EQ(V::Bool(true).ToDisplayText(), "True");
+    EXPECT_EQ(V::Int(-3).ToDisplayText(), "-3");
+    EXPECT_EQ(V::Text("升级").ToDisplayText(), "升级");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "tests/support/MemoryStore.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "core/Errors.h"
@@ -28,42 +27,11 @@ MemoryStore::Table& MemoryStore::GetTable(const std::string& name) {
     return it->second;
 }
 
-std::size_t MemoryStore::ColumnIndex(Table& t, const std::string& column) {
-    for (std::size_t c = 0; c < t.columns.size(); ++c) {
-        if (t.columns[c].name == column) return c;
-    }
-    throw Error("no such column: " + column);
-}
-
 std::int64_t MemoryStore::AddRow(const std::string& table, std::vector<FieldValue> values) {
     Table& t = GetTable(table);
     values.resize(t.columns.size());
     t.rows.push_back({t.nextRowId++, std::move(values)});
     return t.rows.back().rowId;
-}
-
-void MemoryStore::SetCell(const std::string& table, std::int64_t rowId, const std::string& column,
-                          const FieldValue& value) {
-    Table& t = GetTable(table);
-    std::size_t c = ColumnIndex(t, column);
-    for (StoredRow& r : t.rows) {
-        if (r.rowId == rowId) r.values[c] = value;
-    }
-}
-
-void MemoryStore::RemoveRow(const std::string& table, std::int64_t rowId) {
-    Table& t = GetTable(table);
-    std::erase_if(t.rows, [&](const StoredRow& r) { return r.rowId == rowId; });
-}
-
-const FieldValue& MemoryStore::CellOf(const std::string& table, std::int64_t rowId,
-                                      const std::string& column) {
-    Table& t = GetTable(table);
-    std::size_t c = ColumnIndex(t, column);
-    for (StoredRow& r : t.rows) {
-        if (r.rowId == rowId) return r.values[c];
-    }
-    throw Error("no such row");
 }
 
 TableData MemoryStore::ReadTable(const std::string& table) {
@@ -89,8 +57,7 @@ StoredRow MemoryStore::UpdateRow(const std::string& table, const std::vector<Col
                                  const std::vector<FieldValue>& values) {
     ++updates;
     if (!failNextWrite.empty()) throw Error(std::exchange(failNextWrite, {}));
-    Table& t = GetTable(table);
-    for (StoredRow& r : t.rows) {
+    for (StoredRow& r : GetTable(table).rows) {
         if (r.rowId == before.rowId && r.values == before.values) {
             for (std::size_t c : set) r.values.at(c) = values.at(c);
             return r;

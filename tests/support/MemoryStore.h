@@ -1,7 +1,6 @@
-// A Store held in memory, for tests of the cursor logic that need no
-// database engine (they run on every platform). Tests can change tables
-// behind the cursors' backs, as another program would, and make the next
-// write fail.
+// A Store held in memory, for tests of the cursor logic that need no database
+// engine (they run on every platform). Tests add rows behind the cursors'
+// backs, as another program would, and can make the next write fail.
 #pragma once
 
 #include <cstdint>
@@ -28,21 +27,11 @@ public:
     Table& AddTable(const std::string& name, std::vector<ColumnInfo> columns);
     Table& GetTable(const std::string& name);
 
-    // What another program does: add, change or remove a row directly.
+    // What another program does: add a row directly.
     std::int64_t AddRow(const std::string& table, std::vector<FieldValue> values);
-    void SetCell(const std::string& table, std::int64_t rowId, const std::string& column,
-                 const FieldValue& value);
-    void RemoveRow(const std::string& table, std::int64_t rowId);
-    const FieldValue& CellOf(const std::string& table, std::int64_t rowId,
-                             const std::string& column);
 
-    // The next InsertRow or UpdateRow raises Error with this message.
-    std::string failNextWrite;
-
-    // Calls made, so tests can see what reached the store.
-    int reads = 0;
-    int inserts = 0;
-    int updates = 0;
+    std::string failNextWrite;  // the next InsertRow or UpdateRow raises Error with this message
+    int reads = 0, inserts = 0, updates = 0;  // calls that reached the store
 
     TableData ReadTable(const std::string& table) override;
     StoredRow InsertRow(const std::string& table, const std::vector<ColumnInfo>& columns,
@@ -53,7 +42,6 @@ public:
                         const std::vector<FieldValue>& values) override;
 
 private:
-    std::size_t ColumnIndex(Table& t, const std::string& column);
     std::map<std::string, Table> tables_;
 };
 
