@@ -14,6 +14,7 @@
 
 namespace {
 
+using ue::FieldValue;
 constexpr int kRows = 100000;
 
 std::string FileNameOf(int i) {
@@ -24,29 +25,25 @@ std::string FileNameOf(int i) {
 
 // One database in a temporary folder for the whole run.
 struct Fixture {
-    std::filesystem::path dir;
-    std::string path;
+    std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                ("ue-bench-" + std::to_string(std::random_device{}()));
+    std::string path = (dir / "UpdateFile.mdb").string();
     ue::Connection connection;
 
     Fixture() {
-        std::random_device rd;
-        dir = std::filesystem::temp_directory_path() / ("ue-bench-" + std::to_string(rd()));
         std::filesystem::create_directories(dir);
-        path = (dir / "UpdateFile.mdb").string();
         sqlite3* db = nullptr;
+        sqlite3_stmt* st = nullptr;
         sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
         sqlite3_exec(db,
                      "CREATE TABLE UpdateFileLog (AID INTEGER, SoftID INTEGER, FileName TEXT, "
-                     "FileVer INTEGER, IsClient BOOLEAN, BakPath TEXT, IsUpdate BOOLEAN);"
-                     "BEGIN;",
+                     "FileVer INTEGER, IsClient BOOLEAN, BakPath TEXT, IsUpdate BOOLEAN); BEGIN;",
                      nullptr, nullptr, nullptr);
-        sqlite3_stmt* st = nullptr;
         sqlite3_prepare_v2(db, "INSERT INTO UpdateFileLog VALUES (?, 1, ?, ?, 1, '/opt/app/bak/V3', 1)",
                            -1, &st, nullptr);
         for (int i = 0; i < kRows; ++i) {
-            std::string name = FileNameOf(i);
             sqlite3_bind_int(st, 1, i);
-            sqlite3_bind_text(st, 2, name.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(st, 2, FileNameOf(i).c_str(), -1, SQLITE_TRANSIENT);
             sqlite3_bind_int(st, 3, i % 13);
             sqlite3_step(st);
             sqlite3_reset(st);
@@ -86,11 +83,11 @@ const std::vector<std::pair<std::string, int>>& Keys() {
 void BM_FindRow(benchmark::State& state) {
     ue::TableCursor log(Db().connection, "UpdateFileLog");
     log.OpenTable();
-    const auto& keys = Keys();
+    log.FindRow("FileName;FileVer", {FieldValue::Text(""), FieldValue::Int(0)});  // builds the index
     std::size_t n = 0;
     for (auto _ : state) {
-        const auto& [name, ver] = keys[n++ % keys.size()];
-        bool hit = log.FindRow("FileName;FileVer", {ue::FieldValue::Text(name), ue::FieldValue::Int(ver)});
+        const auto& [name, ver] = Keys()[n++ % Keys().size()];
+        bool hit = log.FindRow("FileName;FileVer", {FieldValue::Text(name), FieldValue::Int(ver)});
         benchmark::DoNotOptimize(hit);
     }
 }
@@ -104,17 +101,11 @@ void BM_LinearScan(benchmark::State& state) {
     for (std::size_t r = 0; r < log.RowCount(); ++r) {
         rows.emplace_back(log.Cell(r, 2).AsText(), log.Cell(r, 3).AsInt());
     }
-    const auto& keys = Keys();
     std::size_t n = 0;
     for (auto _ : state) {
-        const auto& [name, ver] = keys[n++ % keys.size()];
-        std::size_t found = rows.size();
-        for (std::size_t r = 0; r < rows.size(); ++r) {
-            if (rows[r].second == ver && rows[r].first == name) {
-                found = r;
-                break;
-            }
-        }
+        const auto& [name, ver] = Keys()[n++ % Keys().size()];
+        std::size_t found = 0;
+        while (found < rows.size() && !(rows[found].second == ver && rows[found].first == name)) ++found;
         benchmark::DoNotOptimize(found);
     }
 }
@@ -125,7 +116,7 @@ void BM_ReopenAndFirstFindRow(benchmark::State& state) {
     ue::TableCursor log(Db().connection, "UpdateFileLog");
     for (auto _ : state) {
         log.Reopen();
-        bool hit = log.FindRow("FileName;FileVer", {ue::FieldValue::Text(FileNameOf(7)), ue::FieldValue::Int(7)});
+        bool hit = log.FindRow("FileName;FileVer", {FieldValue::Text(FileNameOf(7)), FieldValue::Int(7)});
         benchmark::DoNotOptimize(hit);
     }
 }
@@ -151,12 +142,10 @@ void BM_BareSqliteRead(benchmark::State& state) {
         std::size_t bytes = 0;
         while (sqlite3_step(st) == SQLITE_ROW) {
             for (int c = 0; c < sqlite3_column_count(st); ++c) {
-                if (sqlite3_column_type(st, c) == SQLITE_TEXT) {
-                    sqlite3_column_text(st, c);
-                    bytes += static_cast<std::size_t>(sqlite3_column_bytes(st, c));
-                } else {
-                    bytes += static_cast<std::size_t>(sqlite3_column_int64(st, c));
-                }
+                bool text = sqlite3_column_type(st, c) == SQLITE_TEXT;
+                if (text) sqlite3_column_text(st, c);
+                bytes += static_cast<std::size_t>(text ? sqlite3_column_bytes(st, c)
+                                                       : sqlite3_column_int64(st, c));
             }
         }
         sqlite3_finalize(st);
