@@ -362,17 +362,14 @@ TEST(Connection, DataSourceOfConnectionText) {
 }
 
 TEST(FieldKinds, FromDeclaredTypes) {
-    for (const char* t : {"BOOLEAN", "bool", "BIT", "YesNo", "BIT(1)"}) {
-        EXPECT_EQ(KindOfDeclaredType(t), FieldKind::Boolean) << t;
-    }
-    for (const char* t : {"INTEGER", "int", "BIGINT", "SMALLINT", "LONG", "COUNTER"}) {
-        EXPECT_EQ(KindOfDeclaredType(t), FieldKind::Integer) << t;
-    }
-    for (const char* t : {"TEXT", "VARCHAR(255)", "NCHAR(3)", "CLOB", "MEMO", "LONGTEXT"}) {
-        EXPECT_EQ(KindOfDeclaredType(t), FieldKind::Text) << t;
-    }
-    for (const char* t : {"", "BLOB", "REAL", "NUMERIC", "GUID"}) {
-        EXPECT_EQ(KindOfDeclaredType(t), FieldKind::Opaque) << t;
+    const std::pair<FieldKind, std::vector<const char*>> kinds[] = {
+        {FieldKind::Boolean, {"BOOLEAN", "bool", "BIT", "YesNo", "BIT(1)"}},
+        {FieldKind::Integer, {"INTEGER", "int", "BIGINT", "SMALLINT", "LONG", "COUNTER"}},
+        {FieldKind::Text, {"TEXT", "VARCHAR(255)", "NCHAR(3)", "CLOB", "MEMO", "LONGTEXT"}},
+        {FieldKind::Opaque, {"", "BLOB", "REAL", "NUMERIC", "GUID"}},
+    };
+    for (const auto& [kind, types] : kinds) {
+        for (const char* t : types) EXPECT_EQ(KindOfDeclaredType(t), kind) << t;
     }
 }
 
