@@ -6,8 +6,10 @@
 // the ratios are printed at the end: a linear walk grows ~10x.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <memory>
 #include <random>
@@ -16,74 +18,51 @@
 
 #include "run/DMUpdateEx.h"
 #include "tests/support/Installation.h"
+#include "tests/support/StandIns.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-class QuietSystem : public ue::System {
-public:
-    void KillProcessByName(const std::string&) override {}
-    std::uint32_t RunProgram(const std::string&, bool, const std::string&, int) override { return 0; }
-    void ReplaceFileAtRestart(const std::string&, const std::string&) override {}
-    void RegisterServerLibrary(const std::string&) override {}
-    void ShutdownWindows(int) override {}
-    void Sleep(unsigned) override {}
-    std::string TodayText() override { return "2008-05-09"; }
-};
+using ue::test::Installation;
 
 enum class Kind { Logged, NotClient };
 
-// One installation per kind and size, made on first use, removed at exit.
-class Installations {
-public:
-    ~Installations() {
-        std::error_code ec;
-        for (const auto& dir : dirs_) fs::remove_all(dir, ec);
-    }
-
-    ue::test::Installation& Get(Kind kind, int rows) {
-        auto key = std::make_pair(kind, rows);
-        auto it = made_.find(key);
-        if (it != made_.end()) return *it->second;
-        std::random_device rd;
-        fs::path dir = fs::temp_directory_path() / ("ue-bench-walk-" + std::to_string(rd()));
-        fs::create_directories(dir);
-        dirs_.push_back(dir);
-        auto inst = std::make_unique<ue::test::Installation>(dir.string());
-        inst->WriteIni("[Update]\n");  // no main program to refresh or start
-        std::vector<ue::test::Download> downloads(static_cast<std::size_t>(rows));
-        std::vector<ue::test::Download> applied(static_cast<std::size_t>(rows));
-        for (int i = 0; i < rows; ++i) {
-            auto& d = downloads[static_cast<std::size_t>(i)];
-            d.aid = i;
-            d.fileName = "file" + std::to_string(i) + ".dll";
-            d.fileVer = i % 13;
-            d.updatePath = "lib\\";
-            auto& a = applied[static_cast<std::size_t>(i)];
-            a = d;
-            if (kind == Kind::NotClient) {
-                d.isClient = false;
-                a.fileVer = *d.fileVer + 1;  // logged, but another version
-            }
+// One installation per kind and size, made on first use below one temporary
+// folder, which is removed at exit.
+Installation& Made(Kind kind, int rows) {
+    static const fs::path root =
+        fs::temp_directory_path() / ("ue-bench-walk-" + std::to_string(std::random_device()()));
+    static struct Cleanup {
+        ~Cleanup() {
+            std::error_code ec;
+            fs::remove_all(root, ec);
         }
-        inst->AddDownloads(downloads);
-        inst->AddApplied(applied);
-        return *made_.emplace(key, std::move(inst)).first->second;
+    } cleanup;
+    static std::map<std::pair<Kind, int>, std::unique_ptr<Installation>> made;
+    auto& inst = made[{kind, rows}];
+    if (inst) return *inst;
+    const fs::path dir =
+        root / (std::to_string(static_cast<int>(kind)) + "-" + std::to_string(rows));
+    fs::create_directories(dir);
+    inst = std::make_unique<Installation>(dir.string());
+    inst->WriteIni("[Update]\n");  // no main program to refresh or start
+    std::vector<ue::test::Download> downloads, applied;
+    for (int i = 0; i < rows; ++i) {
+        downloads.push_back({.aid = i, .fileName = "file" + std::to_string(i) + ".dll",
+                             .fileVer = i % 13, .updatePath = "lib\\"});
+        applied.push_back(downloads.back());
+        if (kind == Kind::NotClient) {
+            downloads.back().isClient = false;
+            applied.back().fileVer = i % 13 + 1;  // logged, but another version
+        }
     }
-
-private:
-    std::map<std::pair<Kind, int>, std::unique_ptr<ue::test::Installation>> made_;
-    std::vector<fs::path> dirs_;
-};
-
-Installations& Made() {
-    static Installations installations;
-    return installations;
+    inst->AddDownloads(downloads);
+    inst->AddApplied(applied);
+    return *inst;
 }
 
 // A run context over the installation, opened and with the version pending.
-std::unique_ptr<ue::TDM_Update> Ready(ue::System& system, ue::test::Installation& inst) {
+std::unique_ptr<ue::TDM_Update> Ready(ue::System& system, Installation& inst) {
     inst.SetSoftInfo(false, 1, 2);
     auto dm = std::make_unique<ue::TDM_Update>(system, inst.Base());
     dm->DataModuleCreate();
@@ -92,8 +71,8 @@ std::unique_ptr<ue::TDM_Update> Ready(ue::System& system, ue::test::Installation
 
 void BM_Walk(benchmark::State& state, Kind kind) {
     const int rows = static_cast<int>(state.range(0));
-    ue::test::Installation& inst = Made().Get(kind, rows);
-    QuietSystem system;
+    Installation& inst = Made(kind, rows);
+    ue::test::RecordingSystem system;
     for (auto _ : state) {
         state.PauseTiming();
         auto dm = Ready(system, inst);
@@ -110,13 +89,13 @@ void BM_Walk(benchmark::State& state, Kind kind) {
 // The same cursor, read through once for the two key fields.
 void BM_Reference(benchmark::State& state) {
     const int rows = static_cast<int>(state.range(0));
-    ue::test::Installation& inst = Made().Get(Kind::Logged, rows);
-    QuietSystem system;
-    auto dm = Ready(system, inst);
+    ue::test::RecordingSystem system;
+    auto dm = Ready(system, Made(Kind::Logged, rows));
     for (auto _ : state) {
         dm->UpdateFileLog.Reopen();
         std::size_t bytes = 0;
-        for (dm->DownLoadFileLog.GoFirst(); !dm->DownLoadFileLog.AtEnd(); dm->DownLoadFileLog.GoNext()) {
+        for (dm->DownLoadFileLog.GoFirst(); !dm->DownLoadFileLog.AtEnd();
+             dm->DownLoadFileLog.GoNext()) {
             bytes += dm->DownLoadFileLog.GetText("FileName").size();
             bytes += static_cast<std::size_t>(dm->DownLoadFileLog.GetInt("FileVer"));
         }
@@ -149,26 +128,28 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto& t = reporter.times;
-    auto ratio = [&](const std::string& a, const std::string& b) {
-        if (t.count(a) && t.count(b) && t[b] > 0) {
-            std::printf("%-58s %6.2f\n", (a + " / " + b).c_str(), t[a] / t[b]);
-        }
+    // Mean time of a benchmark; NaN when it did not run, so that its ratios are left out.
+    auto t = [&](const std::string& name) {
+        auto it = reporter.times.find(name + "/iterations:5");
+        return it == reporter.times.end() ? std::numeric_limits<double>::quiet_NaN() : it->second;
+    };
+    auto print = [](const std::string& label, double ratio) {
+        if (std::isfinite(ratio)) std::printf("%-58s %6.2f\n", label.c_str(), ratio);
     };
     std::printf("\nRatios (mean real time):\n");
-    for (const char* kind : {"Logged", "NotClient"}) {
-        const std::string walk = std::string("BM_Walk/") + kind + "/";
-        ratio(walk + "100000/iterations:5", walk + "10000/iterations:5");
-        ratio(walk + "10000/iterations:5", "BM_Reference/10000/iterations:5");
-        ratio(walk + "100000/iterations:5", "BM_Reference/100000/iterations:5");
+    for (const std::string kind : {"Logged", "NotClient"}) {
+        const std::string walk = "BM_Walk/" + kind + "/";
+        print(walk + "100000 / " + walk + "10000", t(walk + "100000") / t(walk + "10000"));
+        for (const char* rows : {"10000", "100000"}) {
+            print(walk + rows + " / BM_Reference/" + rows,
+                  t(walk + rows) / t(std::string("BM_Reference/") + rows));
+        }
     }
-    ratio("BM_Reference/100000/iterations:5", "BM_Reference/10000/iterations:5");
-    if (t.count("BM_Walk/Logged/0/iterations:5") && t.count("BM_Walk/Logged/10000/iterations:5")) {
-        const double fixed = t["BM_Walk/Logged/0/iterations:5"];
-        std::printf("%-58s %6.2f\n", "walk without the fixed writes, 100000 / 10000 (Logged)",
-                    (t["BM_Walk/Logged/100000/iterations:5"] - fixed) /
-                        (t["BM_Walk/Logged/10000/iterations:5"] - fixed));
-    }
+    print("BM_Reference/100000 / BM_Reference/10000",
+          t("BM_Reference/100000") / t("BM_Reference/10000"));
+    const double fixed = t("BM_Walk/Logged/0");
+    print("walk without the fixed writes, 100000 / 10000 (Logged)",
+          (t("BM_Walk/Logged/100000") - fixed) / (t("BM_Walk/Logged/10000") - fixed));
     benchmark::Shutdown();
     return 0;
 }

@@ -1,5 +1,6 @@
-// A temporary installation with a recording System and a scripted UI, and the
-// run context over it.
+// A temporary installation with a pending version (1 installed, 2 downloaded)
+// and an Update.ini naming Main.exe and Helper.exe, a recording System, a
+// scripted UI, and the run context over them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,21 +12,21 @@
 
 #include "run/DMUpdateEx.h"
 #include "tests/support/Installation.h"
-#include "tests/support/RecordingSystem.h"
-#include "tests/support/ScriptedUI.h"
+#include "tests/support/StandIns.h"
 #include "tests/support/TempDir.h"
 
 namespace ue::test {
+
+using Calls = std::vector<std::string>;
 
 class RunFixture : public ::testing::Test {
 protected:
     TempDir dir;
     Installation inst{dir.path()};
     RecordingSystem sys;
-    ScriptedUI ui{&sys};
+    ScriptedUI ui{sys};
     std::unique_ptr<TDM_Update> dm;
 
-    // A pending version, the usual Update.ini and a main program in update/.
     void SetUp() override {
         inst.SetSoftInfo(false, 1, 2);
         inst.WriteIni("[Update]\r\nExeFile=Main.exe\r\nExeFile2=Helper.exe\r\n");
@@ -39,37 +40,42 @@ protected:
     }
 
     // A fresh run context and one run over the installation.
-    void Run() {
-        Create();
-        dm->RunUpdate();
+    void Run() { Create().RunUpdate(); }
+
+    // The same, returning the message of the Error that ended the run ("" when none).
+    std::string RunFailure() {
+        try {
+            Run();
+        } catch (const Error& e) {
+            return e.what();
+        }
+        return "";
     }
 
     std::string P(const std::string& relative) const { return inst.Path(relative); }
 
-    // Installs `name` (old) and downloads its new content, with a row of `type`.
+    // Installs `name` ("old <name>" in installedDir) and downloads "new <name>"
+    // for it, with a row of `type`.
     void Offer(const std::string& name, std::optional<std::int64_t> type, std::int64_t ver = 1,
                const std::string& updatePath = "", const std::string& installedDir = "") {
         inst.Put("update/" + name, "new " + name);
         inst.Put(installedDir + name, "old " + name);
-        Download d;
-        d.aid = NextAid();
-        d.fileName = name;
-        d.fileVer = ver;
-        d.fileType = type;
-        d.updatePath = updatePath;
-        inst.AddDownload(d);
+        inst.AddDownload({.aid = ++aid_,
+                          .fileName = name,
+                          .fileVer = ver,
+                          .fileType = type,
+                          .updatePath = updatePath});
     }
-
-    std::int64_t NextAid() { return ++aid_; }
 
     // A file that IsFileInUse reports in use: no write permission bits.
     void Hold(const std::string& relative) const { ::chmod(P(relative).c_str(), 0444); }
     void Free(const std::string& relative) const { ::chmod(P(relative).c_str(), 0644); }
 
-    // FileName and FileVer of every UpdateFileLog row.
-    std::vector<std::string> Logged() const {
-        std::vector<std::string> out;
-        for (const auto& r : inst.Query("SELECT FileName, FileVer FROM UpdateFileLog ORDER BY rowid")) {
+    // "FileName/FileVer" of every UpdateFileLog row.
+    Calls Logged() const {
+        Calls out;
+        for (const auto& r :
+             inst.Query("SELECT FileName, FileVer FROM UpdateFileLog ORDER BY rowid")) {
             out.push_back(r[0] + "/" + r[1]);
         }
         return out;
@@ -83,8 +89,14 @@ protected:
 
     SqlRows SoftInfo() const { return inst.Table("CurSoftInfo"); }
 
-    std::string Run5(const std::string& file) const { return RunEntry(P(file), 5); }
-    std::string Run1(const std::string& file) const { return RunEntry(P(file), 1); }
+    // The end of a run without a restart need (no update copy of the main
+    // program), and with one when the restart question is declined.
+    Calls Tail() const { return {"TodayText", "Sleep 10", RunEntry(P("Main.exe"), 5)}; }
+    Calls RestartTail() const { return {"TodayText", "Sleep 10", "AskRestart Cancel"}; }
+
+    std::string Dialog(const std::string& message) const {
+        return "ShowFileInUseDialog " + message;
+    }
 
 private:
     std::int64_t aid_ = 0;

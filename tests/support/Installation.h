@@ -1,7 +1,7 @@
-// Lays out an installation in a directory for the run's tests, the crash
-// test's child and the benchmarks: UpdateFile.mdb made with SQLite from
-// records/schema.sql, Update.ini, the update folder and installed files.
-// Header-only so that it needs neither GoogleTest nor the test library.
+// Lays out an installation in a directory for the run's tests and the
+// benchmarks: UpdateFile.mdb made with SQLite from records/schema.sql,
+// Update.ini, the update folder and installed files. Header-only, so that
+// programs without GoogleTest use it.
 #pragma once
 
 #include <sqlite3.h>
@@ -15,6 +15,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace ue::test {
@@ -36,11 +37,10 @@ class Installation {
 public:
     // `root` must exist; the installation directory is root + "/".
     explicit Installation(std::string root) : root_(std::move(root)) {
-        std::ifstream in(SchemaPath(), std::ios::binary);
-        if (!in) throw std::runtime_error("cannot read " + SchemaPath());
-        std::ostringstream schema;
-        schema << in.rdbuf();
-        Exec(schema.str());
+        const std::string schema =
+            Slurp(std::filesystem::path(__FILE__).parent_path() / "../../records/schema.sql");
+        if (schema.empty()) throw std::runtime_error("cannot read records/schema.sql");
+        Exec(schema);
     }
 
     // The installation directory with its trailing separator.
@@ -48,47 +48,23 @@ public:
     std::string Path(const std::string& relative) const { return Base() + relative; }
     std::string Database() const { return Path("UpdateFile.mdb"); }
 
-    static std::string SchemaPath() {
-        return (std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "records" /
-                "schema.sql")
-            .lexically_normal()
-            .string();
-    }
-
-    // Runs SQL (several statements allowed) on the database.
-    void Exec(const std::string& sql) const {
-        Db db(Database());
-        char* err = nullptr;
-        if (sqlite3_exec(db.handle, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-            std::string message = err ? err : "sqlite3_exec failed";
-            sqlite3_free(err);
-            throw std::runtime_error(message + " in: " + sql);
-        }
-    }
-
-    // Every row of a query as text; null reads "NULL".
+    // Runs SQL (several statements allowed) on the database; every row it
+    // gives, as text, null as "NULL".
     SqlRows Query(const std::string& sql) const {
-        Db db(Database());
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db.handle, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
-            throw std::runtime_error(std::string(sqlite3_errmsg(db.handle)) + " in: " + sql);
-        }
         SqlRows rows;
-        while (sqlite3_step(st) == SQLITE_ROW) {
-            std::vector<std::string> row;
-            for (int i = 0; i < sqlite3_column_count(st); ++i) {
-                if (sqlite3_column_type(st, i) == SQLITE_NULL) {
-                    row.emplace_back("NULL");
-                } else {
-                    auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
-                    row.emplace_back(text, static_cast<std::size_t>(sqlite3_column_bytes(st, i)));
-                }
-            }
-            rows.push_back(std::move(row));
-        }
-        sqlite3_finalize(st);
+        sqlite3* db = nullptr;
+        char* err = nullptr;
+        int rc = sqlite3_open(Database().c_str(), &db);
+        // The fixture's own writes need not survive a power cut.
+        const std::string quick = "PRAGMA synchronous=OFF;" + sql;
+        if (rc == SQLITE_OK) rc = sqlite3_exec(db, quick.c_str(), Collect, &rows, &err);
+        const std::string message = err != nullptr ? err : sqlite3_errmsg(db);
+        sqlite3_free(err);
+        sqlite3_close(db);
+        if (rc != SQLITE_OK) throw std::runtime_error(message + " in: " + sql.substr(0, 300));
         return rows;
     }
+    void Exec(const std::string& sql) const { Query(sql); }
 
     // Every column of every row of a table, in the order the rows were added.
     SqlRows Table(const std::string& table) const {
@@ -103,36 +79,25 @@ public:
     }
 
     void AddDownload(const Download& d) const { AddDownloads({d}); }
-
-    // Adds many rows in one transaction (fast enough for benchmarks).
     void AddDownloads(const std::vector<Download>& rows) const {
-        InsertMany("INSERT INTO DownLoadFileLog VALUES (?,?,?,?,?,?,?)", rows.size(),
-                   [&](sqlite3_stmt* st, std::size_t i) {
-                       const Download& d = rows[i];
-                       Bind(st, 1, d.aid);
-                       Bind(st, 2, d.softId);
-                       Bind(st, 3, d.fileName);
-                       Bind(st, 4, d.fileVer);
-                       Bind(st, 5, d.fileType);
-                       Bind(st, 6, d.isClient ? std::optional<std::int64_t>(*d.isClient ? 1 : 0)
-                                              : std::nullopt);
-                       Bind(st, 7, d.updatePath);
-                   });
+        std::string sql = "BEGIN;";
+        for (const Download& d : rows) {
+            sql += "INSERT INTO DownLoadFileLog VALUES (" + Sql(d.aid) + "," + Sql(d.softId) + "," +
+                   Sql(d.fileName) + "," + Sql(d.fileVer) + "," + Sql(d.fileType) + "," +
+                   Sql(d.isClient) + "," + Sql(d.updatePath) + ");";
+        }
+        Exec(sql + "COMMIT;");
     }
 
     // Logs rows as applied, as an earlier run would have.
     void AddApplied(const std::vector<Download>& rows) const {
-        const std::string bak = Base() + "bak/V0";
-        InsertMany("INSERT INTO UpdateFileLog VALUES (?,?,?,?,?,?,1)", rows.size(),
-                   [&](sqlite3_stmt* st, std::size_t i) {
-                       const Download& d = rows[i];
-                       Bind(st, 1, d.aid);
-                       Bind(st, 2, d.softId);
-                       Bind(st, 3, d.fileName);
-                       Bind(st, 4, d.fileVer);
-                       Bind(st, 5, std::optional<std::int64_t>(1));
-                       Bind(st, 6, std::optional<std::string>(bak));
-                   });
+        std::string sql = "BEGIN;";
+        for (const Download& d : rows) {
+            sql += "INSERT INTO UpdateFileLog VALUES (" + Sql(d.aid) + "," + Sql(d.softId) + "," +
+                   Sql(d.fileName) + "," + Sql(d.fileVer) + ",1," +
+                   Sql<std::string>(Base() + "bak/V0") + ",1);";
+        }
+        Exec(sql + "COMMIT;");
     }
 
     void WriteIni(const std::string& text) const { Put("Update.ini", text); }
@@ -151,12 +116,7 @@ public:
     }
 
     // The bytes of a file below the installation directory ("" when absent).
-    std::string Read(const std::string& relative) const {
-        std::ifstream in(Path(relative), std::ios::binary);
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
-    }
+    std::string Read(const std::string& relative) const { return Slurp(Path(relative)); }
 
     // Every file below the installation directory but the database and its
     // journals, by relative path; folders as "<dir>/".
@@ -165,11 +125,7 @@ public:
         for (const auto& entry : std::filesystem::recursive_directory_iterator(root_)) {
             std::string rel = std::filesystem::relative(entry.path(), root_).string();
             if (rel.rfind("UpdateFile.mdb", 0) == 0) continue;
-            if (entry.is_directory()) {
-                files[rel + "/"] = "";
-            } else {
-                files[rel] = Read(rel);
-            }
+            files[entry.is_directory() ? rel + "/" : rel] = entry.is_directory() ? "" : Read(rel);
         }
         return files;
     }
@@ -188,65 +144,30 @@ public:
     }
 
 private:
-    struct Db {
-        explicit Db(const std::string& path) {
-            if (sqlite3_open(path.c_str(), &handle) != SQLITE_OK) {
-                std::string message = sqlite3_errmsg(handle);
-                sqlite3_close(handle);
-                throw std::runtime_error("cannot open " + path + ": " + message);
-            }
-            // The fixture's own writes need not survive a power cut.
-            sqlite3_exec(handle, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
-        }
-        ~Db() { sqlite3_close(handle); }
-        Db(const Db&) = delete;
-        Db& operator=(const Db&) = delete;
-        sqlite3* handle = nullptr;
-    };
-
-    template <typename Fill>
-    void InsertMany(const char* sql, std::size_t count, Fill fill) const {
-        Db db(Database());
-        sqlite3_exec(db.handle, "BEGIN", nullptr, nullptr, nullptr);
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db.handle, sql, -1, &st, nullptr) != SQLITE_OK) {
-            throw std::runtime_error(sqlite3_errmsg(db.handle));
-        }
-        for (std::size_t i = 0; i < count; ++i) {
-            fill(st, i);
-            if (sqlite3_step(st) != SQLITE_DONE) {
-                std::string message = sqlite3_errmsg(db.handle);
-                sqlite3_finalize(st);
-                throw std::runtime_error(message);
-            }
-            sqlite3_reset(st);
-        }
-        sqlite3_finalize(st);
-        if (sqlite3_exec(db.handle, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-            throw std::runtime_error(sqlite3_errmsg(db.handle));
-        }
+    static std::string Slurp(const std::filesystem::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream out;
+        out << in.rdbuf();
+        return out.str();
     }
 
-    static void Bind(sqlite3_stmt* st, int i, const std::optional<std::int64_t>& v) {
-        if (v) {
-            sqlite3_bind_int64(st, i, *v);
+    static int Collect(void* rows, int columns, char** values, char**) {
+        auto& row = static_cast<SqlRows*>(rows)->emplace_back();
+        for (int i = 0; i < columns; ++i) row.emplace_back(values[i] ? values[i] : "NULL");
+        return 0;
+    }
+
+    // SQL literals; booleans as 0/1.
+    template <typename T>
+    static std::string Sql(const std::optional<T>& v) {
+        if (!v) return "NULL";
+        if constexpr (std::is_same_v<T, std::string>) {
+            std::string quoted = "'";
+            for (char c : *v) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+            return quoted + "'";
         } else {
-            sqlite3_bind_null(st, i);
+            return std::to_string(+*v);
         }
-    }
-    static void Bind(sqlite3_stmt* st, int i, const std::optional<std::string>& v) {
-        if (v) {
-            sqlite3_bind_text(st, i, v->data(), static_cast<int>(v->size()), SQLITE_TRANSIENT);
-        } else {
-            sqlite3_bind_null(st, i);
-        }
-    }
-
-    static std::string Sql(const std::optional<bool>& v) {
-        return v ? (*v ? "1" : "0") : "NULL";
-    }
-    static std::string Sql(const std::optional<std::int64_t>& v) {
-        return v ? std::to_string(*v) : "NULL";
     }
 
     std::string root_;

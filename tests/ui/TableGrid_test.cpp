@@ -1,39 +1,26 @@
 // The grids over table cursors on a real SQLite update database: columns,
 // rows, the record indicator and following the cursor.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <QApplication>
 #include <QHeaderView>
 #include <QSignalSpy>
 
 #include "records/TableCursor.h"
+#include "tests/support/Installation.h"
 #include "tests/support/TempDir.h"
 #include "ui/TableGrid.h"
 
 namespace ue {
 namespace {
 
-void Exec(const std::string& path, const std::string& sql) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    char* error = nullptr;
-    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-    EXPECT_EQ(rc, SQLITE_OK) << (error ? error : "") << "\n" << sql;
-    sqlite3_free(error);
-    sqlite3_close(db);
-}
-
 class GridTest : public testing::Test {
 protected:
     void SetUp() override {
-        path = dir.file("UpdateFile.mdb");
-        Exec(path, test::ReadFileBytes(UE_SCHEMA_SQL));
-        Exec(path,
-             "INSERT INTO DownLoadFileLog VALUES (1, 7, 'a.dll', 3, 0, 1, '');"
-             "INSERT INTO DownLoadFileLog VALUES (2, 7, '升级.exe', 4, 1, 0, 'bin');"
-             "INSERT INTO DownLoadFileLog VALUES (3, 7, 'c.dat', 5, 5, 1, NULL);");
-        connection.ConnectionString = "Data Source=" + path + ";";
+        inst.AddDownloads({{1, 7, "a.dll", 3, 0, true, ""},
+                           {2, 7, "升级.exe", 4, 1, false, "bin"},
+                           {3, 7, "c.dat", 5, 5, true, std::nullopt}});
+        connection.ConnectionString = "Data Source=" + inst.Database() + ";";
         connection.Open();
         downloads.OpenTable();
         applied.OpenTable();
@@ -53,7 +40,7 @@ protected:
     }
 
     test::TempDir dir;
-    std::string path;
+    test::Installation inst{dir.path()};
     Connection connection;
     TableCursor downloads{connection, "DownLoadFileLog"};
     TableCursor applied{connection, "UpdateFileLog"};
@@ -76,8 +63,11 @@ TEST_F(GridTest, EveryFieldAColumnTitledWithItsName) {
     EXPECT_EQ(empty.rowCount(), 0);
 }
 
-TEST_F(GridTest, IndicatorAndViewFollowTheCursor) {
+TEST_F(GridTest, ReadOnlyViewWhoseIndicatorFollowsTheCursor) {
     TableGrid grid(downloads);
+    EXPECT_EQ(grid.editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_EQ(grid.horizontalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
+    EXPECT_TRUE(grid.showGrid());
     TableModel& model = *grid.Model();
     QSignalSpy moved(&model, &TableModel::CurrentRowChanged);
     EXPECT_EQ(Indicators(model), QStringList({"▶", "", ""}));
@@ -127,8 +117,8 @@ TEST_F(GridTest, AppendedRowsAppearWithTheirMarks) {
 
 TEST_F(GridTest, ReopenShowsRowsWrittenByAnotherProgram) {
     TableModel model(applied);
-    Exec(path, "INSERT INTO UpdateFileLog VALUES (1, 7, 'x.dll', 1, 1, '', 1);"
-               "INSERT INTO UpdateFileLog VALUES (2, 7, 'y.dll', 1, 1, '', 1);");
+    inst.Exec("INSERT INTO UpdateFileLog VALUES (1, 7, 'x.dll', 1, 1, '', 1);"
+              "INSERT INTO UpdateFileLog VALUES (2, 7, 'y.dll', 1, 1, '', 1);");
     EXPECT_EQ(model.rowCount(), 0) << "the cursor keeps what it read";
     applied.Reopen();
     EXPECT_EQ(model.rowCount(), 2);
@@ -136,13 +126,6 @@ TEST_F(GridTest, ReopenShowsRowsWrittenByAnotherProgram) {
     applied.CloseTable();
     EXPECT_EQ(model.rowCount(), 0);
     EXPECT_EQ(model.columnCount(), 0);
-}
-
-TEST_F(GridTest, ViewIsReadOnlyWithResizableColumns) {
-    TableGrid grid(downloads);
-    EXPECT_EQ(grid.editTriggers(), QAbstractItemView::NoEditTriggers);
-    EXPECT_EQ(grid.horizontalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
-    EXPECT_TRUE(grid.showGrid());
 }
 
 }  // namespace

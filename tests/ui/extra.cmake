@@ -7,8 +7,6 @@ if(TARGET ue_ui)
   add_executable(ui_tests ${ui_test_sources} ${CMAKE_CURRENT_LIST_DIR}/ui_main.cpp)
   ue_target_settings(ui_tests)
   target_link_libraries(ui_tests PRIVATE ue_ui ue_test_support Qt6::Test SQLite::SQLite3)
-  target_compile_definitions(ui_tests PRIVATE
-    UE_SCHEMA_SQL="${PROJECT_SOURCE_DIR}/records/schema.sql")
   gtest_discover_tests(ui_tests DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 120 ENVIRONMENT QT_QPA_PLATFORM=offscreen)
 
