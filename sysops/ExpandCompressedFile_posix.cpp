@@ -2,8 +2,8 @@
 // temporary file X + "bakr" beside X and replaces X by a rename only once the
 // stream is verified complete and the file synced: at every moment X holds its
 // whole payload or its whole expanded content, and after any failure X keeps
-// its payload and no temporary file is left. X is read directly, so the
-// original's copy step and its pause before reading are gone.
+// its payload and no temporary file is left. X is read directly: no copy of
+// the payload is made first, and no pause is needed before reading it.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
