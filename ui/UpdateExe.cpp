@@ -1,6 +1,8 @@
 // UpdateExe: applies the downloaded files of the suite. No command-line
 // arguments; exit code 0 on every path.
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 
@@ -15,7 +17,24 @@
 
 namespace {
 
+bool Set(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// Qt aborts when it has no display to open; say so and end with 0 instead,
+// before anything is touched.
+bool HasDisplay() {
+    return Set("DISPLAY") || Set("WAYLAND_DISPLAY") || Set("QT_QPA_PLATFORM");
+}
+
 int RunProgram(char* programName) {
+    if (!HasDisplay()) {
+        std::fputs("UpdateExe: no display to show its windows on (DISPLAY is not set); "
+                   "nothing was updated.\n",
+                   stderr);
+        return 0;
+    }
     // The program takes no arguments: not even Qt's own (-platform, -style,
     // ...) may change what it does.
     int qtArgc = 1;

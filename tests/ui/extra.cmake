@@ -24,6 +24,11 @@ if(TARGET ue_ui)
     add_test(NAME ui_e2e
       COMMAND ${CMAKE_CURRENT_LIST_DIR}/e2e.sh $<TARGET_FILE:UpdateExe> "${ui_wmclose_path}"
               ${PROJECT_SOURCE_DIR}/records/schema.sql)
+    # Without a display the program says so and ends with 0, touching nothing:
+    # run a copy in a fresh folder and check the folder stays as it was.
+    add_test(NAME ui_no_display
+      COMMAND sh -c "d=$(mktemp -d) && cp \"$1\" \"$d/\" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \"$d/UpdateExe\" 2>\"$d.err\"; rc=$?; n=$(ls -A \"$d\" | wc -l); grep -q 'no display' \"$d.err\"; found=$?; rm -rf \"$d\" \"$d.err\"; test $rc -eq 0 && test $n -eq 1 && test $found -eq 0"
+              sh $<TARGET_FILE:UpdateExe>)
     # 77: Xvfb or xdotool missing.
     set_tests_properties(ui_e2e PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77 RUN_SERIAL TRUE)
   endif()
