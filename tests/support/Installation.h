@@ -1,22 +1,24 @@
 // Lays out an installation in a directory for the run's tests and the
-// benchmarks: UpdateFile.mdb made with SQLite from records/schema.sql,
-// Update.ini, the update folder and installed files. Header-only, so that
-// programs without GoogleTest use it.
+// benchmarks: UpdateFile.mdb made through the test database from
+// records/schema.sql, Update.ini, the update folder and installed files.
+// Header-only, so that programs without GoogleTest use it.
 #pragma once
 
-#include <sqlite3.h>
 #include <zlib.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <vector>
+
+#include "tests/support/TestDatabase.h"
 
 namespace ue::test {
 
@@ -31,12 +33,11 @@ struct Download {
     std::optional<std::string> updatePath = std::string();
 };
 
-using SqlRows = std::vector<std::vector<std::string>>;
-
 class Installation {
 public:
     // `root` must exist; the installation directory is root + "/".
-    explicit Installation(std::string root) : root_(std::move(root)) {
+    explicit Installation(std::string root)
+        : root_(std::move(root)), db_(OpenTestDatabase(Database())) {
         const std::string schema =
             Slurp(std::filesystem::path(__FILE__).parent_path() / "../../records/schema.sql");
         if (schema.empty()) throw std::runtime_error("cannot read records/schema.sql");
@@ -50,20 +51,7 @@ public:
 
     // Runs SQL (several statements allowed) on the database; every row it
     // gives, as text, null as "NULL".
-    SqlRows Query(const std::string& sql) const {
-        SqlRows rows;
-        sqlite3* db = nullptr;
-        char* err = nullptr;
-        int rc = sqlite3_open(Database().c_str(), &db);
-        // The fixture's own writes need not survive a power cut.
-        const std::string quick = "PRAGMA synchronous=OFF;" + sql;
-        if (rc == SQLITE_OK) rc = sqlite3_exec(db, quick.c_str(), Collect, &rows, &err);
-        const std::string message = err != nullptr ? err : sqlite3_errmsg(db);
-        sqlite3_free(err);
-        sqlite3_close(db);
-        if (rc != SQLITE_OK) throw std::runtime_error(message + " in: " + sql.substr(0, 300));
-        return rows;
-    }
+    SqlRows Query(const std::string& sql) const { return db_->Query(sql); }
     void Exec(const std::string& sql) const { Query(sql); }
 
     // Every column of every row of a table, in the order the rows were added.
@@ -151,12 +139,6 @@ private:
         return out.str();
     }
 
-    static int Collect(void* rows, int columns, char** values, char**) {
-        auto& row = static_cast<SqlRows*>(rows)->emplace_back();
-        for (int i = 0; i < columns; ++i) row.emplace_back(values[i] ? values[i] : "NULL");
-        return 0;
-    }
-
     // SQL literals; booleans as 0/1.
     template <typename T>
     static std::string Sql(const std::optional<T>& v) {
@@ -171,6 +153,7 @@ private:
     }
 
     std::string root_;
+    std::shared_ptr<TestDatabase> db_;
 };
 
 }  // namespace ue::test
