@@ -13,6 +13,27 @@ namespace {
 
 bool Contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
 
+// What a format is, and what opens it, for the message when this build
+// cannot.
+struct FormatNeeds {
+    const char* what;
+    const char* needs;
+};
+
+FormatNeeds NeedsOf(DatabaseFormat format) {
+    switch (format) {
+    case DatabaseFormat::SQLite:
+        return {"an SQLite file",
+                "SQLite databases are opened by the SQLite store of the Linux build (libsqlite3), "
+                "or through ODBC with an SQLite ODBC driver by the ODBC store of the Windows build"};
+    case DatabaseFormat::Access:
+        return {"a Microsoft Access (Jet/ACE) file",
+                "Access databases are opened through ODBC with the Microsoft Access driver, by "
+                "the ODBC store of the Windows build"};
+    }
+    return {"a database file", ""};
+}
+
 }  // namespace
 
 FieldKind KindOfDeclaredType(std::string_view declaredType) {
@@ -61,31 +82,6 @@ DatabaseFormat DetectDatabaseFormat(const std::string& path) {
     throw Error("The update database \"" + path +
                 "\" is not a database (neither an SQLite nor an Access file)");
 }
-
-namespace {
-
-// What a format is, and what opens it, for the message when this build
-// cannot.
-struct FormatNeeds {
-    const char* what;
-    const char* needs;
-};
-
-FormatNeeds NeedsOf(DatabaseFormat format) {
-    switch (format) {
-    case DatabaseFormat::SQLite:
-        return {"an SQLite file",
-                "SQLite databases are opened by the SQLite store of the Linux build (libsqlite3), "
-                "or through ODBC with an SQLite ODBC driver by the ODBC store of the Windows build"};
-    case DatabaseFormat::Access:
-        return {"a Microsoft Access (Jet/ACE) file",
-                "Access databases are opened through ODBC with the Microsoft Access driver, by "
-                "the ODBC store of the Windows build"};
-    }
-    return {"a database file", ""};
-}
-
-}  // namespace
 
 std::unique_ptr<Store> OpenStoreForFile(const std::string& path) {
     // Missing files and files that are no database get their own messages.
