@@ -1,28 +1,12 @@
 #include "core/Errors.h"
+#include "core/Text.h"
 #include "records/TableCursor.h"
 
 namespace ue {
 
 namespace {
 
-std::string Trim(const std::string& s) {
-    std::size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return {};
-    std::size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-    std::size_t n = 0;
-    for (; b[n]; ++n) {
-        if (n >= a.size()) return false;
-        char x = a[n], y = b[n];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return n == a.size();
-}
+std::string Trim(std::string_view s) { return std::string(text::Trim(s, " \t\r\n")); }
 
 }  // namespace
 
@@ -47,7 +31,7 @@ std::string Connection::DataSourceOf(const std::string& connectionString) {
                                                              ? std::string::npos
                                                              : next - eq - 1));
         }
-        if (EqualsNoCase(key, "Data Source")) return value;
+        if (text::EqualsNoCaseAscii(key, "Data Source")) return value;
         if (next == std::string::npos) break;
         pos = next + 1;
     }

@@ -1,8 +1,9 @@
 #include "records/IniFormat.h"
 
 #include "core/Errors.h"
+#include "core/Text.h"
 
-#include <cstdint>
+#include <string>
 
 namespace ue::ini {
 namespace {
@@ -30,13 +31,7 @@ std::size_t CharWidth(std::string_view s, std::size_t i, Encoding encoding) {
     return 1;
 }
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string_view TrimSpaces(std::string_view s) {
-    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-    return s;
-}
+std::string_view TrimSpaces(std::string_view s) { return text::Trim(s, " "); }
 
 // The first `limit` bytes of `s` at most, without splitting a character.
 std::string_view CutToCharacters(std::string_view s, std::size_t limit, Encoding encoding) {
@@ -66,95 +61,37 @@ std::string_view Unquote(std::string_view v) {
     return v;
 }
 
-// ---- UTF-16LE <-> UTF-8 ------------------------------------------------------
-// Unpaired surrogates are carried as their 3-byte forms (as in WTF-8) so that
-// every UTF-16 file converts back to exactly its own bytes.
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-void AppendUnit(std::string& out, std::uint32_t unit) {
-    out += static_cast<char>(unit & 0xFF);
-    out += static_cast<char>(unit >> 8);
-}
-
-// Decodes one UTF-8 character at s[i]; 0 when the bytes are not one. With
-// `strict`, encoded surrogates are refused too.
-std::size_t DecodeUtf8(std::string_view s, std::size_t i, std::uint32_t& cp, bool strict) {
-    Byte b0 = static_cast<Byte>(s[i]);
-    std::size_t n;
-    std::uint32_t min;
-    if (b0 < 0x80) {
-        cp = b0;
-        return 1;
-    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-        n = 2, cp = b0 & 0x1F, min = 0x80;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        n = 3, cp = b0 & 0x0F, min = 0x800;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        n = 4, cp = b0 & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size()) return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        Byte b = static_cast<Byte>(s[i + k]);
-        if ((b & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF) return 0;
-    if (strict && cp >= 0xD800 && cp <= 0xDFFF) return 0;
-    return n;
-}
-
-bool IsStrictUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        std::uint32_t cp;
-        std::size_t n = DecodeUtf8(s, i, cp, true);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
-
-std::string EncodeUtf16(std::string_view text, std::string_view oddTail) {
-    std::string out = "\xFF\xFE";
-    out.reserve(2 + text.size() * 2 + oddTail.size());
-    for (std::size_t i = 0; i < text.size();) {
-        std::uint32_t cp;
-        std::size_t n = DecodeUtf8(text, i, cp, false);
-        if (n == 0) throw Error("The settings text cannot be stored as UTF-16");
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            AppendUnit(out, 0xD800 | (cp >> 10));
-            AppendUnit(out, 0xDC00 | (cp & 0x3FF));
-        } else {
-            AppendUnit(out, cp);
-        }
-        i += n;
-    }
-    out += oddTail;
-    return out;
-}
+// ---- UTF-16LE files ----------------------------------------------------------
+// The text itself converts through core/Text.h, which carries unpaired
+// surrogates as their 3-byte forms (as in WTF-8), so that every UTF-16 file
+// converts back to exactly its own bytes. Here: the byte-order mark, the
+// byte order, and an odd last byte, which is no unit and is kept as it is.
 
 bool HasUtf16Bom(std::string_view bytes) {
     return bytes.size() >= 2 && static_cast<Byte>(bytes[0]) == 0xFF &&
            static_cast<Byte>(bytes[1]) == 0xFE;
+}
+
+// The UTF-16LE units after the byte-order mark; an odd last byte is none.
+std::u16string UnitsOf(std::string_view bytes) {
+    std::u16string units((bytes.size() - 2) / 2, u'\0');
+    for (std::size_t k = 0; k < units.size(); ++k) {
+        units[k] = static_cast<char16_t>(static_cast<Byte>(bytes[2 + 2 * k]) |
+                                         (static_cast<Byte>(bytes[3 + 2 * k]) << 8));
+    }
+    return units;
+}
+
+std::string EncodeUtf16(std::string_view narrow, std::string_view oddTail) {
+    const std::u16string units = text::Utf8ToUtf16(narrow, "settings text");
+    std::string out = "\xFF\xFE";
+    out.reserve(2 + units.size() * 2 + oddTail.size());
+    for (char16_t unit : units) {
+        out += static_cast<char>(unit & 0xFF);
+        out += static_cast<char>(unit >> 8);
+    }
+    out += oddTail;
+    return out;
 }
 
 // ---- write checks ------------------------------------------------------------
@@ -215,26 +152,7 @@ std::string DecodeFile(std::string_view bytes, bool* utf16) {
     bool isUtf16 = HasUtf16Bom(bytes);
     if (utf16) *utf16 = isUtf16;
     if (!isUtf16) return std::string(bytes);
-    std::string out;
-    out.reserve(bytes.size());
-    std::size_t count = (bytes.size() - 2) / 2;
-    auto unit = [&](std::size_t k) -> std::uint32_t {
-        return static_cast<Byte>(bytes[2 + 2 * k]) |
-               (static_cast<std::uint32_t>(static_cast<Byte>(bytes[3 + 2 * k])) << 8);
-    };
-    for (std::size_t k = 0; k < count; ++k) {
-        std::uint32_t u = unit(k);
-        if (u >= 0xD800 && u <= 0xDBFF && k + 1 < count) {
-            std::uint32_t low = unit(k + 1);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-                ++k;
-                continue;
-            }
-        }
-        AppendUtf8(out, u);
-    }
-    return out;
+    return text::Utf16ToUtf8(UnitsOf(bytes));
 }
 
 std::vector<Line> SplitLines(std::string_view text, Encoding encoding) {
@@ -299,7 +217,7 @@ bool NamesEqual(std::string_view a, std::string_view b, Encoding encoding) {
         std::size_t w = CharWidth(a, i, encoding);
         if (w == 2) {
             if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
-        } else if (FoldAscii(a[i]) != FoldAscii(b[i])) {
+        } else if (text::LowerAscii(a[i]) != text::LowerAscii(b[i])) {
             return false;
         }
         i += w;
@@ -385,7 +303,8 @@ std::string WriteValue(std::string_view fileBytes, std::string_view section, std
     CheckWriteArguments(section, key, value, encoding);
     section = TrimSpaces(section);
     key = TrimSpaces(key);
-    if (utf16 && !(IsStrictUtf8(section) && IsStrictUtf8(key) && IsStrictUtf8(value)))
+    if (utf16 &&
+        !(text::IsStrictUtf8(section) && text::IsStrictUtf8(key) && text::IsStrictUtf8(value)))
         throw Error("Invalid text for the UTF-16 settings file: the section, key or value of \"" +
                     Shown(key) + "\" is not valid UTF-8");
 

@@ -5,29 +5,42 @@
 #include <cstring>
 
 #include "core/Errors.h"
+#include "core/Text.h"
 
 namespace ue {
 
 namespace {
 
-std::string Upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return out;
-}
-
 bool Contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
+
+// What a format is, and what opens it, for the message when this build
+// cannot.
+struct FormatNeeds {
+    const char* what;
+    const char* needs;
+};
+
+FormatNeeds NeedsOf(DatabaseFormat format) {
+    switch (format) {
+    case DatabaseFormat::SQLite:
+        return {"an SQLite file",
+                "SQLite databases are opened by the SQLite store of the Linux build (libsqlite3), "
+                "or through ODBC with an SQLite ODBC driver by the ODBC store of the Windows build"};
+    case DatabaseFormat::Access:
+        return {"a Microsoft Access (Jet/ACE) file",
+                "Access databases are opened through ODBC with the Microsoft Access driver, by "
+                "the ODBC store of the Windows build"};
+    }
+    return {"a database file", ""};
+}
 
 }  // namespace
 
 FieldKind KindOfDeclaredType(std::string_view declaredType) {
-    std::string t = Upper(declaredType);
+    std::string t = text::UpperAscii(declaredType);
     // "BIT(1)", "VARCHAR(255)": the size does not change the kind.
     if (auto paren = t.find('('); paren != std::string::npos) t.erase(paren);
-    while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.pop_back();
-    while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.erase(0, 1);
+    t = std::string(text::Trim(t));
 
     if (t == "BOOLEAN" || t == "BOOL" || t == "BIT" || t == "YESNO") return FieldKind::Boolean;
     if (Contains(t, "INT") || t == "LONG" || t == "SHORT" || t == "BYTE" || t == "COUNTER" ||
@@ -68,6 +81,21 @@ DatabaseFormat DetectDatabaseFormat(const std::string& path) {
     if (n == 0) throw Error("The update database \"" + path + "\" is an empty file, not a database");
     throw Error("The update database \"" + path +
                 "\" is not a database (neither an SQLite nor an Access file)");
+}
+
+std::unique_ptr<Store> OpenStoreForFile(const std::string& path) {
+    // Missing files and files that are no database get their own messages.
+    const DatabaseFormat format = DetectDatabaseFormat(path);
+    std::string linked;
+    for (const StoreBackend& backend : LinkedStoreBackends()) {
+        if (backend.format == format) return backend.open(path);
+        linked += (linked.empty() ? "" : ", ") + std::string(backend.name);
+    }
+    const FormatNeeds needs = NeedsOf(format);
+    throw Error("The update database \"" + path + "\" is " + needs.what +
+                ", and this build has no backend for that format (" +
+                (linked.empty() ? "it has no database backend" : "its backends: " + linked) + "). " +
+                needs.needs);
 }
 
 }  // namespace ue

@@ -1,10 +1,13 @@
-// The store behind the table cursors: SQLite on Linux, ODBC on Windows.
-// A store reads whole tables and writes single rows at once; it holds no
-// transaction between calls.
+// The store behind the table cursors. A store reads whole tables and writes
+// single rows at once; it holds no transaction between calls. Backends are
+// named for what they are (SqliteStore, later OdbcStore); each build links
+// the ones its platform reaches the file through, and the file's first bytes
+// choose among them.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,9 +75,21 @@ enum class DatabaseFormat { SQLite, Access };
 // naming the path when the file is missing, unreadable or neither.
 DatabaseFormat DetectDatabaseFormat(const std::string& path);
 
-// Opens the store for a database file, choosing the backend from the file's
-// first bytes. Never creates the file. Raises Error naming the path when the
-// file is missing, is no database, or needs a backend this build lacks.
+// A backend this build links: the file format it opens and how to open it.
+struct StoreBackend {
+    DatabaseFormat format;
+    const char* name;  // for messages, e.g. "SQLite (libsqlite3)"
+    std::unique_ptr<Store> (*open)(const std::string& path);
+};
+
+// The backends this build links, at most one per format. Each platform lists
+// its own (Store_posix.cpp, Store_win32.cpp).
+std::span<const StoreBackend> LinkedStoreBackends();
+
+// Opens the store for a database file through the linked backend for the
+// file's format (DetectDatabaseFormat). Never creates the file. Raises Error
+// naming the path when the file is missing, is no database, or needs a
+// backend this build lacks (the message says what it needs).
 std::unique_ptr<Store> OpenStoreForFile(const std::string& path);
 
 }  // namespace ue

@@ -9,28 +9,17 @@
 #include <unordered_map>
 
 #include "core/Errors.h"
+#include "core/Text.h"
 
 namespace ue {
 
 namespace {
 
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
-std::string Trim(std::string_view s) {
-    std::size_t b = s.find_first_not_of(" \t");
-    if (b == std::string_view::npos) return {};
-    std::size_t e = s.find_last_not_of(" \t");
-    return std::string(s.substr(b, e - b + 1));
-}
+using text::LowerAscii;
+using text::Trim;
 
 // Whole text as a decimal integer, optionally signed; nothing else.
-bool ParseInt64(const std::string& s, std::int64_t& out) {
+bool ParseInt64(std::string_view s, std::int64_t& out) {
     if (s.empty()) return false;
     std::size_t i = (s[0] == '-' || s[0] == '+') ? 1 : 0;
     if (i == s.size()) return false;
@@ -46,8 +35,8 @@ bool ParseInt64(const std::string& s, std::int64_t& out) {
     return true;
 }
 
-bool ParseBoolWord(const std::string& s, bool& out) {
-    std::string w = Lower(s);
+bool ParseBoolWord(std::string_view s, bool& out) {
+    const std::string w = LowerAscii(s);
     if (w == "true" || w == "yes" || w == "1" || w == "-1") return out = true, true;
     if (w == "false" || w == "no" || w == "0") return out = false, true;
     return false;
@@ -282,7 +271,7 @@ Store& TableCursor::RequireStore() const {
 
 std::size_t TableCursor::ColumnOf(std::string_view field) const {
     RequireOpen();
-    auto it = impl_->byName.find(Lower(field));
+    auto it = impl_->byName.find(LowerAscii(field));
     if (it == impl_->byName.end()) {
         throw Error(table_ + ": Field '" + std::string(field) + "' not found");
     }
@@ -303,7 +292,9 @@ void TableCursor::OpenTable() {
     d = Impl{};
     d.columns = std::move(data.columns);
     d.rows = std::move(data.rows);
-    for (std::size_t c = 0; c < d.columns.size(); ++c) d.byName.try_emplace(Lower(d.columns[c].name), c);
+    for (std::size_t c = 0; c < d.columns.size(); ++c) {
+        d.byName.try_emplace(LowerAscii(d.columns[c].name), c);
+    }
     d.current = 0;
     state_ = State::Browsing;
     Notify();
@@ -506,8 +497,9 @@ bool TableCursor::FindRow(std::string_view keyFields, const std::vector<FieldVal
         std::size_t start = 0;
         while (true) {
             std::size_t end = keyFields.find(';', start);
-            std::string name = Trim(keyFields.substr(start, end == std::string_view::npos ? end : end - start));
-            auto it = d.byName.find(Lower(name));
+            std::string_view name =
+                Trim(keyFields.substr(start, end == std::string_view::npos ? end : end - start));
+            auto it = d.byName.find(LowerAscii(name));
             if (it == d.byName.end()) return false;
             cols.push_back(it->second);
             if (end == std::string_view::npos) break;
@@ -525,7 +517,8 @@ bool TableCursor::FindRow(std::string_view keyFields, const std::vector<FieldVal
         d.current = hit->second.front();
         Notify();
         return true;
-    } catch (...) {
+    } catch (const Error&) {
+        // Saving the pending row failed: FindRow answers, it does not raise.
         return false;
     }
 }

@@ -1,6 +1,8 @@
 // The SQLite store: whole-table reads, single-row writes that reach the file
 // at once, and an optimistic check on every update. No transaction is held
 // between calls, so the downloader can write while the cursors are open.
+#include "records/SqliteStore.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -8,7 +10,7 @@
 #include <unordered_map>
 
 #include "core/Errors.h"
-#include "records/Store.h"
+#include "core/Text.h"
 
 namespace ue {
 
@@ -16,13 +18,6 @@ namespace {
 
 // How long a save or read waits for another program's write lock.
 constexpr int kBusyTimeoutMs = 5000;
-
-std::string Lower(std::string s) {
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return s;
-}
 
 std::string QuoteName(const std::string& name) {
     std::string out = "\"";
@@ -119,14 +114,14 @@ public:
             Statement info(db_, "PRAGMA table_xinfo(" + QuoteName(table) + ")");
             while (info.Step()) {
                 // cid, name, type, notnull, dflt_value, pk, hidden
-                auto text = [&](int i) {
+                auto column = [&](int i) {
                     auto* p = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), i));
                     return std::string(p ? p : "");
                 };
                 int hidden = sqlite3_column_int(info.get(), 6);
-                declared[Lower(text(1))] = {text(2), sqlite3_column_int(info.get(), 3) != 0,
-                                            sqlite3_column_type(info.get(), 4) != SQLITE_NULL,
-                                            hidden == 2 || hidden == 3};
+                declared[text::LowerAscii(column(1))] = {
+                    column(2), sqlite3_column_int(info.get(), 3) != 0,
+                    sqlite3_column_type(info.get(), 4) != SQLITE_NULL, hidden == 2 || hidden == 3};
             }
         }
 
@@ -137,7 +132,7 @@ public:
             ColumnInfo col;
             const char* name = sqlite3_column_name(select.get(), i);
             col.name = name ? name : "";
-            if (auto it = declared.find(Lower(col.name)); it != declared.end()) {
+            if (auto it = declared.find(text::LowerAscii(col.name)); it != declared.end()) {
                 col.declaredType = it->second.type;
                 col.notNull = it->second.notNull;
                 col.hasDefault = it->second.hasDefault;
@@ -241,12 +236,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Store> OpenStoreForFile(const std::string& path) {
-    if (DetectDatabaseFormat(path) == DatabaseFormat::Access) {
-        throw Error("The update database \"" + path +
-                    "\" is a Microsoft Access (Jet/ACE) file; this build opens SQLite databases "
-                    "only. Access databases need the Windows build, which reaches them through ODBC");
-    }
+std::unique_ptr<Store> OpenSqliteStore(const std::string& path) {
     sqlite3* db = nullptr;
     // Read and write, never create: the downloader owns the file.
     int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
