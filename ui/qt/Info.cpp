@@ -11,9 +11,8 @@
 namespace ue {
 
 TFrmInfo::TFrmInfo(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint |
-                          Qt::WindowStaysOnTopHint) {
+    : QDialog(parent,
+              Qt::Dialog | CaptionFlags(layout::FrmInfo.form) | Qt::MSWindowsFixedSizeDialogHint) {
     const layout::FrmInfoLayout& table = layout::FrmInfo;
     setObjectName(QString::fromLatin1(table.form.name));
     setWindowTitle(ToQString(table.form.caption));

@@ -16,6 +16,16 @@ inline QString ToQString(const char8_t* text) { return QString::fromUtf8(text); 
 inline QColor ToQColor(layout::Rgb rgb) { return QColor(rgb.r, rgb.g, rgb.b); }
 inline QRect ToQRect(layout::Rect rect) { return QRect(rect.left, rect.top, rect.width, rect.height); }
 
+// The caption bar of a window by its entry: a title, the close button only
+// where the entry has one (never minimise or maximise), and on top of other
+// windows where the entry says so.
+inline Qt::WindowFlags CaptionFlags(const layout::Form& form) {
+    Qt::WindowFlags flags = Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (form.closeButton) flags |= Qt::WindowCloseButtonHint;
+    if (form.staysOnTop) flags |= Qt::WindowStaysOnTopHint;
+    return flags;
+}
+
 // Gives `widget` the entry's object name, font, text colour and placement;
 // a widget sized to its text is moved and then sized. Texts are set by the
 // caller, as each kind of widget takes its text differently.

@@ -12,7 +12,7 @@
 namespace ue {
 
 TFrmProgress::TFrmProgress(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    : QWidget(parent, Qt::Window | CaptionFlags(layout::FrmProgress.form)) {
     const layout::FrmProgressLayout& table = layout::FrmProgress;
     setObjectName(QString::fromLatin1(table.form.name));
     setWindowTitle(ToQString(table.form.caption));

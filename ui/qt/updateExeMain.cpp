@@ -15,8 +15,7 @@ namespace ue {
 
 TFrmMain::TFrmMain(TableCursor& downloads, TableCursor& applied, std::function<void()> runUpdate,
                    QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+    : QWidget(parent, Qt::Window | CaptionFlags(layout::FrmMain.form)),
       runUpdate_(std::move(runUpdate)) {
     const layout::FrmMainLayout& table = layout::FrmMain;
     setObjectName(QString::fromLatin1(table.form.name));
