@@ -1,61 +1,14 @@
-// The busy indicator: its geometry, its progress count, its colour table and
-// the wedges it actually paints.
+// The busy indicator widget over its model (ProgressModel_test): position,
+// stepping, its own timer and the wedges it actually paints.
 #include <gtest/gtest.h>
 
 #include <QImage>
 #include <cmath>
 
-#include "ui/CircularProgress.h"
+#include "ui/qt/CircularProgress.h"
 
 namespace ue {
 namespace {
-
-TEST(CircularProgressGeometry, SpanGrowsWithTheLargerSideAndTheInnerEllipseIsTruncated) {
-    struct Case { int w, h, span; };
-    for (const Case& c : {Case{33, 33, 22}, Case{39, 10, 22}, Case{10, 40, 23}, Case{59, 59, 23},
-                          Case{60, 1, 24}, Case{99, 99, 24}, Case{100, 100, 25}, Case{20, 199, 25},
-                          Case{200, 200, 26}, Case{800, 30, 26}}) {
-        EXPECT_EQ(WedgeSpanDegrees(c.w, c.h), c.span) << c.w << "x" << c.h;
-    }
-    EXPECT_EQ(InnerEllipse(33, 33), QRect(7, 7, 17, 17));
-    EXPECT_EQ(InnerEllipse(100, 100), QRect(23, 23, 53, 53));
-    EXPECT_EQ(InnerEllipse(30, 61), QRect(7, 14, 16, 32));
-}
-
-TEST(CircularProgressCount, FollowsThePositionInTwelfths) {
-    EXPECT_EQ(ProgressCount(0, 0, 100), -1);   // at the minimum: no progress segment
-    EXPECT_EQ(ProgressCount(8, 0, 100), 0);    // 0.96
-    EXPECT_EQ(ProgressCount(9, 0, 100), 1);    // 1.08, truncated
-    EXPECT_EQ(ProgressCount(17, 0, 100), 2);   // 2.04
-    EXPECT_EQ(ProgressCount(99, 0, 100), 11);  // 11.88
-    EXPECT_EQ(ProgressCount(100, 0, 100), 12);
-}
-
-TEST(CircularProgressColours, TableInBothLapStates) {
-    using C = SegmentColour;
-    // Moving segment 5, count 7.
-    const C lapTrue[12] = {C::Active,   C::Active,   C::Active,   C::Active,
-                           C::Moving,   C::Progress, C::Progress, C::Inactive,
-                           C::Inactive, C::Inactive, C::Inactive, C::Inactive};
-    const C lapFalse[12] = {C::Progress, C::Progress, C::Progress, C::Progress,
-                            C::Moving,   C::Active,   C::Active,   C::Active,
-                            C::Active,   C::Active,   C::Active,   C::Active};
-    for (int i = 1; i <= 12; ++i) {
-        EXPECT_EQ(ColourOfSegment(i, 5, true, 7), lapTrue[i - 1]) << i;
-        EXPECT_EQ(ColourOfSegment(i, 5, false, 7), lapFalse[i - 1]) << i;
-    }
-    // Count -1 (position 0): no segment shows progress in either lap.
-    for (int i = 1; i <= 12; ++i) {
-        for (bool lap : {true, false}) {
-            EXPECT_NE(ColourOfSegment(i, 1, lap, -1), C::Progress);
-            EXPECT_NE(ColourOfSegment(i, 12, lap, -1), C::Progress);
-        }
-    }
-    EXPECT_EQ(ColourValue(C::Active), QColor(0, 128, 0));
-    EXPECT_EQ(ColourValue(C::Inactive), QColor(0, 128, 0));
-    EXPECT_EQ(ColourValue(C::Moving), QColor(255, 0, 0));
-    EXPECT_EQ(ColourValue(C::Progress), QColor(128, 0, 64));
-}
 
 TEST(CircularProgressWidget, PositionIgnoresOutOfRangeAndEqualValues) {
     CircularProgress indicator;

@@ -9,7 +9,7 @@
 #include "records/TableCursor.h"
 #include "tests/support/Installation.h"
 #include "tests/support/TempDir.h"
-#include "ui/TableGrid.h"
+#include "ui/qt/TableGrid.h"
 
 namespace ue {
 namespace {

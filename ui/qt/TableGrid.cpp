@@ -1,8 +1,8 @@
-#include "ui/TableGrid.h"
+#include "ui/qt/TableGrid.h"
 
 #include <QHeaderView>
 
-#include "ui/Fonts.h"
+#include "ui/qt/Fonts.h"
 
 namespace ue {
 

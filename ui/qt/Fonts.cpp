@@ -1,13 +1,15 @@
-#include "ui/Fonts.h"
+#include "ui/qt/Fonts.h"
 
 #include <QApplication>
 #include <QFontDatabase>
+
+#include "ui/Layout.h"
 
 namespace ue {
 
 QString SongFamily() {
     static const QString family = [] {
-        for (const QString& candidate : {QStringLiteral("宋体"), QStringLiteral("SimSun"),
+        for (const QString& candidate : {QString::fromUtf8(layout::kFontFamily), QStringLiteral("SimSun"),
                                          QStringLiteral("WenQuanYi Zen Hei")}) {
             if (QFontDatabase::hasFamily(candidate)) return candidate;
         }

@@ -1,17 +1,17 @@
-#include "ui/QtUserInterface.h"
+#include "ui/qt/QtUserInterface.h"
 
 #include <QMessageBox>
 
-#include "ui/Fonts.h"
+#include "ui/qt/QtLayout.h"
 
 namespace ue {
 
 bool AskRestartQuestion(QWidget* owner) {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("提示"),
-                    QStringLiteral("系统需要重新启动，点确认重启！"),
+    const layout::Question& table = layout::RestartQuestion;
+    QMessageBox box(QMessageBox::Question, ToQString(table.caption), ToQString(table.text),
                     QMessageBox::Ok | QMessageBox::Cancel, owner);
     box.setObjectName(QStringLiteral("RestartQuestion"));
-    box.setFont(SongFont(12));
+    box.setFont(SongFont(table.fontPixels));
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(QMessageBox::Cancel);
     box.setWindowModality(Qt::ApplicationModal);

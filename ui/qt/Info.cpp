@@ -1,46 +1,38 @@
-#include "ui/Info.h"
-
-#include <unistd.h>
+#include "ui/qt/Info.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QScreen>
 
-#include "core/Errors.h"
-#include "ui/Fonts.h"
+#include "ui/UserInterfaceRules.h"
+#include "ui/qt/Fonts.h"
+#include "ui/qt/QtLayout.h"
 
 namespace ue {
 
 TFrmInfo::TFrmInfo(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint |
-                          Qt::WindowStaysOnTopHint) {
-    setObjectName(QStringLiteral("FrmInfo"));
-    setWindowTitle(QStringLiteral("替换文件出错"));
-    setFixedSize(482, 146);
-    setFont(SongFont(12));
+    : QDialog(parent,
+              Qt::Dialog | CaptionFlags(layout::FrmInfo.form) | Qt::MSWindowsFixedSizeDialogHint) {
+    const layout::FrmInfoLayout& table = layout::FrmInfo;
+    setObjectName(QString::fromLatin1(table.form.name));
+    setWindowTitle(ToQString(table.form.caption));
+    setFixedSize(table.form.width, table.form.height);
+    setFont(SongFont(table.form.fontPixels));
 
-    Button1 = new QPushButton(QStringLiteral("继续.."), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(156, 114, 75, 25);
+    Button1 = new QPushButton(ToQString(table.Button1.text), this);
+    ApplyLayout(Button1, table.Button1);
     Button1->setDefault(true);
     connect(Button1, &QPushButton::clicked, this, [this] { done(kContinue); });
 
-    Button2 = new QPushButton(QStringLiteral("中止安装"), this);
-    Button2->setObjectName(QStringLiteral("Button2"));
-    Button2->setGeometry(260, 114, 75, 25);
+    Button2 = new QPushButton(ToQString(table.Button2.text), this);
+    ApplyLayout(Button2, table.Button2);
     connect(Button2, &QPushButton::clicked, this, &TFrmInfo::Button2Click);
 
     lbl1 = new QLabel(this);
-    lbl1->setObjectName(QStringLiteral("lbl1"));
-    lbl1->setGeometry(24, 16, 433, 81);
     lbl1->setWordWrap(true);
     lbl1->setTextFormat(Qt::PlainText);
     lbl1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lbl1->setFont(SongFont(14));
-    QPalette green = lbl1->palette();
-    green.setColor(QPalette::WindowText, QColor(0, 128, 0));
-    lbl1->setPalette(green);
+    ApplyLayout(lbl1, table.lbl1);
 
     setTabOrder(Button1, Button2);
 }
@@ -56,12 +48,10 @@ void TFrmInfo::ShowFileInUseDialog(const std::string& message) {
         move(area.center() - QPoint(width() / 2, height() / 2));
     }
     Button1->setFocus();
-    if (exec() == kContinue) return;
-    QCoreApplication::exit(0);
-    throw SilentAbort();
+    FinishFileInUseDialog(exec(), [] { QCoreApplication::exit(0); });
 }
 
-void TFrmInfo::Button2Click() { _exit(0); }
+void TFrmInfo::Button2Click() { AbortInstallation(); }
 
 void TFrmInfo::reject() { done(kAbort); }
 

@@ -4,7 +4,7 @@
 #include <QWidget>
 
 #include "run/UserInterface.h"
-#include "ui/Info.h"
+#include "ui/qt/Info.h"
 
 namespace ue {
 

@@ -9,16 +9,17 @@
 #include <functional>
 
 #include "records/TableCursor.h"
-#include "ui/CircularProgress.h"
-#include "ui/TableGrid.h"
+#include "ui/Layout.h"
+#include "ui/qt/CircularProgress.h"
+#include "ui/qt/TableGrid.h"
 
 namespace ue {
 
 class TFrmMain : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kOuterWidth = 520;
-    static constexpr int kOuterHeight = 391;
+    static constexpr int kOuterWidth = layout::FrmMain.form.width;
+    static constexpr int kOuterHeight = layout::FrmMain.form.height;
 
     // `downloads` and `applied` are the run context's DownLoadFileLog and
     // UpdateFileLog; `runUpdate` is its RunUpdate.

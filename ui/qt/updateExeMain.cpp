@@ -1,4 +1,4 @@
-#include "ui/updateExeMain.h"
+#include "ui/qt/updateExeMain.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -7,19 +7,20 @@
 #include <QShowEvent>
 #include <QWindow>
 
-#include "ui/ErrorBox.h"
-#include "ui/Fonts.h"
+#include "ui/qt/ErrorBox.h"
+#include "ui/qt/Fonts.h"
+#include "ui/qt/QtLayout.h"
 
 namespace ue {
 
 TFrmMain::TFrmMain(TableCursor& downloads, TableCursor& applied, std::function<void()> runUpdate,
                    QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+    : QWidget(parent, Qt::Window | CaptionFlags(layout::FrmMain.form)),
       runUpdate_(std::move(runUpdate)) {
-    setObjectName(QStringLiteral("FrmMain"));
-    setWindowTitle(QStringLiteral("正在升级文件"));
-    setFont(SongFont(13));
+    const layout::FrmMainLayout& table = layout::FrmMain;
+    setObjectName(QString::fromLatin1(table.form.name));
+    setWindowTitle(ToQString(table.form.caption));
+    setFont(SongFont(table.form.fontPixels));
 
     // The controls lie on a page inside a scroll area, so that scroll bars
     // appear when the window is made smaller than its contents.
@@ -30,38 +31,29 @@ TFrmMain::TFrmMain(TableCursor& downloads, TableCursor& applied, std::function<v
     auto* page = new QWidget;
     page->setObjectName(QStringLiteral("Page"));
 
-    Label1 = new QLabel(QStringLiteral("正在升级文件,请稍候..."), page);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setFont(SongFont(13));
-    QPalette red = Label1->palette();
-    red.setColor(QPalette::WindowText, QColor(255, 0, 0));
-    Label1->setPalette(red);
-    Label1->move(32, 16);
-    Label1->adjustSize();
+    Label1 = new QLabel(ToQString(table.Label1.text), page);
+    ApplyLayout(Label1, table.Label1);
 
     Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(3000);
+    Timer1->setObjectName(QString::fromLatin1(table.Timer1.name));
+    Timer1->setInterval(table.Timer1.intervalMs);
     Timer1->setSingleShot(true);
     connect(Timer1, &QTimer::timeout, this, &TFrmMain::Timer1Timer);
 
     Timer2 = new QTimer(this);
-    Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer2->setInterval(1000);
+    Timer2->setObjectName(QString::fromLatin1(table.Timer2.name));
+    Timer2->setInterval(table.Timer2.intervalMs);
     connect(Timer2, &QTimer::timeout, this, &TFrmMain::Timer2Timer);
-    Timer2->start();
+    if (table.Timer2.enabledAtCreation) Timer2->start();
 
     CircularProgress1 = new CircularProgress(page);
-    CircularProgress1->setObjectName(QStringLiteral("CircularProgress1"));
-    CircularProgress1->setGeometry(192, 8, 33, 33);
+    ApplyLayout(CircularProgress1, table.CircularProgress1);
 
     DBGrid1 = new TableGrid(downloads, page);
-    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
-    DBGrid1->setGeometry(16, 40, 481, 137);
+    ApplyLayout(DBGrid1, table.DBGrid1);
 
     DBGrid2 = new TableGrid(applied, page);
-    DBGrid2->setObjectName(QStringLiteral("DBGrid2"));
-    DBGrid2->setGeometry(16, 192, 481, 137);
+    ApplyLayout(DBGrid2, table.DBGrid2);
     setTabOrder(DBGrid1, DBGrid2);
 
     const QRect used = page->childrenRect();

@@ -7,13 +7,15 @@
 #include <QPushButton>
 #include <string>
 
+#include "ui/Layout.h"
+
 namespace ue {
 
 class TFrmInfo : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int kContinue = 1;  // "继续.." or Enter
-    static constexpr int kAbort = 2;     // close button, or end of application
+    static constexpr int kContinue = layout::mrContinue;  // "继续.." or Enter
+    static constexpr int kAbort = layout::mrAbort;        // close button, or end of application
 
     explicit TFrmInfo(QWidget* parent = nullptr);
 

@@ -1,0 +1,138 @@
+// The portable core the toolkits share: the error box's text, the end of the
+// file-in-use dialog and the program sequence.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/Errors.h"
+#include "run/DMUpdateEx.h"
+#include "tests/support/Installation.h"
+#include "tests/support/StandIns.h"
+#include "tests/support/TempDir.h"
+#include "ui/ErrorMessage.h"
+#include "ui/Layout.h"
+#include "ui/Program.h"
+#include "ui/UserInterfaceRules.h"
+
+namespace ue {
+namespace {
+
+TEST(ErrorBox, FullStopRule) {
+    EXPECT_EQ(WithFullStop("Cannot open file"), "Cannot open file.");
+    EXPECT_EQ(WithFullStop("Done."), "Done.");
+    EXPECT_EQ(WithFullStop("a-"), "a-");      // '-' sorts before '.'
+    EXPECT_EQ(WithFullStop("code 5"), "code 5.");
+    EXPECT_EQ(WithFullStop("a/"), "a/.");     // '/' sorts after '.'
+    EXPECT_EQ(WithFullStop("line\r\n"), "line\r\n");
+    EXPECT_EQ(WithFullStop("运行程序失败"), "运行程序失败.");
+    EXPECT_EQ(WithFullStop(""), "");
+}
+
+TEST(ErrorBox, TextForEachKindOfError) {
+    struct Case { std::exception_ptr error; std::optional<std::string> text; };
+    for (const Case& c : {
+             Case{std::make_exception_ptr(SilentAbort()), std::nullopt},
+             Case{std::make_exception_ptr(Error("无法打开数据库")), "无法打开数据库."},
+             Case{std::make_exception_ptr(OSError("access denied", 5)), "access denied."},
+             Case{std::make_exception_ptr(std::runtime_error("done.")), "done."},
+             Case{std::make_exception_ptr(std::bad_alloc()), "std::bad_alloc."},
+             Case{std::make_exception_ptr(42), "Unknown exception."},
+         }) {
+        EXPECT_EQ(ErrorBoxText(c.error), c.text) << c.text.value_or("(nothing)");
+    }
+}
+
+TEST(FileInUseDialog, OnlyContinueReturnsEveryOtherResultRequestsTheEndAndAbortsSilently) {
+    for (int result : {layout::mrContinue, layout::mrAbort, 0}) {
+        int endRequests = 0;
+        const auto requestEnd = [&] { ++endRequests; };
+        if (result == layout::mrContinue) {
+            EXPECT_NO_THROW(FinishFileInUseDialog(result, requestEnd));
+            EXPECT_EQ(endRequests, 0);
+        } else {
+            EXPECT_THROW(FinishFileInUseDialog(result, requestEnd), SilentAbort) << result;
+            EXPECT_EQ(endRequests, 1) << result;
+        }
+    }
+}
+
+// Records the sequence; "open" tells whether the run context's tables are
+// open at that moment.
+class RecordingToolkit : public Toolkit {
+public:
+    explicit RecordingToolkit(test::RecordingSystem& system) : ui_(system) {}
+
+    std::vector<std::string> calls;
+    bool throwInCreate = false;
+    bool throwInLoop = false;
+
+    void ShowErrorBox(const std::string& text) override { calls.push_back("ShowErrorBox " + text); }
+    UserInterface& CreateWindows(TDM_Update& DM_Update) override {
+        dm_ = &DM_Update;
+        calls.push_back("CreateWindows" + Open());
+        if (throwInCreate) throw std::runtime_error("no window");
+        return ui_;
+    }
+    void Loop() override {
+        calls.push_back("Loop" + Open());
+        if (throwInLoop) throw std::runtime_error("loop");
+    }
+    void DestroyWindows() noexcept override { calls.push_back("DestroyWindows" + Open()); }
+
+private:
+    std::string Open() const {
+        return dm_->DownLoadFileLog.IsOpen() && dm_->UpdateFileLog.IsOpen() ? " open" : " closed";
+    }
+
+    test::ScriptedUI ui_;
+    TDM_Update* dm_ = nullptr;
+};
+
+TEST(ProgramSequence, WindowsAfterTheRunContextAndGoneBeforeItOnEveryPath) {
+    using Calls = std::vector<std::string>;
+    struct Case {
+        const char* name;
+        bool database, throwInCreate, throwInLoop;
+        Calls calls;
+    };
+    for (const Case& c : {
+             Case{"ordinary", true, false, false,
+                  Calls{"CreateWindows open", "Loop open", "DestroyWindows open"}},
+             Case{"no database: reported, then the windows all the same", false, false, false,
+                  Calls{"ShowErrorBox", "CreateWindows closed", "Loop closed",
+                        "DestroyWindows closed"}},
+             Case{"the loop fails", true, false, true,
+                  Calls{"CreateWindows open", "Loop open", "DestroyWindows open"}},
+             Case{"a window cannot be made", true, true, false,
+                  Calls{"CreateWindows open", "DestroyWindows open"}},
+         }) {
+        test::TempDir dir;
+        test::Installation inst(dir.path());
+        if (!c.database) std::filesystem::remove(inst.Database());
+        test::RecordingSystem system;
+        RecordingToolkit toolkit(system);
+        toolkit.throwInCreate = c.throwInCreate;
+        toolkit.throwInLoop = c.throwInLoop;
+
+        if (c.throwInCreate || c.throwInLoop) {
+            EXPECT_THROW(RunProgram(toolkit, system, inst.Base()), std::runtime_error) << c.name;
+        } else {
+            EXPECT_EQ(RunProgram(toolkit, system, inst.Base()), 0) << c.name;
+        }
+        // The error box's text depends on the store; its kind and full stop do not.
+        for (std::string& call : toolkit.calls) {
+            if (call.rfind("ShowErrorBox ", 0) == 0) {
+                EXPECT_EQ(call.back(), '.') << call;
+                call = "ShowErrorBox";
+            }
+        }
+        EXPECT_EQ(toolkit.calls, c.calls) << c.name;
+        EXPECT_TRUE(system.calls.empty()) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace ue
