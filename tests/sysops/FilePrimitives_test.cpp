@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "sysops/FilePrimitives.h"
-#include "sysops/FileTimes_posix.h"
+#include "sysops/FilePrimitives_posix.h"
 #include "tests/support/TempDir.h"
 #include "tests/sysops/helpers/Support.h"
 
