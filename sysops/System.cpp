@@ -2,9 +2,11 @@
 // the pause and today's date, which the standard library gives everywhere.
 #include "sysops/System.h"
 
-#include <chrono>
 #include <cstdio>
 #include <ctime>
+// std::chrono's clocks and durations come with <thread>: <chrono> itself does
+// not compile where narrow strings are GBK (Windows), as its "µs" has no GBK
+// form.
 #include <thread>
 
 #include "sysops/PendingRenames.h"
