@@ -17,10 +17,7 @@
 namespace ue::fileio {
 namespace {
 
-using test::EntryNames;
-using test::ReadFileBytes;
-using test::TempDir;
-using test::WriteFileBytes;
+using namespace ue::test;  // TempDir and the whole-file helpers
 using Names = std::set<std::string>;
 
 std::string Sample(std::size_t size) {
