@@ -26,7 +26,7 @@
 
 #include "sysops/Compression.h"
 #include "sysops/FilePrimitives.h"
-#include "sysops/FileTimes_posix.h"
+#include "sysops/FilePrimitives_posix.h"
 
 namespace {
 

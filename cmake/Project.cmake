@@ -17,6 +17,22 @@ function(ue_target_settings target)
   endif()
 endfunction()
 
+# A folder's static library from its sources, listed by hand per platform
+# (X.h is implemented by X.cpp, X_posix.cpp and X_win32.cpp):
+#   ue_add_library(name PORTABLE X.cpp POSIX X_posix.cpp WIN32 X_win32.cpp)
+# A Windows file that is not written yet stands commented out in its list.
+function(ue_add_library name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "PORTABLE;POSIX;WIN32")
+  set(sources ${arg_PORTABLE})
+  if(WIN32)
+    list(APPEND sources ${arg_WIN32})
+  else()
+    list(APPEND sources ${arg_POSIX})
+  endif()
+  add_library(${name} STATIC ${sources})
+  ue_target_settings(${name})
+endfunction()
+
 # Collects a folder's sources by the platform naming rule: *_posix.cpp and
 # *_sqlite.cpp only on Linux, *_win32.cpp only on Windows, the rest on both.
 function(ue_platform_sources out dir)
@@ -38,6 +54,13 @@ function(ue_platform_sources out dir)
   endforeach()
   set(${out} ${result} PARENT_SCOPE)
 endfunction()
+
+# zlib: the system's on Linux; on Windows Debian's MinGW build
+# (libz-mingw-w64-dev), linked statically so that no zlib1.dll is needed.
+if(WIN32)
+  set(ZLIB_USE_STATIC_LIBS ON)  # CMake 3.24+
+endif()
+find_package(ZLIB REQUIRED)
 
 if(WIN32)
   # One static executable, no DLLs beside it; narrow strings stay ANSI.

@@ -5,17 +5,16 @@
 #include "records/SettingsFile.h"
 
 #include "core/Errors.h"
+#include "core/FileIO.h"
 #include "records/IniFormat.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <string>
+#include <system_error>
 
 namespace ue {
 namespace {
@@ -24,83 +23,29 @@ constexpr ini::Encoding kEncoding = ini::Encoding::Utf8;
 
 enum class ReadResult { Ok, Missing, Failed };
 
+// The file's bytes and its status as they were read.
 ReadResult ReadWholeFile(const std::string& path, std::string& bytes, struct stat& st) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
-    ReadResult result = ReadResult::Ok;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        result = ReadResult::Failed;
-    } else {
-        char buffer[65536];
-        for (;;) {
-            ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                result = ReadResult::Failed;
-                break;
-            }
-            if (n == 0) break;
-            bytes.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-    ::close(fd);
-    return result;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-std::string DirectoryOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
+    const std::error_code ec = fileio::ReadAll(path, bytes);
+    if (ec) return ec == std::errc::no_such_file_or_directory ? ReadResult::Missing : ReadResult::Failed;
+    return ::stat(path.c_str(), &st) == 0 ? ReadResult::Ok : ReadResult::Failed;
 }
 
 // Replaces `target` with `bytes` through a synced temporary file beside it.
 // An existing file's mode and owner are carried over; a new file gets 0666
 // less the umask, as any new file.
 bool ReplaceFile(const std::string& target, const std::string& bytes, const struct stat* old) {
-    static std::atomic<unsigned> counter{0};
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
-    }
-    if (fd < 0) return false;
-
-    bool ok = true;
-    if (old) {
-        ok = ::fchmod(fd, old->st_mode & 07777) == 0;
-        // Best effort: only root may give the file away, and only root needs to.
-        if (ok && (old->st_uid != ::geteuid() || old->st_gid != ::getegid()))
-            (void)!::fchown(fd, old->st_uid, old->st_gid);
-    }
-    ok = ok && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // Make the rename itself durable; some file systems cannot sync a
-    // directory, which is no reason to report the write as failed.
-    int dir = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
-    }
-    return true;
+    const fileio::ReplaceOptions options{fileio::Existing::Replace, fileio::NewFile::Default};
+    auto write = [&](const fileio::File& file) {
+        if (old) {
+            if (::fchmod(file.Native(), old->st_mode & 07777) != 0)
+                return std::error_code(errno, std::system_category());
+            // Best effort: only root may give the file away, and only root needs to.
+            if (old->st_uid != ::geteuid() || old->st_gid != ::getegid())
+                (void)!::fchown(file.Native(), old->st_uid, old->st_gid);
+        }
+        return fileio::WriteAll(file, bytes);
+    };
+    return !fileio::ReplaceAtomically(target, target + ".tmpXXXXXX", write, options);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "core/Errors.h"
+#include "core/Text.h"
 #include "sysops/Compression.h"
 #include "sysops/FilePrimitives.h"
 #include "sysops/Platform.h"
@@ -45,11 +46,7 @@ bool IsDotName(std::string_view name) {
 bool HasExeExtension(const std::string& fileName) {
     auto dot = fileName.rfind('.');
     if (dot == std::string::npos) return false;
-    std::string ext = fileName.substr(dot);
-    for (char& c : ext) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return ext == ".EXE";
+    return text::UpperAscii(std::string_view(fileName).substr(dot)) == ".EXE";
 }
 
 // std::remove takes the platform's narrow path as it is (ANSI on Windows).
@@ -216,6 +213,8 @@ int TDM_Update::UpdateOneFile() {
 
     system_.Sleep(kRowPauseMs);
 
+    // FileType is read again at each step on purpose: expanding a payload saves
+    // FileType 0, so a type-5 row goes on below as a replacement (no switch).
     if (FileTypeIs(ftCompressed) && IsFilePresent(source)) {
         ExpandPayload(source);
         system_.Sleep(kExpandPauseMs);
@@ -271,11 +270,13 @@ void TDM_Update::ExpandPayload(const std::string& source) {
     const std::string kept = source + kKeptPayloadSuffix;
     if (IsFilePresent(kept)) {
         // An earlier run ended before saving FileType 0: start from the download.
-        if (!ShellCopyFile(Owner(), kept, source)) {
-            throw Error("Cannot restore the downloaded file " + source + " from " + kept);
+        if (const std::error_code ec = CopyFileOver(Owner(), kept, source)) {
+            throw Error("Cannot restore the downloaded file " + source + " from " + kept + ". " +
+                        ec.message());
         }
-    } else if (!ShellCopyFile(Owner(), source, kept)) {
-        throw Error("Cannot keep a copy of the downloaded file " + source + " as " + kept);
+    } else if (const std::error_code ec = CopyFileOver(Owner(), source, kept)) {
+        throw Error("Cannot keep a copy of the downloaded file " + source + " as " + kept + ". " +
+                    ec.message());
     }
 
     try {

@@ -32,8 +32,9 @@ void DecompressStream(ByteStream& destination, ByteStream& source);
 // Raises Error with "Cannot open file \"%s\". %s" (missing or unreadable
 // payload), "Cannot create file \"%s\". %s" (a payload that may not be replaced:
 // no write bit, no write access to it or its folder, held open by a process;
-// or a temporary file that cannot be made), "compression error" or
-// "Stream write error"; the first %s is the path, the second the system's text.
+// or a temporary file that cannot be made, synced or put in its place),
+// "compression error" or "Stream write error" (the expanded content cannot be
+// written); the first %s is the path, the second the system's text.
 void ExpandCompressedFile(const std::string& path);
 
 }  // namespace ue

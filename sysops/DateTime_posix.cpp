@@ -1,7 +1,7 @@
 #include <ctime>
 
 #include "sysops/DateTime.h"
-#include "sysops/FileTimes_posix.h"
+#include "sysops/DateTime_posix.h"
 
 namespace ue {
 

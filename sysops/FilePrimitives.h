@@ -1,10 +1,13 @@
 // Plain file operations used to test and replace installed files. None of
-// them raises: every failure gives the neutral result (false or 0). A "file"
-// is a regular file: directories and special files count as absent.
+// them raises: every failure gives the neutral result (false or 0). Those that
+// answer with false sit on a twin that returns the failure's cause instead,
+// for the messages that report it. A "file" is a regular file: directories
+// and special files count as absent.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <system_error>
 
 #include "sysops/DateTime.h"
 
@@ -29,8 +32,15 @@ bool IsFileInUse(const std::string& path);
 // all: false, with the target untouched, when the source is absent, the target
 // is in use, or anything fails.
 bool ShellCopyFile(WindowHandle owner, const std::string& source, const std::string& target);
+// ShellCopyFile with the cause of a failure: the system's error (a missing
+// source gives std::errc::no_such_file_or_directory, a target in use
+// std::errc::device_or_resource_busy or what keeps us from writing it).
+std::error_code CopyFileOver(WindowHandle owner, const std::string& source,
+                             const std::string& target);
 
 // Creates a directory with all missing parents; false on failure.
 bool ForceDirectories(const std::string& path);
+// ForceDirectories with the cause of a failure.
+std::error_code CreateDirectories(const std::string& path);
 
 }  // namespace ue

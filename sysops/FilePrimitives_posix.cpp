@@ -18,8 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "core/FileIO.h"
+#include "sysops/DateTime_posix.h"
 #include "sysops/FilePrimitives.h"
-#include "sysops/FileTimes_posix.h"
+#include "sysops/FilePrimitives_posix.h"
 
 namespace ue {
 namespace {
@@ -38,26 +40,6 @@ bool IsDecimal(const char* name) {
     }
     return true;
 }
-
-// Closes a descriptor when it leaves scope.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { Close(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int Close() {
-        int rc = 0;
-        if (fd_ >= 0) rc = ::close(fd_);
-        fd_ = -1;
-        return rc;
-    }
-
-private:
-    int fd_;
-};
 
 bool DescriptorsHold(int procFd, const char* pid, const struct stat& file) {
     const std::string fdDir = std::string(pid) + "/fd";
@@ -122,12 +104,12 @@ bool MapLineMatches(const char* line, const char* end, const struct stat& file,
 bool MappingsHold(int procFd, const char* pid, const struct stat& file,
                   const std::string& canonicalPath, std::vector<char>& buffer) {
     const std::string maps = std::string(pid) + "/maps";
-    Fd fd(::openat(procFd, maps.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) return false;
+    const fileio::File fd(::openat(procFd, maps.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) return false;
     std::size_t kept = 0;  // bytes of an unfinished line at the buffer's start
     for (;;) {
         if (kept == buffer.size()) buffer.resize(buffer.size() * 2);  // a very long path
-        const ssize_t n = ::read(fd.get(), buffer.data() + kept, buffer.size() - kept);
+        const ssize_t n = ::read(fd.Native(), buffer.data() + kept, buffer.size() - kept);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             return kept > 0 && MapLineMatches(buffer.data(), buffer.data() + kept, file, canonicalPath);
@@ -143,45 +125,6 @@ bool MappingsHold(int procFd, const char* pid, const struct stat& file,
     }
 }
 
-bool CopyByReadWrite(int in, int out) {
-    std::vector<char> buffer(128 * 1024);
-    for (;;) {
-        ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) return true;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) return false;
-            done += w;
-        }
-    }
-}
-
-// Copies the whole content; in the kernel where it can (no user-space buffer,
-// reflinks on file systems that have them).
-bool CopyContent(int in, int out, off_t expectedSize) {
-    off_t copied = 0;
-    for (;;) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
-        if (n > 0) {
-            copied += n;
-            continue;
-        }
-        if (n == 0) break;
-        if (errno == EINTR) continue;
-        if (copied == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
-                            errno == EOPNOTSUPP || errno == EPERM)) {
-            return CopyByReadWrite(in, out);
-        }
-        return false;
-    }
-    // Some file systems report an empty range for files that are not.
-    if (copied == 0 && expectedSize > 0) return CopyByReadWrite(in, out);
-    return true;
-}
-
 // Quick proof that no other open file refers to the file: the kernel grants a
 // write lease only when the inode has no open file description for reading or
 // writing besides ours (mappings keep theirs; running programs deny it). A
@@ -190,16 +133,17 @@ bool CopyContent(int in, int out, off_t expectedSize) {
 // then looks in /proc. The lease lasts an instant, as the exclusive open of
 // the Windows test does.
 bool NoOtherOpenFile(const std::string& path, const struct stat& file) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const fileio::File fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat st;
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || st.st_ino != file.st_ino || st.st_dev != file.st_dev) {
+    if (!fd.Valid() || ::fstat(fd.Native(), &st) != 0 || st.st_ino != file.st_ino ||
+        st.st_dev != file.st_dev) {
         return false;
     }
     // Should someone open the file meanwhile, the lease break signals us:
     // SIGURG is ignored unless handled, the default SIGIO would end us.
-    if (::fcntl(fd.get(), F_SETSIG, SIGURG) != 0) return false;
-    if (::fcntl(fd.get(), F_SETLEASE, F_WRLCK) != 0) return false;
-    ::fcntl(fd.get(), F_SETLEASE, F_UNLCK);
+    if (::fcntl(fd.Native(), F_SETSIG, SIGURG) != 0) return false;
+    if (::fcntl(fd.Native(), F_SETLEASE, F_WRLCK) != 0) return false;
+    ::fcntl(fd.Native(), F_SETLEASE, F_UNLCK);
     return true;
 }
 
@@ -207,26 +151,12 @@ std::string TemporaryPattern(const std::string& target) {
     const std::string::size_type slash = target.rfind('/');
     const std::size_t nameLength = slash == std::string::npos ? target.size() : target.size() - slash - 1;
     if (nameLength + 10 <= NAME_MAX) return target + ".~ueXXXXXX";
-    return posix::ParentDirectory(target) + "/.~ueXXXXXX";
+    return fileio::ParentDirectory(target) + "/.~ueXXXXXX";
 }
 
 }  // namespace
 
 namespace posix {
-
-std::string ParentDirectory(const std::string& path) {
-    const std::string::size_type last = path.find_last_not_of('/');  // trailing separators
-    if (last == std::string::npos) return path.empty() ? "." : "/";
-    const std::string::size_type slash = path.rfind('/', last);
-    if (slash == std::string::npos) return ".";
-    const std::string::size_type end = path.find_last_not_of('/', slash);
-    return end == std::string::npos ? "/" : path.substr(0, end + 1);
-}
-
-void SyncParentDirectory(const std::string& path) {
-    Fd dir(::open(ParentDirectory(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.valid()) ::fsync(dir.get());
-}
 
 bool IsHeldOpenByAnyProcess(const struct stat& file, const std::string& canonicalPath) {
     DIR* proc = ::opendir("/proc");
@@ -252,7 +182,7 @@ int FileReplaceBlocker(const std::string& path) {
     if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
     if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return errno != 0 ? errno : EACCES;
     // The replacement is a rename in the directory.
-    if (::faccessat(AT_FDCWD, ParentDirectory(path).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    if (::faccessat(AT_FDCWD, fileio::ParentDirectory(path).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
         return errno != 0 ? errno : EACCES;
     }
     if (NoOtherOpenFile(path, st)) return 0;
@@ -292,55 +222,70 @@ bool IsFileInUse(const std::string& path) {
     }
 }
 
-bool ShellCopyFile(WindowHandle /*owner*/, const std::string& source, const std::string& target) {
+std::error_code CopyFileOver(WindowHandle /*owner*/, const std::string& source,
+                             const std::string& target) {
+    auto error = [](int code) { return std::error_code(code, std::system_category()); };
     try {
         struct stat sourceStat;
-        if (!StatRegularFile(source, sourceStat) || target.empty()) return false;
+        if (::stat(source.c_str(), &sourceStat) != 0) return error(errno);
+        if (!S_ISREG(sourceStat.st_mode)) return error(S_ISDIR(sourceStat.st_mode) ? EISDIR : EINVAL);
+        if (target.empty()) return error(ENOENT);
         struct stat targetStat;
-        if (::stat(target.c_str(), &targetStat) == 0 && !S_ISREG(targetStat.st_mode)) return false;
-        if (posix::FileReplaceBlocker(target) != 0) return false;
-
-        Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!in.valid() || ::fstat(in.get(), &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode)) {
-            return false;
+        if (::stat(target.c_str(), &targetStat) == 0 && !S_ISREG(targetStat.st_mode)) {
+            return error(S_ISDIR(targetStat.st_mode) ? EISDIR : EINVAL);
         }
-        std::string pattern = TemporaryPattern(target);
-        std::vector<char> temporary(pattern.begin(), pattern.end());
-        temporary.push_back('\0');
-        Fd out(::mkostemp(temporary.data(), O_CLOEXEC));
-        if (!out.valid()) return false;
+        if (const int blocker = posix::FileReplaceBlocker(target)) return error(blocker);
 
-        // Permission bits only: set-id bits would not survive the change of owner.
-        const struct timespec times[2] = {{0, UTIME_OMIT}, sourceStat.st_mtim};
-        bool ok = CopyContent(in.get(), out.get(), sourceStat.st_size) &&
-                  ::fchmod(out.get(), sourceStat.st_mode & 0777) == 0 &&
-                  ::futimens(out.get(), times) == 0 && ::fsync(out.get()) == 0;
-        ok = out.Close() == 0 && ok;
-        ok = ok && ::rename(temporary.data(), target.c_str()) == 0;
-        if (!ok) {
-            ::unlink(temporary.data());
-            return false;
-        }
-        posix::SyncParentDirectory(target);
-        return true;
+        const fileio::File in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!in.Valid() || ::fstat(in.Native(), &sourceStat) != 0) return error(errno);
+        if (!S_ISREG(sourceStat.st_mode)) return error(EINVAL);
+
+        return fileio::ReplaceAtomically(target, TemporaryPattern(target), [&](const fileio::File& out) {
+            if (auto ec = fileio::CopyAll(in, out)) return ec;
+            // Permission bits only: set-id bits would not survive the change of owner.
+            const struct timespec times[2] = {{0, UTIME_OMIT}, sourceStat.st_mtim};
+            if (::fchmod(out.Native(), sourceStat.st_mode & 0777) != 0 ||
+                ::futimens(out.Native(), times) != 0) {
+                return error(errno);
+            }
+            return std::error_code();
+        });
+    } catch (const std::bad_alloc&) {
+        return std::make_error_code(std::errc::not_enough_memory);
+    }
+}
+
+bool ShellCopyFile(WindowHandle owner, const std::string& source, const std::string& target) {
+    try {
+        return !CopyFileOver(owner, source, target);
     } catch (...) {
         return false;
     }
 }
 
-bool ForceDirectories(const std::string& path) {
-    if (path.empty()) return false;
+std::error_code CreateDirectories(const std::string& path) {
+    auto error = [](int code) { return std::error_code(code, std::system_category()); };
+    if (path.empty()) return error(ENOENT);
     struct stat st;
     for (std::string::size_type pos = path.find('/', 1);; pos = path.find('/', pos + 1)) {
         const std::string prefix = path.substr(0, pos);
         if (!prefix.empty() && prefix.back() != '/' && ::mkdir(prefix.c_str(), 0777) != 0) {
-            if (errno != EEXIST || ::stat(prefix.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-                return false;
-            }
+            if (errno != EEXIST) return error(errno);
+            if (::stat(prefix.c_str(), &st) != 0) return error(errno);
+            if (!S_ISDIR(st.st_mode)) return error(ENOTDIR);
         }
         if (pos == std::string::npos) break;
     }
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(path.c_str(), &st) != 0) return error(errno);
+    return S_ISDIR(st.st_mode) ? std::error_code() : error(ENOTDIR);
+}
+
+bool ForceDirectories(const std::string& path) {
+    try {
+        return !CreateDirectories(path);
+    } catch (...) {
+        return false;
+    }
 }
 
 }  // namespace ue

@@ -1,7 +1,5 @@
 #include "sysops/Messages.h"
 
-#include "sysops/ProcessControl.h"
-
 namespace ue {
 
 std::string TrimPlatformText(const std::string& text) {
@@ -31,10 +29,6 @@ std::string OSErrorMessage(std::uint32_t code, const std::string& platformText) 
 
 OSError MakeOSError(std::uint32_t code, const std::string& platformText) {
     return OSError(OSErrorMessage(code, platformText), code);
-}
-
-std::string RunFailureMessage(const std::string& file, std::uint32_t code) {
-    return "运行程序失败" + file + ". 错误代码 " + std::to_string(code);
 }
 
 }  // namespace ue

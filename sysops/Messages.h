@@ -26,6 +26,6 @@ std::string EntryFailureMessage(const std::string& file);
 std::string OSErrorMessage(std::uint32_t code, const std::string& platformText);
 OSError MakeOSError(std::uint32_t code, const std::string& platformText);
 
-// RunFailureMessage is declared in ProcessControl.h.
+// RunFailureMessage is declared and defined with process control.
 
 }  // namespace ue

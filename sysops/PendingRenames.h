@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -49,5 +50,8 @@ std::string AppendPendingRename(const std::string& present, const std::string& s
 // an advisory lock on "<file>.lock"; updateexe-boot-renames carries it out at
 // boot.
 void ReplaceFileAtRestart(const std::string& source, const std::string& target);
+// ReplaceFileAtRestart with the cause of a failure: the system's error, or
+// std::errc::invalid_argument for a path the list cannot hold.
+std::error_code QueueFileReplacement(const std::string& source, const std::string& target);
 
 }  // namespace ue

@@ -23,10 +23,13 @@
 #include <string>
 #include <vector>
 
-#include "sysops/PendingRenameFile.h"
+#include "core/FileIO.h"
 #include "sysops/PendingRenames.h"
+#include "sysops/PendingRenames_posix.h"
 
 namespace {
+
+namespace fileio = ue::fileio;
 
 const char kProgram[] = "updateexe-boot-renames";
 const std::string kNtPrefix = "\\??\\";
@@ -48,83 +51,43 @@ bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-// rename() that never replaces an existing target.
-int RenameNoReplace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return -1;
-    // The file system cannot do it atomically; nothing else runs this early.
-    if (Exists(to)) {
-        errno = EEXIST;
-        return -1;
-    }
-    return ::rename(from.c_str(), to.c_str());
+fileio::Existing ForReplace(bool replace) {
+    return replace ? fileio::Existing::Replace : fileio::Existing::Keep;
 }
 
-bool CopyBytes(int in, int out) {
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(in, buffer, sizeof buffer);
-        if (n == 0) return true;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        for (ssize_t done = 0; done < n;) {
-            ssize_t w = ::write(out, buffer + done, static_cast<std::size_t>(n - done));
-            if (w < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            done += w;
-        }
-    }
+std::string Why(const std::error_code& ec) {
+    return ec == std::errc::file_exists ? "target exists, kept" : ec.message();
 }
 
 // Moves a regular file to another file system. The target changes in one
 // rename, so it is always wholly old or wholly new. Returns "" or the reason.
 std::string MoveAcross(const std::string& source, const std::string& target, bool replace) {
-    int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (in < 0) return std::strerror(errno);
+    const fileio::File in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!in.Valid()) return std::strerror(errno);
     struct stat st {};
-    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(in);
+    if (::fstat(in.Native(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return "only regular files can be moved to another file system";
     }
-    std::string temp = target + ".XXXXXX";
-    int out = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (out < 0) {
-        int saved = errno;
-        ::close(in);
-        return "cannot create a temporary file beside the target: " + std::string(std::strerror(saved));
-    }
-    bool ok = CopyBytes(in, out);
-    int saved = errno;
-    ::close(in);
-    if (ok) {
+    bool created = false;
+    const fileio::ReplaceOptions options{ForReplace(replace), fileio::NewFile::Private};
+    auto copy = [&](const fileio::File& out) {
+        created = true;
+        if (auto ec = fileio::CopyAll(in, out)) return ec;
         // Ownership may only be given by root; a failure there is not fatal.
-        [[maybe_unused]] int ignored = ::fchown(out, st.st_uid, st.st_gid);
+        [[maybe_unused]] int ignored = ::fchown(out.Native(), st.st_uid, st.st_gid);
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        ok = ::fchmod(out, st.st_mode & 07777) == 0 && ::futimens(out, times) == 0 &&
-             ::fsync(out) == 0;
-        saved = errno;
+        if (::fchmod(out.Native(), st.st_mode & 07777) != 0 || ::futimens(out.Native(), times) != 0) {
+            return std::error_code(errno, std::system_category());
+        }
+        return std::error_code();
+    };
+    if (auto ec = fileio::ReplaceAtomically(target, target + ".XXXXXX", copy, options)) {
+        if (!created) return "cannot create a temporary file beside the target: " + ec.message();
+        return Why(ec);
     }
-    if (::close(out) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (ok) {
-        ok = (replace ? ::rename(temp.c_str(), target.c_str())
-                      : RenameNoReplace(temp, target)) == 0;
-        saved = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return saved == EEXIST ? "target exists, kept" : std::strerror(saved);
-    }
-    ue::SyncParentDirectory(target);
     if (::unlink(source.c_str()) != 0)
         return "copied, but the source could not be removed: " + std::string(std::strerror(errno));
-    ue::SyncParentDirectory(source);
+    fileio::SyncDirectoryOf(source);
     return "";
 }
 
@@ -135,20 +98,19 @@ std::string Delete(const std::string& path) {
     // Like Windows, only an empty directory is removed.
     int r = S_ISDIR(st.st_mode) ? ::rmdir(path.c_str()) : ::unlink(path.c_str());
     if (r != 0) return std::strerror(errno);
-    ue::SyncParentDirectory(path);
+    fileio::SyncDirectoryOf(path);
     return "";
 }
 
 std::string Move(const std::string& source, const std::string& target, bool replace) {
     if (!Exists(source)) return errno == ENOENT ? "source missing, skipped" : std::strerror(errno);
     if (!replace && Exists(target)) return "target exists, kept";
-    int r = replace ? ::rename(source.c_str(), target.c_str()) : RenameNoReplace(source, target);
-    if (r != 0) {
-        if (errno == EXDEV) return MoveAcross(source, target, replace);
-        return errno == EEXIST ? "target exists, kept" : std::strerror(errno);
+    if (auto ec = fileio::RenameFile(source, target, ForReplace(replace))) {
+        if (ec == std::errc::cross_device_link) return MoveAcross(source, target, replace);
+        return Why(ec);
     }
-    ue::SyncParentDirectory(target);
-    ue::SyncParentDirectory(source);
+    fileio::SyncDirectoryOf(target);
+    fileio::SyncDirectoryOf(source);
     return "";
 }
 

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "sysops/FilePrimitives.h"
-#include "sysops/FileTimes_posix.h"
+#include "sysops/FilePrimitives_posix.h"
 #include "tests/support/TempDir.h"
 #include "tests/sysops/helpers/Support.h"
 
@@ -299,6 +299,27 @@ TEST(ShellCopyFile, TargetInUseOrUnreachableStaysUntouched) {
     EXPECT_EQ(EntryNames(dir.path()), (Names{"new.dll", "installed.dll"}));
 }
 
+TEST(CopyFileOver, SaysWhyTheCopyFailed) {
+    TempDir dir;
+    const std::string source = dir.file("new.dll"), target = dir.file("installed.dll");
+    WriteFileBytes(source, "new");
+    WriteFileBytes(target, "old");
+    EXPECT_EQ(CopyFileOver(nullptr, dir.file("missing.dll"), target), std::errc::no_such_file_or_directory);
+    EXPECT_EQ(CopyFileOver(nullptr, dir.path(), target), std::errc::is_a_directory);
+    EXPECT_EQ(CopyFileOver(nullptr, source, dir.file("no/dir/x.dll")), std::errc::no_such_file_or_directory);
+    {
+        HoldingChild child(target, HoldingChild::Hold::Reading);
+        ASSERT_TRUE(child.ready());
+        EXPECT_EQ(CopyFileOver(nullptr, source, target), std::errc::device_or_resource_busy);
+    }
+    ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+    EXPECT_EQ(CopyFileOver(nullptr, source, target), std::errc::permission_denied);
+    EXPECT_EQ(ReadFileBytes(target), "old");
+    ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
+    EXPECT_FALSE(CopyFileOver(nullptr, source, target));
+    EXPECT_EQ(ReadFileBytes(target), "new");
+}
+
 TEST(ShellCopyFile, ReadOnlyFileIsInUseEvenForRootAndCopiesAsReadOnly) {
     TempDir dir;
     const std::string source = dir.file("new.dll"), target = dir.file("installed.dll");
@@ -364,6 +385,7 @@ TEST(ForceDirectories, CreatesMissingParents) {
     EXPECT_FALSE(ForceDirectories(dir.file("file")));
     EXPECT_FALSE(ForceDirectories(dir.file("file/sub")));
     EXPECT_FALSE(ForceDirectories(""));
+    EXPECT_EQ(CreateDirectories(dir.file("file/sub")), std::errc::not_a_directory);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "sysops/PendingRenameFile.h"
+#include "sysops/PendingRenames_posix.h"
 #include "sysops/PendingRenames.h"
 #include "tests/support/TempDir.h"
 #include "tests/sysops/helpers/Support.h"

@@ -1,12 +1,12 @@
+// The portable parts of process control: the image-name rule and the start
+// failure message.
 #include "sysops/ProcessControl.h"
+
+#include "core/Text.h"
 
 namespace ue {
 
 namespace {
-
-// Folds 'a'..'z' only; every other byte, also of double-byte GBK characters,
-// stays as it is.
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool IsStripped(char c) { return static_cast<unsigned char>(c) <= 0x20; }
 
@@ -24,11 +24,12 @@ bool ImageNameMatches(const std::string& listedName, const std::string& argument
     while (begin < end && IsStripped(listedName[begin])) ++begin;
     while (end > begin && IsStripped(listedName[end - 1])) --end;
 
-    if (end - begin != argument.size()) return false;
-    for (std::size_t i = 0; i < argument.size(); ++i) {
-        if (UpperAscii(listedName[begin + i]) != UpperAscii(argument[i])) return false;
-    }
-    return true;
+    // ASCII letters only: the bytes of double-byte GBK characters stay as they are.
+    return text::EqualsNoCaseAscii(std::string_view(listedName).substr(begin, end - begin), argument);
+}
+
+std::string RunFailureMessage(const std::string& file, std::uint32_t code) {
+    return "运行程序失败" + file + ". 错误代码 " + std::to_string(code);
 }
 
 }  // namespace ue

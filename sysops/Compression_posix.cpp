@@ -14,8 +14,9 @@
 #include <system_error>
 
 #include "core/Errors.h"
+#include "core/FileIO.h"
 #include "sysops/Compression.h"
-#include "sysops/FileTimes_posix.h"
+#include "sysops/FilePrimitives_posix.h"
 
 namespace ue {
 namespace {
@@ -28,17 +29,17 @@ OSError FileError(const char* what, const std::string& path, int code) {
 OSError OpenError(const std::string& path, int code) { return FileError("Cannot open file", path, code); }
 OSError CreateError(const std::string& path, int code) { return FileError("Cannot create file", path, code); }
 
-// A byte stream over an open descriptor that it does not own. Writes are
+// A byte stream over an open file that it does not own. Writes are
 // gathered into a fixed buffer of 64 KiB: one system call per 4096-byte piece
 // costs a third of the throughput, and the memory still does not grow with
 // the payload.
 class FileStream : public ByteStream {
 public:
-    explicit FileStream(int fd) : fd_(fd) {}
+    explicit FileStream(const fileio::File& file) : file_(file) {}
 
     std::size_t Read(void* buffer, std::size_t count) override {
         for (;;) {
-            const ssize_t n = ::read(fd_, buffer, count);
+            const ssize_t n = ::read(file_.Native(), buffer, count);
             if (n >= 0) return static_cast<std::size_t>(n);
             if (errno != EINTR) return 0;
         }
@@ -60,41 +61,17 @@ public:
         return !failed_;
     }
 
-    bool SeekToStart() override { return Flush() && ::lseek(fd_, 0, SEEK_SET) == 0; }
+    bool SeekToStart() override { return Flush() && ::lseek(file_.Native(), 0, SEEK_SET) == 0; }
 
 private:
     bool WriteAll(const void* data, std::size_t count) {
-        std::size_t done = 0;
-        while (done < count) {
-            const ssize_t n = ::write(fd_, static_cast<const char*>(data) + done, count - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
+        return !fileio::WriteAll(file_, std::string_view(static_cast<const char*>(data), count));
     }
 
-    int fd_;
+    const fileio::File& file_;
     bool failed_ = false;
     std::size_t pending_ = 0;
     char buffer_[64 * 1024];
-};
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { Close(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int Close() {
-        const int rc = fd_ >= 0 ? ::close(fd_) : 0;
-        fd_ = -1;
-        return rc;
-    }
-
-private:
-    int fd_;
 };
 
 }  // namespace
@@ -106,37 +83,30 @@ void ExpandCompressedFile(const std::string& path) {
     // Checked before we open X ourselves: our own descriptor would count.
     if (const int blocker = posix::FileReplaceBlocker(path)) throw CreateError(path, blocker);
 
-    Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0 || ::fstat(in.get(), &payload) != 0) throw OpenError(path, errno);
+    const fileio::File in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in.Valid() || ::fstat(in.Native(), &payload) != 0) throw OpenError(path, errno);
 
-    // A temporary copy left by an earlier run is replaced. O_EXCL after the
-    // unlink: a link planted under that name is never written through.
+    // A temporary copy left by an earlier run is replaced; the new one is
+    // created exclusively, so a link planted under that name is never
+    // written through.
     const std::string temporary = path + "bakr";
     if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) throw CreateError(temporary, errno);
-    Fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (out.get() < 0) throw CreateError(temporary, errno);
-
-    try {
-        FileStream destination(out.get());
-        FileStream source(in.get());
+    bool created = false;
+    const std::error_code ec = fileio::ReplaceAtomically(path, temporary, [&](const fileio::File& out) {
+        created = true;
+        FileStream destination(out);
+        FileStream source(in);
         DecompressStream(destination, source);
         if (!destination.Flush()) throw Error("Stream write error");
         // The payload's owner (when we may give it) and permission bits.
-        if (::fchown(out.get(), payload.st_uid, payload.st_gid) != 0) {
+        if (::fchown(out.Native(), payload.st_uid, payload.st_gid) != 0) {
             // Not ours to give away; the file stays ours.
         }
-        if (::fchmod(out.get(), payload.st_mode & 0777) != 0 || ::fsync(out.get()) != 0 ||
-            out.Close() != 0) {
-            throw Error("Stream write error");
-        }
-        in.Close();
-        if (::rename(temporary.c_str(), path.c_str()) != 0) throw CreateError(path, errno);
-    } catch (...) {
-        out.Close();
-        ::unlink(temporary.c_str());
-        throw;
-    }
-    posix::SyncParentDirectory(path);
+        if (::fchmod(out.Native(), payload.st_mode & 0777) != 0) throw Error("Stream write error");
+        return std::error_code();
+    });
+    // Not made at all, or not put in place.
+    if (ec) throw CreateError(created ? path : temporary, ec.value());
 }
 
 }  // namespace ue

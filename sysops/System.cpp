@@ -1,7 +1,12 @@
+// The real operations: forwarders to the operations of this platform, and
+// the pause and today's date, which the standard library gives everywhere.
 #include "sysops/System.h"
 
 #include <cstdio>
 #include <ctime>
+// std::chrono's clocks and durations come with <thread>: <chrono> itself does
+// not compile where narrow strings are GBK (Windows), as its "µs" has no GBK
+// form.
 #include <thread>
 
 #include "sysops/PendingRenames.h"
@@ -35,9 +40,10 @@ void RealSystem::Sleep(unsigned milliseconds) {
 }
 
 std::string RealSystem::TodayText() {
-    std::time_t now = std::time(nullptr);
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm local{};
-    localtime_r(&now, &local);
+    // std::localtime hands out one shared buffer; only the run's thread asks.
+    if (const std::tm* shared = std::localtime(&now)) local = *shared;
     char buf[32];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday);

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "core/FileIO.h"
+
 namespace ue {
 
 // UPDATEEXE_PENDING_RENAMES_FILE when set and not empty, otherwise
@@ -18,13 +20,13 @@ std::string PendingRenamesFilePath();
 class PendingRenamesLock {
 public:
     explicit PendingRenamesLock(const std::string& listPath);
-    ~PendingRenamesLock();
+    ~PendingRenamesLock() = default;
     PendingRenamesLock(const PendingRenamesLock&) = delete;
     PendingRenamesLock& operator=(const PendingRenamesLock&) = delete;
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return file_.Valid(); }
 
 private:
-    int fd_ = -1;
+    fileio::File file_;  // closing it releases the lock
 };
 
 // The whole content of the list file; "" when it does not exist. nullopt
@@ -38,8 +40,5 @@ bool WritePendingRenamesFile(const std::string& path, const std::string& bytes);
 
 // Removes the list file (absent is fine) and syncs its directory.
 bool RemovePendingRenamesFile(const std::string& path);
-
-// Flushes the directory entry changes of the directory holding `path`.
-bool SyncParentDirectory(const std::string& path);
 
 }  // namespace ue

@@ -1,0 +1,108 @@
+// Low-level file I/O that records and sysops share, written once per platform
+// (FileIO_posix.cpp, FileIO_win32.cpp). Nothing here raises for a failure of
+// the system: the failure comes back as a std::error_code of the system
+// category (an errno value on Linux, a GetLastError value on Windows), so that
+// its cause can reach the message the user reads.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace ue::fileio {
+
+#ifdef _WIN32
+using NativeFile = void*;  // a HANDLE
+#else
+using NativeFile = int;  // a descriptor
+#endif
+
+// Owns an open file and closes it when it leaves scope. Move-only.
+class File {
+public:
+    File() = default;
+    explicit File(NativeFile native) : native_(native) {}
+    ~File();
+    File(File&& other) noexcept : native_(other.Release()) {}
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // The platform's value for "no file" (-1, INVALID_HANDLE_VALUE).
+    static NativeFile None();
+
+    bool Valid() const { return native_ != None(); }
+    NativeFile Native() const { return native_; }
+    // Gives the file up without closing it.
+    NativeFile Release();
+    // Closes the file now. Its error counts: some file systems report a
+    // failed write only here. Without a file, nothing happens.
+    std::error_code Close();
+
+private:
+    NativeFile native_ = None();
+};
+
+// The rest of an open file, from its position to its end, into `bytes`.
+std::error_code ReadAll(const File& file, std::string& bytes);
+// The whole content of the regular file at `path`. A missing file gives an
+// error equal to std::errc::no_such_file_or_directory; a directory, a FIFO or
+// a device gives an error as well, and is never waited on.
+std::error_code ReadAll(const std::string& path, std::string& bytes);
+
+// Writes all of `bytes`, resuming after partial writes and interruptions.
+std::error_code WriteAll(const File& file, std::string_view bytes);
+
+// Copies the rest of `from` to `to` (in the kernel where it can).
+std::error_code CopyAll(const File& from, const File& to);
+
+// The directory part of `path`. Trailing separators are not part of the last
+// name ("/a/b/" gives "/a"), and a run of separators counts as one ("/a//b"
+// gives "/a"); a bare name gives ".", a name directly in the root gives "/".
+std::string ParentDirectory(const std::string& path);
+
+// Makes the latest changes of entries (renames, removals) in the directory
+// holding `path` durable.
+std::error_code SyncDirectoryOf(const std::string& path);
+
+// What happens to an existing target.
+enum class Existing {
+    Replace,  // it is replaced
+    Keep,     // it stays, and the result is std::errc::file_exists
+};
+
+// Renames `from` to `to` in one step.
+std::error_code RenameFile(const std::string& from, const std::string& to, Existing existing);
+
+// The permission bits a temporary file is created with.
+enum class NewFile {
+    Private,  // only we may read it, until the writer sets the final bits
+    Default,  // those of any new file (on Linux 0666 less the umask)
+};
+
+struct ReplaceOptions {
+    Existing existing = Existing::Replace;
+    NewFile access = NewFile::Private;
+};
+
+// Fills the temporary file; returns the first error.
+using ContentWriter = std::function<std::error_code(const File& temporary)>;
+
+// Replaces `target` whole or not at all, so that it is never seen half
+// written. `temporary` is created exclusively (a file or link already there
+// is an error, never written through; six trailing "X" are first replaced by
+// characters that make an unused name, as mkstemp does), so it must lie beside
+// the target, in the same directory. `write` fills it; it is then synced,
+// closed and renamed over the target, and the directory is synced. On any
+// failure, also an exception from `write` (which passes on), the temporary is
+// removed and the target is left as it was; the first error is returned.
+// Once the rename is done the result is success: a directory that cannot be
+// synced does not undo it.
+std::error_code ReplaceAtomically(const std::string& target, const std::string& temporary,
+                                  const ContentWriter& write, const ReplaceOptions& options = {});
+// The same with the content given.
+std::error_code ReplaceAtomically(const std::string& target, const std::string& temporary,
+                                  std::string_view bytes, const ReplaceOptions& options = {});
+
+}  // namespace ue::fileio

@@ -1,0 +1,208 @@
+// File I/O on Linux: descriptors, errno values as std::error_code.
+#include "core/FileIO.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+#include <vector>
+
+namespace ue::fileio {
+namespace {
+
+std::error_code Errno(int code = errno) { return {code, std::system_category()}; }
+
+std::error_code CopyByReadWrite(const File& from, const File& to) {
+    std::vector<char> buffer(128 * 1024);
+    for (;;) {
+        const ssize_t n = ::read(from.Native(), buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Errno();
+        if (n == 0) return {};
+        if (auto ec = WriteAll(to, std::string_view(buffer.data(), static_cast<std::size_t>(n)))) {
+            return ec;
+        }
+    }
+}
+
+// Replaces the trailing "XXXXXX" of `name` by letters and digits.
+void FillTemplate(std::string& name) {
+    static constexpr char kChars[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::minstd_rand generator(std::random_device{}() ^
+                                            static_cast<unsigned>(::getpid()));
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kChars - 2);
+    for (std::size_t i = name.size() - 6; i < name.size(); ++i) name[i] = kChars[pick(generator)];
+}
+
+// Creates `name` exclusively; with a trailing "XXXXXX", under the first
+// unused name it leads to, which `created` receives.
+std::error_code CreateExclusive(const std::string& name, NewFile access, File& file,
+                                std::string& created) {
+    const mode_t mode = access == NewFile::Private ? 0600 : 0666;
+    const bool pattern = name.size() >= 6 && name.ends_with("XXXXXX");
+    std::string candidate = name;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (pattern) FillTemplate(candidate);
+        // O_EXCL also refuses a symbolic link planted under the name.
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            file = File(fd);
+            created = candidate;
+            return {};
+        }
+        if (errno != EEXIST || !pattern) return Errno();
+    }
+    return Errno(EEXIST);
+}
+
+}  // namespace
+
+NativeFile File::None() { return -1; }
+
+File::~File() { Close(); }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        native_ = other.Release();
+    }
+    return *this;
+}
+
+NativeFile File::Release() {
+    const NativeFile native = native_;
+    native_ = None();
+    return native;
+}
+
+std::error_code File::Close() {
+    if (!Valid()) return {};
+    // Never retried: the descriptor is gone even when close reports EINTR.
+    const int rc = ::close(Release());
+    return rc == 0 ? std::error_code() : Errno();
+}
+
+std::error_code ReadAll(const File& file, std::string& bytes) {
+    bytes.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(file.Native(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Errno();
+        if (n == 0) return {};
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+std::error_code ReadAll(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
+    File file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file.Valid()) return Errno();
+    struct stat st {};
+    if (::fstat(file.Native(), &st) != 0) return Errno();
+    if (!S_ISREG(st.st_mode)) return Errno(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    return ReadAll(file, bytes);
+}
+
+std::error_code WriteAll(const File& file, std::string_view bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(file.Native(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Errno();
+        if (n == 0) return Errno(EIO);
+        done += static_cast<std::size_t>(n);
+    }
+    return {};
+}
+
+std::error_code CopyAll(const File& from, const File& to) {
+    struct stat st {};
+    if (::fstat(from.Native(), &st) != 0) return Errno();
+    off_t copied = 0;
+    for (;;) {
+        const ssize_t n = ::copy_file_range(from.Native(), nullptr, to.Native(), nullptr, 1 << 30, 0);
+        if (n > 0) {
+            copied += n;
+            continue;
+        }
+        if (n == 0) break;
+        if (errno == EINTR) continue;
+        // Not between these files or on this file system: copy through a buffer.
+        if (copied == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                            errno == EOPNOTSUPP || errno == EPERM)) {
+            return CopyByReadWrite(from, to);
+        }
+        return Errno();
+    }
+    // Some file systems (/proc and the like) report an empty range for files
+    // that are not empty.
+    if (copied == 0 && st.st_size > 0) return CopyByReadWrite(from, to);
+    return {};
+}
+
+std::string ParentDirectory(const std::string& path) {
+    const std::string::size_type last = path.find_last_not_of('/');  // trailing separators
+    if (last == std::string::npos) return path.empty() ? "." : "/";
+    const std::string::size_type slash = path.rfind('/', last);
+    if (slash == std::string::npos) return ".";
+    const std::string::size_type end = path.find_last_not_of('/', slash);
+    return end == std::string::npos ? "/" : path.substr(0, end + 1);
+}
+
+std::error_code SyncDirectoryOf(const std::string& path) {
+    File dir(::open(ParentDirectory(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.Valid()) return Errno();
+    return ::fsync(dir.Native()) == 0 ? std::error_code() : Errno();
+}
+
+std::error_code RenameFile(const std::string& from, const std::string& to, Existing existing) {
+    if (existing == Existing::Replace) {
+        return ::rename(from.c_str(), to.c_str()) == 0 ? std::error_code() : Errno();
+    }
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+    if (errno != EINVAL && errno != ENOSYS) return Errno();
+    // The file system cannot refuse atomically: look first.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) return Errno(EEXIST);
+    return ::rename(from.c_str(), to.c_str()) == 0 ? std::error_code() : Errno();
+}
+
+std::error_code ReplaceAtomically(const std::string& target, const std::string& temporary,
+                                  const ContentWriter& write, const ReplaceOptions& options) {
+    File file;
+    std::string name;
+    if (auto ec = CreateExclusive(temporary, options.access, file, name)) return ec;
+    std::error_code ec;
+    try {
+        ec = write(file);
+    } catch (...) {
+        file.Close();
+        ::unlink(name.c_str());
+        throw;
+    }
+    if (!ec && ::fsync(file.Native()) != 0) ec = Errno();
+    const std::error_code closed = file.Close();
+    if (!ec) ec = closed;
+    if (!ec) ec = RenameFile(name, target, options.existing);
+    if (ec) {
+        ::unlink(name.c_str());
+        return ec;
+    }
+    // The target is replaced; some file systems cannot sync a directory,
+    // which is no reason to say otherwise.
+    (void)SyncDirectoryOf(target);
+    return {};
+}
+
+std::error_code ReplaceAtomically(const std::string& target, const std::string& temporary,
+                                  std::string_view bytes, const ReplaceOptions& options) {
+    return ReplaceAtomically(
+        target, temporary, [bytes](const File& file) { return WriteAll(file, bytes); }, options);
+}
+
+}  // namespace ue::fileio
