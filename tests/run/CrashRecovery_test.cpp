@@ -319,15 +319,21 @@ struct TracedRun {
 TracedRun RunTraced(const Installation& inst, int stopAt) {
     TracedRun out;
     const pid_t pid = ::fork();
+    constexpr int kCannotTrace = 125;
     if (pid == 0) {
-        ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+        if (::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(kCannotTrace);
         ::raise(SIGSTOP);
         _exit(WholeRun(inst) ? 0 : 1);
     }
     EXPECT_GT(pid, 0);
     if (pid <= 0) return out;
     int status = WaitFor(pid);
-    EXPECT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == SIGSTOP) << status;
+    if (!WIFSTOPPED(status) || WSTOPSIG(status) != SIGSTOP) {
+        ADD_FAILURE() << (WIFEXITED(status) && WEXITSTATUS(status) == kCannotTrace
+                              ? "this system lets no process trace its child"
+                              : "the child did not stop to be traced: " + std::to_string(status));
+        return out;
+    }
     // The child dies with us, should this test end first.
     ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
     int signal = 0;
