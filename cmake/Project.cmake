@@ -33,28 +33,6 @@ function(ue_add_library name)
   ue_target_settings(${name})
 endfunction()
 
-# Collects a folder's sources by the platform naming rule: *_posix.cpp and
-# *_sqlite.cpp only on Linux, *_win32.cpp only on Windows, the rest on both.
-function(ue_platform_sources out dir)
-  file(GLOB all CONFIGURE_DEPENDS "${dir}/*.cpp")
-  set(result "")
-  foreach(f IN LISTS all)
-    get_filename_component(name ${f} NAME)
-    if(name MATCHES "_(posix|sqlite)\\.cpp$")
-      if(NOT WIN32)
-        list(APPEND result ${f})
-      endif()
-    elseif(name MATCHES "_win32\\.cpp$")
-      if(WIN32)
-        list(APPEND result ${f})
-      endif()
-    else()
-      list(APPEND result ${f})
-    endif()
-  endforeach()
-  set(${out} ${result} PARENT_SCOPE)
-endfunction()
-
 # zlib: the system's on Linux; on Windows Debian's MinGW build
 # (libz-mingw-w64-dev), linked statically so that no zlib1.dll is needed.
 if(WIN32)

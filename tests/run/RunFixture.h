@@ -4,13 +4,14 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "run/DMUpdateEx.h"
+#include "tests/support/HeldFile.h"
 #include "tests/support/Installation.h"
 #include "tests/support/StandIns.h"
 #include "tests/support/TempDir.h"
@@ -67,9 +68,12 @@ protected:
                           .updatePath = updatePath});
     }
 
-    // A file that IsFileInUse reports in use: no write permission bits.
-    void Hold(const std::string& relative) const { ::chmod(P(relative).c_str(), 0444); }
-    void Free(const std::string& relative) const { ::chmod(P(relative).c_str(), 0644); }
+    // Makes a file in use, as a running program does, until Free or the
+    // test's end.
+    void Hold(const std::string& relative) {
+        held_.insert_or_assign(relative, HeldFile(P(relative)));
+    }
+    void Free(const std::string& relative) { held_.erase(relative); }
 
     // "FileName/FileVer" of every UpdateFileLog row.
     Calls Logged() const {
@@ -100,6 +104,7 @@ protected:
 
 private:
     std::int64_t aid_ = 0;
+    std::map<std::string, HeldFile> held_;  // let go of before `dir` goes
 };
 
 }  // namespace ue::test

@@ -11,10 +11,11 @@ namespace fs = std::filesystem;
 
 namespace ue::test {
 
-TempDir::TempDir() {
+TempDir::TempDir(const std::string& parent) {
+    const fs::path base = parent.empty() ? fs::temp_directory_path() : fs::path(parent);
     std::random_device rd;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        fs::path p = fs::temp_directory_path() / ("ue-test-" + std::to_string(rd()));
+        fs::path p = base / ("ue-test-" + std::to_string(rd()));
         std::error_code ec;
         if (fs::create_directory(p, ec)) {
             path_ = p.string();

@@ -7,7 +7,9 @@ namespace ue::test {
 
 class TempDir {
 public:
-    TempDir();
+    TempDir() : TempDir(std::string()) {}
+    // Inside `parent` instead of the system's temporary directory ("" for it).
+    explicit TempDir(const std::string& parent);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

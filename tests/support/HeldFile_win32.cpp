@@ -1,0 +1,29 @@
+#include "tests/support/HeldFile.h"
+
+#include <windows.h>
+
+#include <stdexcept>
+
+#include "core/Text.h"
+
+namespace ue::test {
+
+HeldFile::HeldFile(const std::string& path) {
+    const std::u16string wide = text::Utf8ToUtf16(path, "path");
+    // No sharing: as a running program holds its executable, only stricter.
+    const HANDLE h = ::CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), GENERIC_READ, 0,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        throw std::runtime_error("cannot hold " + path + ": error " +
+                                 std::to_string(::GetLastError()));
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+}
+
+void HeldFile::Release() {
+    if (handle_ == kNone) return;
+    ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = kNone;
+}
+
+}  // namespace ue::test
