@@ -1,5 +1,7 @@
 #include "core/Text.h"
 
+#include <charconv>
+
 #include "core/Errors.h"
 
 namespace ue::text {
@@ -121,6 +123,41 @@ std::u16string Utf8ToUtf16(std::string_view text, std::string_view what) {
         i += n;
     }
     return out;
+}
+
+bool ParseDecimalNumber(std::string_view s, double& value) {
+    s = Trim(s);
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t i = 0;
+    auto digits = [&] {
+        const std::size_t from = i;
+        while (i < s.size() && isDigit(s[i])) ++i;
+        return i - from;
+    };
+    // from_chars takes no '+', and would take "inf", "nan" and more than this
+    // grammar: check the whole text here, then let it convert.
+    const bool plus = !s.empty() && s[0] == '+';
+    if (!s.empty() && (s[0] == '+' || s[0] == '-')) ++i;
+    std::size_t mantissa = digits();
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        mantissa += digits();
+    }
+    if (mantissa == 0) return false;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+        if (digits() == 0) return false;
+    }
+    if (i != s.size()) return false;
+
+    const char* first = s.data() + (plus ? 1 : 0);
+    const char* last = s.data() + s.size();
+    double parsed = 0;
+    const auto [end, ec] = std::from_chars(first, last, parsed, std::chars_format::general);
+    if (ec != std::errc() || end != last) return false;
+    value = parsed;
+    return true;
 }
 
 }  // namespace ue::text

@@ -36,4 +36,12 @@ std::string Utf16ToUtf8(std::u16string_view units);
 // naming `what`.
 std::u16string Utf8ToUtf16(std::string_view text, std::string_view what = "text");
 
+// A decimal number written as text, as a variant comparison reads it: blanks
+// (" \t") at either end are ignored; then an optional sign, digits with an
+// optional fraction ("5", "+0", "-2", "0.0", ".5", "5.") and an optional
+// exponent ("5e0", "1E-3"). Hexadecimal, "inf", "nan", inner blanks and
+// thousands separators are no number; neither is a value beyond the range of
+// a double. The point is always "."; the locale plays no part.
+bool ParseDecimalNumber(std::string_view s, double& value);
+
 }  // namespace ue::text

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "core/Text.h"
+
 namespace ue {
 
 bool FieldValue::EqualsNumber(std::int64_t n) const {
@@ -9,6 +11,12 @@ bool FieldValue::EqualsNumber(std::int64_t n) const {
     case Kind::Integer: return AsInt() == n;
     case Kind::Boolean: return (AsBool() ? 1 : 0) == n;
     case Kind::Real: return AsReal() == static_cast<double>(n);
+    // A downloader may keep a code as text ('0', ' 0', '0.0'); it counts as
+    // its number, as a variant comparison would have it.
+    case Kind::Text: {
+        double d = 0;
+        return text::ParseDecimalNumber(AsText(), d) && d == static_cast<double>(n);
+    }
     default: return false;
     }
 }

@@ -37,8 +37,10 @@ public:
     double AsReal() const { return std::get<Real>(v_).value; }
     const std::string& AsBlob() const { return std::get<Blob>(v_).bytes; }
 
-    // Numeric equality with an integer code (FileType tests); null and text
-    // match no code.
+    // Numeric equality with an integer code (FileType tests). Text that is a
+    // decimal number counts as that number (text::ParseDecimalNumber: '0',
+    // ' 0', '+0', '0.0' and '0e0' equal 0); other text, null and blobs match
+    // no code.
     bool EqualsNumber(std::int64_t n) const;
     // Display text for the grids: null -> "", booleans "True"/"False".
     std::string ToDisplayText() const;

@@ -377,7 +377,7 @@ TEST(FieldValue, NumericCodesAndDisplayText) {
     EXPECT_TRUE(V::Int(5).EqualsNumber(5));
     EXPECT_FALSE(V::Int(5).EqualsNumber(0));
     EXPECT_FALSE(V::Null().EqualsNumber(0));     // null matches no code
-    EXPECT_FALSE(V::Text("0").EqualsNumber(0));  // text is no number
+    EXPECT_TRUE(V::Text("0").EqualsNumber(0));   // numeric text counts as its number
     EXPECT_TRUE(V::RealNumber(2.0).EqualsNumber(2));
     EXPECT_EQ(V::Null().ToDisplayText(), "");
     EXPECT_EQ(V::Bool(true).ToDisplayText(), "True");
