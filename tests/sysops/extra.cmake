@@ -22,9 +22,18 @@ if(NOT WIN32 AND TARGET sysops_tests)
   add_library(ue_reg_forward SHARED ${helpers}/reg_forward.c)
   ue_target_settings(ue_reg_forward)
   target_link_libraries(ue_reg_forward PRIVATE ue_reg_ok)
+  # DllRegisterServer that aborts, dies of SIGSEGV, never returns or exits.
+  foreach(variant IN ITEMS "abort;1" "segv;2" "hang;3" "exit;4")
+    list(GET variant 0 name)
+    list(GET variant 1 crash)
+    add_library(ue_reg_${name} SHARED ${helpers}/reg_crash.c)
+    ue_target_settings(ue_reg_${name})
+    target_compile_definitions(ue_reg_${name} PRIVATE "UE_REG_CRASH=${crash}")
+  endforeach()
 
   set(ue_sysops_helpers ue_test_child ue_test_launcher ue_reg_ok ue_reg_one ue_reg_fail
-      ue_reg_none ue_reg_forward)
+      ue_reg_none ue_reg_forward ue_reg_abort ue_reg_segv ue_reg_hang
+      ue_reg_exit)
   add_dependencies(sysops_tests ${ue_sysops_helpers})
   target_compile_definitions(sysops_tests PRIVATE
     UE_TEST_CHILD="$<TARGET_FILE:ue_test_child>"
@@ -33,5 +42,9 @@ if(NOT WIN32 AND TARGET sysops_tests)
     UE_REG_ONE="$<TARGET_FILE:ue_reg_one>"
     UE_REG_FAIL="$<TARGET_FILE:ue_reg_fail>"
     UE_REG_NONE="$<TARGET_FILE:ue_reg_none>"
-    UE_REG_FORWARD="$<TARGET_FILE:ue_reg_forward>")
+    UE_REG_FORWARD="$<TARGET_FILE:ue_reg_forward>"
+    UE_REG_ABORT="$<TARGET_FILE:ue_reg_abort>"
+    UE_REG_SEGV="$<TARGET_FILE:ue_reg_segv>"
+    UE_REG_HANG="$<TARGET_FILE:ue_reg_hang>"
+    UE_REG_EXIT="$<TARGET_FILE:ue_reg_exit>")
 endif()
