@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "core/Errors.h"
 #include "sysops/Registration.h"
+#include "sysops/Registration_posix.h"
 #include "tests/support/TempDir.h"
 #include "tests/sysops/helpers/Support.h"
 
@@ -76,6 +80,61 @@ TEST_F(RegisterServerLibraryTest, MissingEntryRaisesOperatingSystemError) {
         EXPECT_FALSE(Mapped(lib));
     }
     EXPECT_EQ(Calls(), "");
+}
+
+// The entry runs in a process of its own: whatever it does, the caller carries
+// on, with an error naming the file when the entry does not return, no child
+// left behind, and its own unwritten stdio buffers not written by the child.
+TEST_F(RegisterServerLibraryTest, EntryThatDoesNotReturnFailsWithoutHarmingTheCaller) {
+    using std::chrono::milliseconds;
+    struct Case {
+        const char* built;
+        const char* name;
+        milliseconds bound;  // 0: the default one
+        std::string failure;  // after "DllRegisterServer in <file>"; empty: none
+        std::string calls;
+    };
+    const Case cases[] = {
+        {UE_REG_OK, "Ok.dll", milliseconds(0), "", "0\n"},
+        {UE_REG_ABORT, "Abort.dll", milliseconds(0), " failed: it crashed (signal 6, Aborted).",
+         "crash\n"},
+        {UE_REG_SEGV, "Segv.dll", milliseconds(0),
+         " failed: it crashed (signal 11, Segmentation fault).", "crash\n"},
+        {UE_REG_HANG, "Hang.dll", milliseconds(500), " failed: it did not return within 500 ms.",
+         "crash\n"},
+        // Exit code 0 is not success: the entry never returned its status.
+        {UE_REG_EXIT, "Exit.dll", milliseconds(0),
+         " failed: it ended its process with exit code 0.", "crash\n"},
+    };
+    const std::string pending = dir_.file("pending.txt");
+    std::FILE* buffered = std::fopen(pending.c_str(), "w");
+    ASSERT_NE(buffered, nullptr);
+    std::fputs("unwritten", buffered);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string lib = Install(c.built, c.name);
+        const std::string message = test::PlainErrorOf<OSError>([&] {
+            if (c.bound.count() > 0) posix::RegisterServerLibraryWithin(lib, c.bound);
+            else RegisterServerLibrary(lib);
+        });
+        EXPECT_EQ(message,
+                  c.failure.empty() ? "no error" : "DllRegisterServer in " + lib + c.failure);
+        EXPECT_EQ(Calls(), c.calls);
+        EXPECT_FALSE(Mapped(lib));
+        fs::remove(log_);
+    }
+    // A killed child ends a moment after the kill: give it that moment.
+    pid_t unreaped = 0;
+    test::WaitUntil(
+        [&] {
+            siginfo_t ended{};
+            if (waitid(P_ALL, 0, &ended, WEXITED | WNOHANG | WNOWAIT) == 0) unreaped = ended.si_pid;
+            return unreaped != 0;
+        },
+        milliseconds(200));
+    EXPECT_EQ(unreaped, 0);
+    std::fclose(buffered);
+    EXPECT_EQ(test::ReadFileBytes(pending), "unwritten");
 }
 
 // "<platform text>: <path>", the text not repeating the path and without
