@@ -27,6 +27,11 @@ std::int32_t GetFileSizeByName(const std::string& path);
 // one included) holds it open or mapped, it is read-only, or we may not write
 // it. False for a missing file.
 bool IsFileInUse(const std::string& path);
+// IsFileInUse with the reason: none when the file can be replaced now (or is
+// absent); std::errc::device_or_resource_busy when a process holds it open or
+// mapped; the system's error (permission denied, read-only file system, ...)
+// when we may not write it.
+std::error_code ReplaceBlocker(const std::string& path);
 // Copies over the target without asking; the target gets the source's content,
 // permission bits and modified time. The target is replaced whole or not at
 // all: false, with the target untouched, when the source is absent, the target

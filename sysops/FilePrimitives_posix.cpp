@@ -214,11 +214,13 @@ std::int32_t GetFileSizeByName(const std::string& path) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(st.st_size)));
 }
 
-bool IsFileInUse(const std::string& path) {
+bool IsFileInUse(const std::string& path) { return static_cast<bool>(ReplaceBlocker(path)); }
+
+std::error_code ReplaceBlocker(const std::string& path) {
     try {
-        return posix::FileReplaceBlocker(path) != 0;
+        return std::error_code(posix::FileReplaceBlocker(path), std::system_category());
     } catch (...) {
-        return false;
+        return {};
     }
 }
 

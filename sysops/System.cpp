@@ -25,8 +25,9 @@ std::uint32_t RealSystem::RunProgram(const std::string& file, bool wait,
     return ue::RunProgram(file, wait, parameters, showMode);
 }
 
-void RealSystem::ReplaceFileAtRestart(const std::string& source, const std::string& target) {
-    ue::ReplaceFileAtRestart(source, target);
+std::error_code RealSystem::ReplaceFileAtRestart(const std::string& source,
+                                                 const std::string& target) {
+    return QueueFileReplacement(source, target);
 }
 
 void RealSystem::RegisterServerLibrary(const std::string& file) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <system_error>
 
 namespace ue {
 
@@ -13,7 +14,9 @@ public:
     virtual void KillProcessByName(const std::string& imageName) = 0;
     virtual std::uint32_t RunProgram(const std::string& file, bool wait,
                                      const std::string& parameters, int showMode) = 0;
-    virtual void ReplaceFileAtRestart(const std::string& source, const std::string& target) = 0;
+    // The system's error when the replacement could not be queued.
+    virtual std::error_code ReplaceFileAtRestart(const std::string& source,
+                                                 const std::string& target) = 0;
     virtual void RegisterServerLibrary(const std::string& file) = 0;
     virtual void ShutdownWindows(int mode) = 0;
     virtual void Sleep(unsigned milliseconds) = 0;
@@ -26,7 +29,8 @@ public:
     void KillProcessByName(const std::string& imageName) override;
     std::uint32_t RunProgram(const std::string& file, bool wait, const std::string& parameters,
                              int showMode) override;
-    void ReplaceFileAtRestart(const std::string& source, const std::string& target) override;
+    std::error_code ReplaceFileAtRestart(const std::string& source,
+                                         const std::string& target) override;
     void RegisterServerLibrary(const std::string& file) override;
     void ShutdownWindows(int mode) override;
     void Sleep(unsigned milliseconds) override;

@@ -33,6 +33,8 @@ public:
     std::set<std::string> failingPrograms;
     // When set, RegisterServerLibrary raises an Error with this message.
     std::optional<std::string> registerError;
+    // What ReplaceFileAtRestart reports: none, or the cause of a failed queue.
+    std::error_code replaceAtRestartError;
     // Runs after a pause is recorded: lets a test act at a given moment.
     std::function<void(unsigned milliseconds)> onSleep;
 
@@ -46,8 +48,10 @@ public:
         if (failingPrograms.count(file) != 0) throw Error(RunFailureMessage(file, 2));
         return 0;
     }
-    void ReplaceFileAtRestart(const std::string& source, const std::string& target) override {
+    std::error_code ReplaceFileAtRestart(const std::string& source,
+                                         const std::string& target) override {
         calls.push_back("ReplaceFileAtRestart " + source + " -> " + target);
+        return replaceAtRestartError;
     }
     void RegisterServerLibrary(const std::string& file) override {
         calls.push_back("RegisterServerLibrary " + file);
