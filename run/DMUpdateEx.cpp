@@ -5,6 +5,7 @@
 
 #include "core/Errors.h"
 #include "core/Text.h"
+#include "records/TableContract.h"
 #include "sysops/Compression.h"
 #include "sysops/FilePrimitives.h"
 #include "sysops/Platform.h"
@@ -20,6 +21,13 @@ constexpr unsigned kExpandPauseMs = 100;
 constexpr unsigned kRefreshPauseMs = 100;
 constexpr unsigned kEndPauseMs = 10;
 constexpr int kMaxInUseRetries = 3;
+// Walks over DownLoadFileLog while the downloader keeps changing it.
+constexpr int kMaxWalks = 3;
+
+// An operation on a file that failed, with the system's reason.
+[[noreturn]] void ThrowFileError(const std::string& what, std::error_code ec) {
+    throw OSError(what + ": " + ec.message(), static_cast<std::uint32_t>(ec.value()));
+}
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
@@ -106,6 +114,18 @@ void TDM_Update::DataModuleCreate() {
     CurSoftInfo.OpenTable();
     DownLoadFileLog.OpenTable();
     UpdateFileLog.OpenTable();
+    // A table the run could not write its rows to is refused before any
+    // file is touched; closed, so that the run cannot start on it either.
+    try {
+        for (TableCursor* table : {&CurSoftInfo, &DownLoadFileLog, &UpdateFileLog}) {
+            CheckTableContract(*table);
+        }
+    } catch (...) {
+        for (TableCursor* table : {&CurSoftInfo, &DownLoadFileLog, &UpdateFileLog}) {
+            table->CloseTable();
+        }
+        throw;
+    }
 }
 
 void TDM_Update::DataModuleDestroy() { IniFile.reset(); }
@@ -118,16 +138,31 @@ void TDM_Update::RunUpdate() {
     }
 
     RefuseUnsafeRows();
+    // The version is recorded in Update.ini at the end: found out now, not
+    // after every file was replaced.
+    IniFile->CheckWritable();
 
+    // The version recorded is the one read before a walk that then saw the
+    // downloader change nothing: the rows it adds or the version it raises
+    // meanwhile are walked again, a bounded number of times. A version whose
+    // rows were not all walked is recorded with IsAllUpdate false, so that
+    // the next start walks again.
     int restartFlag = 0;
-    DownLoadFileLog.GoFirst();
-    while (!DownLoadFileLog.AtEnd()) {
-        if (!IsAppliedRow() && UpdateOneFile() == RestartNeeded) restartFlag = RestartNeeded;
-        DownLoadFileLog.GoNext();
+    bool complete = false;
+    for (int walk = 1; walk <= kMaxWalks && !complete; ++walk) {
+        CurSoftInfo.Reopen();
+        CurVer = CurSoftInfo.GetInt("CurUpdateVer");
+        const std::vector<std::string> walked = DownloadKeys();
+        DownLoadFileLog.GoFirst();
+        while (!DownLoadFileLog.AtEnd()) {
+            if (!IsAppliedRow() && UpdateOneFile() == RestartNeeded) restartFlag = RestartNeeded;
+            DownLoadFileLog.GoNext();
+        }
+        CurSoftInfo.Reopen();
+        DownLoadFileLog.Reopen();
+        complete = CurSoftInfo.GetInt("CurUpdateVer") == CurVer && DownloadKeys() == walked;
+        if (!complete && walk < kMaxWalks) RefuseUnsafeRows();
     }
-
-    CurSoftInfo.Reopen();
-    CurVer = CurSoftInfo.GetInt("CurUpdateVer");
 
     // The main program is refreshed and the settings are written before the
     // version is saved: once CurSoftInfo says the version is reached the next
@@ -139,7 +174,7 @@ void TDM_Update::RunUpdate() {
 
     CurSoftInfo.BeginEdit();
     CurSoftInfo.SetInt("SoftVer", CurVer);
-    CurSoftInfo.SetBool("IsAllUpdate", true);
+    CurSoftInfo.SetBool("IsAllUpdate", complete);
     CurSoftInfo.SaveRow();
 
     system_.Sleep(kEndPauseMs);
@@ -149,6 +184,17 @@ void TDM_Update::RunUpdate() {
         return;
     }
     if (!ExeFile.empty()) system_.RunProgram(BaseDir + ExeFile, false, "", kShow);
+}
+
+// What a walk covers: each row's FileName and FileVer, in table order.
+std::vector<std::string> TDM_Update::DownloadKeys() {
+    std::vector<std::string> keys;
+    keys.reserve(DownLoadFileLog.RowCount());
+    for (DownLoadFileLog.GoFirst(); !DownLoadFileLog.AtEnd(); DownLoadFileLog.GoNext()) {
+        keys.push_back(DownLoadFileLog.GetValue("FileName").ToDisplayText() + '\0' +
+                       DownLoadFileLog.GetValue("FileVer").ToDisplayText());
+    }
+    return keys;
 }
 
 bool TDM_Update::IsAppliedRow() {
@@ -201,10 +247,13 @@ int TDM_Update::UpdateOneFile() {
     const std::string target = targetDir + sep + fileName;
     const std::string backupDir = BaseDir + "bak" + sep + "V" + std::to_string(BackupNo);
 
-    ForceDirectories(targetDir);
-    ForceDirectories(backupDir);
+    for (const std::string& dir : {targetDir, backupDir}) {
+        if (const std::error_code ec = CreateDirectories(dir)) {
+            ThrowFileError("Cannot create the folder " + dir + " for " + fileName, ec);
+        }
+    }
 
-    if (FileTypeIs(ftReplace) && IsFileInUse(target)) {
+    if (FileTypeIs(ftReplace) && HeldOpen(target)) {
         ShowFileInUse(FirstInUseMessage(target));
         if (!ExeFile.empty()) system_.KillProcessByName(ExeFile);
         if (!ExeFile2.empty()) system_.KillProcessByName(ExeFile2);
@@ -223,34 +272,31 @@ int TDM_Update::UpdateOneFile() {
     }
 
     for (;;) {
-        if (!FileTypeIs(ftReplace) || !IsFileInUse(target)) break;
+        if (!FileTypeIs(ftReplace) || !HeldOpen(target)) break;
         ShowFileInUse(SecondInUseMessage(target));
         if (++retries >= kMaxInUseRetries) {
-            system_.ReplaceFileAtRestart(source, target);
+            QueueAtRestart(source, target);
             result = RestartNeeded;
             break;
         }
     }
 
-    if (FileTypeIs(ftReplace) && IsFilePresent(source)) {
-        try {
-            ShellCopyFile(Owner(), source, target);
-        } catch (const std::exception&) {
-            // A failed copy leaves the old file; the log row still follows.
-        }
+    // A queued file is replaced at the restart; copying it now would fail.
+    if (FileTypeIs(ftReplace) && result != RestartNeeded && IsFilePresent(source)) {
+        CopyOver(source, target);
     }
 
     if (FileTypeIs(ftRun)) {
-        if (IsFilePresent(source)) ShellCopyFile(Owner(), source, target);
+        if (IsFilePresent(source)) CopyOver(source, target);
         system_.RunProgram(target, false, "", kShowNormal);
     }
 
     if (FileTypeIs(ftRegister)) {
-        if (IsFileInUse(target)) {
-            system_.ReplaceFileAtRestart(source, target);
+        if (HeldOpen(target)) {
+            QueueAtRestart(source, target);
             result = RestartNeeded;
         } else {
-            if (IsFilePresent(source)) ShellCopyFile(Owner(), source, target);
+            if (IsFilePresent(source)) CopyOver(source, target);
             try {
                 system_.RegisterServerLibrary(target);
             } catch (const std::exception&) {
@@ -297,12 +343,35 @@ void TDM_Update::ExpandPayload(const std::string& source) {
     RemoveQuietly(kept);
 }
 
+// True when a process holds the target open, so that the user can be asked
+// to end it. A target we may not write is no matter for that dialog: the run
+// ends with the reason instead.
+bool TDM_Update::HeldOpen(const std::string& target) {
+    const std::error_code why = ReplaceBlocker(target);
+    if (!why) return false;
+    if (why == std::errc::device_or_resource_busy) return true;
+    ThrowFileError("Cannot replace " + target, why);
+}
+
+void TDM_Update::CopyOver(const std::string& source, const std::string& target) {
+    if (const std::error_code ec = CopyFileOver(Owner(), source, target)) {
+        ThrowFileError("Cannot copy " + source + " to " + target, ec);
+    }
+}
+
+void TDM_Update::QueueAtRestart(const std::string& source, const std::string& target) {
+    if (const std::error_code ec = system_.ReplaceFileAtRestart(source, target)) {
+        ThrowFileError("Cannot queue " + target + " for replacement at the next restart", ec);
+    }
+}
+
 void TDM_Update::DropKeptPayload(const std::string& source) {
     const std::string kept = source + kKeptPayloadSuffix;
     if (IsFilePresent(kept)) RemoveQuietly(kept);
 }
 
 void TDM_Update::WriteLogRow(const std::string& backupDir) {
+    const std::string fileName = DownLoadFileLog.GetText("FileName");
     try {
         UpdateFileLog.BeginAppend();
         for (const char* field : {"AID", "SoftID", "FileName", "FileVer", "IsClient"}) {
@@ -311,12 +380,14 @@ void TDM_Update::WriteLogRow(const std::string& backupDir) {
         UpdateFileLog.SetValue("BakPath", FieldValue::Text(backupDir));
         UpdateFileLog.SetValue("IsUpdate", FieldValue::Bool(true));
         UpdateFileLog.SaveRow();
-    } catch (const std::exception&) {
-        // Not logged: the file is applied again by the next run.
+    } catch (const Error& e) {
+        // The file was applied but is not logged: the run ends before the
+        // version is raised, and the next run applies the file again.
         try {
             UpdateFileLog.DiscardRow();
-        } catch (const std::exception&) {
+        } catch (const Error&) {
         }
+        throw Error(fileName + " was applied, but UpdateFileLog could not record it: " + e.what());
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "records/SettingsFile.h"
 #include "records/TableCursor.h"
@@ -65,12 +66,16 @@ public:
 
 private:
     bool FileTypeIs(int code) const;
+    std::vector<std::string> DownloadKeys();
     bool IsAppliedRow();
     void RefuseUnsafeRows();
     void ShowFileInUse(const std::string& message);
     WindowHandle Owner() const;
     void ExpandPayload(const std::string& source);
     void DropKeptPayload(const std::string& source);
+    bool HeldOpen(const std::string& target);
+    void CopyOver(const std::string& source, const std::string& target);
+    void QueueAtRestart(const std::string& source, const std::string& target);
     void WriteLogRow(const std::string& backupDir);
     void RefreshMainProgram();
 

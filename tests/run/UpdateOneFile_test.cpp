@@ -27,6 +27,7 @@ struct TypeCase {
     int freedAtDialog = 0;  // the held target is freed while this dialog is open
     bool noDownload = false;
     bool registerFails = false;
+    bool fails = false;  // the run ends with an error naming the target, nothing logged
 };
 
 const TypeCase kTypeCases[] = {
@@ -43,7 +44,7 @@ const TypeCase kTypeCases[] = {
     {"CompressedWithoutDownloadFree", ftCompressed, false, {"pause"}, false, 0, true},
     {"CompressedWithoutDownloadHeld", ftCompressed, true, {"pause"}, false, 0, true},
     {"ProgramFree", ftRun, false, {"pause", "run"}, true},
-    {"ProgramHeldIsStartedAsItIs", ftRun, true, {"pause", "run"}, false},
+    {"ProgramHeldEndsTheRunUnstarted", ftRun, true, {"pause"}, false, 0, false, false, true},
     {"LibraryFree", ftRegister, false, {"pause", "register"}, true},
     {"LibraryFailingToRegister", ftRegister, false, {"pause", "register"}, true, 0, false, true},
     {"LibraryHeld", ftRegister, true, {"pause", "queue"}, false},
@@ -66,7 +67,12 @@ TEST_P(PerTypeTest, CallsFilesAndLogRow) {
     for (int i = 1; i < c.freedAtDialog; ++i) ui.Continue();
     if (c.freedAtDialog > 0) ui.Continue([&] { Free("f.dll"); });
     if (c.registerFails) sys.registerError = "DllRegisterServer failed";
-    Run();
+    const std::string failure = RunFailure();
+    if (c.fails) {
+        EXPECT_NE(failure.find(target), std::string::npos) << failure;
+    } else {
+        EXPECT_EQ(failure, "");
+    }
 
     const std::map<std::string, Calls> named = {
         {"pause", {"Sleep 100"}},
@@ -82,7 +88,9 @@ TEST_P(PerTypeTest, CallsFilesAndLogRow) {
     }
     // A file left for the restart brings the restart question instead of the main program.
     const bool queued = std::find(c.calls.begin(), c.calls.end(), "queue") != c.calls.end();
-    for (const std::string& call : queued ? RestartTail() : Tail()) want.push_back(call);
+    if (!c.fails) {
+        for (const std::string& call : queued ? RestartTail() : Tail()) want.push_back(call);
+    }
     EXPECT_EQ(sys.calls, want);
 
     // The download stays (expanded in place) with nothing left beside it, and
@@ -96,6 +104,11 @@ TEST_P(PerTypeTest, CallsFilesAndLogRow) {
 
     const bool expanded = c.type == ftCompressed && !c.noDownload;
     EXPECT_EQ(FileTypeOf(1), expanded ? "0" : c.type ? std::to_string(*c.type) : "NULL");
+    if (c.fails) {
+        EXPECT_EQ(Logged(), Calls{});
+        EXPECT_EQ(SoftInfo(), (SqlRows{{"0", "1", "2"}}));
+        return;
+    }
     EXPECT_EQ(inst.Table("UpdateFileLog"),
               (SqlRows{{"1", "1", "f.dll", "1", "1", inst.Base() + "bak/V0", "1"}}));
     EXPECT_EQ(SoftInfo(), (SqlRows{{"1", "2", "2"}}));

@@ -206,38 +206,6 @@ TEST_F(UpdateRunTest, FailedSaveOfTheNewFileTypePutsThePayloadBack) {
     EXPECT_TRUE(inst.Table("UpdateFileLog").empty());
 }
 
-TEST_F(UpdateRunTest, LogRowThatCannotBeSavedIsDroppedWithoutAMessage) {
-    inst.Exec(
-        "DROP TABLE UpdateFileLog;"
-        "CREATE TABLE UpdateFileLog (AID INTEGER, SoftID INTEGER, FileName TEXT, FileVer INTEGER,"
-        " IsClient BOOLEAN, BakPath TEXT, IsUpdate BOOLEAN, Checked TEXT NOT NULL)");
-    Offer("a.dll", ftReplace);
-    Offer("b.dll", ftReplace);
-    Run();
-    EXPECT_EQ(inst.Read("a.dll"), "new a.dll");
-    EXPECT_EQ(inst.Read("b.dll"), "new b.dll");
-    EXPECT_TRUE(inst.Table("UpdateFileLog").empty());
-    ExpectVersionRaised();
-    EXPECT_EQ(sys.calls, (Calls{"Sleep 100", "Sleep 100", "TodayText", "Sleep 10",
-                                RunEntry(P("Main.exe"), 5)}));
-
-    // Not logged, so applied again by the next run that goes through the files.
-    inst.SetSoftInfo(false, 2, 3);
-    sys.calls.clear();
-    Run();
-    EXPECT_EQ(RowsHandled(), 2);
-}
-
-TEST_F(UpdateRunTest, SettingsThatCannotBeWrittenLeaveTheVersionToBeRecordedAgain) {
-    Offer("a.dll", ftReplace);
-    fs::remove(P("Update.ini"));
-    fs::create_directory(P("Update.ini"));  // no file can be written there
-    EXPECT_NE(RunFailure(), "");
-    EXPECT_EQ(inst.Read("a.dll"), "new a.dll");
-    EXPECT_EQ(Logged(), Calls{"a.dll/1"});
-    EXPECT_EQ(SoftInfo(), (SqlRows{{"0", "1", "2"}}));
-}
-
 TEST_F(UpdateRunTest, RowsThatWouldWriteOutsideTheInstallationAreRefusedBeforeAnyFileWork) {
     struct Case {
         std::string fileName, updatePath;
