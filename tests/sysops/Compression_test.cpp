@@ -248,14 +248,25 @@ TEST_F(ExpandCompressedFileTest, FailedWriteLeavesThePayload) {
     WriteFileBytes(path, payload);
     ASSERT_LT(payload.size(), 256u * 1024);
 
-    // A child with a file size limit stands in for a full disk.
+    // A child with a file size limit stands in for a full disk; the message
+    // names the file and the system's cause, and carries its code.
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         ::signal(SIGXFSZ, SIG_IGN);
         const struct rlimit limit = {256 * 1024, 256 * 1024};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        ::_exit(ExpandError() == "Stream write error" ? 0 : 1);
+        try {
+            ExpandCompressedFile(path);
+        } catch (const OSError& e) {
+            ::_exit(e.what() == "Stream write error while expanding \"" + path + "\": " +
+                                    std::strerror(EFBIG) &&
+                            e.Code() == EFBIG
+                        ? 0
+                        : 1);
+        } catch (...) {
+        }
+        ::_exit(1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
