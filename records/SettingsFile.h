@@ -23,6 +23,13 @@ public:
     // Error for a name or value that would break the file's lines.
     void WriteSetting(std::string_view section, std::string_view key, std::string_view value);
 
+    // Raises Error "Unable to write to %s: <reason>" when a WriteSetting now
+    // could not write the file: the path is a directory or no regular file,
+    // the file is read-only or may not be written, or (Linux) its folder may
+    // not be written or (both) a missing file's folder does not exist. Reads
+    // and writes nothing, so a run can find out before it changes anything.
+    void CheckWritable() const;
+
 private:
     std::string path_;
 };

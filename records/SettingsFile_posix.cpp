@@ -48,6 +48,39 @@ bool ReplaceFile(const std::string& target, const std::string& bytes, const stru
     return !fileio::ReplaceAtomically(target, target + ".tmpXXXXXX", write, options);
 }
 
+std::string SystemText(int code) { return std::system_category().message(code); }
+
+// Why WriteSetting could not write `path` now; empty when it could. It reads
+// and may write the file (the read-only attribute honoured even for root),
+// then creates a temporary file in its folder and renames it over the file.
+std::string WhyNotWritable(const std::string& path) {
+    std::string target = path;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        if (!resolved) return "its link cannot be followed (" + SystemText(errno) + ")";
+        target = resolved;
+        std::free(resolved);
+    }
+    if (::stat(target.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return "it is a directory";
+        if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+        if ((st.st_mode & 0222) == 0) return "the file is read-only";
+        if (::access(target.c_str(), R_OK | W_OK) != 0)
+            return "UpdateExe may not read and write it (" + SystemText(errno) + ")";
+    } else if (errno != ENOENT) {
+        return SystemText(errno);
+    }
+    const std::string folder = fileio::ParentDirectory(target);
+    if (::stat(folder.c_str(), &st) != 0) {
+        if (errno == ENOENT) return "its folder \"" + folder + "\" does not exist";
+        return "its folder \"" + folder + "\" cannot be reached (" + SystemText(errno) + ")";
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return "its folder \"" + folder + "\" cannot be written (" + SystemText(errno) + ")";
+    return {};
+}
+
 }  // namespace
 
 SettingsFile::SettingsFile(std::string path) : path_(std::move(path)) {}
@@ -90,6 +123,11 @@ void SettingsFile::WriteSetting(std::string_view section, std::string_view key,
     if (exists && (::access(target.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0))
         throw unable();
     if (!ReplaceFile(target, bytes, exists ? &st : nullptr)) throw unable();
+}
+
+void SettingsFile::CheckWritable() const {
+    if (const std::string why = WhyNotWritable(path_); !why.empty())
+        throw Error("Unable to write to " + path_ + ": " + why);
 }
 
 }  // namespace ue

@@ -6,10 +6,12 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 
 #include "core/Errors.h"
+#include "core/FileIO.h"
 #include "core/Text.h"
 
 namespace ue {
@@ -234,6 +236,52 @@ private:
     sqlite3* db_;
 };
 
+// Why the store cannot be written; empty when it can, or when that cannot be
+// told now. Found out at open, before any file is replaced, so that a run
+// never applies files it then cannot record.
+//
+// SQLite opens a file it may not write read-only without saying so (no write
+// permission, a read-only file system). A file it may write can still fail
+// at the first save when its folder is not writable, since the rollback
+// journal is created beside it: so a page is written in a transaction that
+// is rolled back at once. The change stays in SQLite's cache and the journal,
+// so the file itself is not written; the journal is removed again. A lock
+// held by another program beyond the busy timeout says nothing either way.
+std::string WhyNotWritable(sqlite3* db, const std::string& path) {
+    if (sqlite3_db_readonly(db, "main") == 1)
+        return "it is read-only, or UpdateExe may not write it or its folder";
+    int version = 0;
+    auto readVersion = [](void* out, int, char** values, char**) {
+        *static_cast<int*>(out) = values[0] ? std::atoi(values[0]) : 0;
+        return 0;
+    };
+    char* err = nullptr;
+    int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, &err);
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_exec(db, "PRAGMA main.user_version", readVersion, &version, &err);
+        if (rc == SQLITE_OK) {
+            const std::string same = "PRAGMA main.user_version = " + std::to_string(version);
+            rc = sqlite3_exec(db, same.c_str(), nullptr, nullptr, &err);
+        }
+    }
+    const std::string message = err ? err : sqlite3_errstr(rc);
+    sqlite3_free(err);
+    if (sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    switch (rc & 0xff) {
+    case SQLITE_OK:
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return {};
+    case SQLITE_CANTOPEN:
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return "a trial write failed (" + message +
+               "): UpdateExe must be able to create files in its folder \"" + fileio::ParentDirectory(path) +
+               "\"";
+    default: return "a trial write failed (" + message + ")";
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<Store> OpenSqliteStore(const std::string& path) {
@@ -254,6 +302,10 @@ std::unique_ptr<Store> OpenSqliteStore(const std::string& path) {
         std::string message = err ? err : sqlite3_errmsg(db);
         sqlite3_free(err);
         throw Error("Cannot read the update database \"" + path + "\": " + message);
+    }
+    if (const std::string why = WhyNotWritable(db, path); !why.empty()) {
+        throw Error("The update database \"" + path + "\" cannot be written (" + why +
+                    "); UpdateExe changes nothing until it can");
     }
     return store;
 }

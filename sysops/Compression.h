@@ -29,12 +29,14 @@ void DecompressStream(ByteStream& destination, ByteStream& source);
 // temporary file path + "bakr" beside it that is renamed over the payload once
 // the stream is verified and synced. The result keeps the payload's permission
 // bits. After any error the payload is unchanged and no temporary file is left.
-// Raises Error with "Cannot open file \"%s\". %s" (missing or unreadable
-// payload), "Cannot create file \"%s\". %s" (a payload that may not be replaced:
-// no write bit, no write access to it or its folder, held open by a process;
-// or a temporary file that cannot be made, synced or put in its place),
-// "compression error" or "Stream write error" (the expanded content cannot be
-// written); the first %s is the path, the second the system's text.
+// Raises OSError (with the system's error code) with "Cannot open file
+// \"%s\". %s" (missing or unreadable payload), "Cannot create file \"%s\". %s"
+// (a payload that may not be replaced: no write bit, no write access to it or
+// its folder, held open by a process; or a temporary file that cannot be made,
+// synced or put in its place) or "Stream write error while expanding \"%s\":
+// %s" (the expanded content cannot be written, e.g. the disk is full); the
+// first %s is the payload's path, the second the system's text. Raises
+// DecompressionError ("compression error") for a damaged payload.
 void ExpandCompressedFile(const std::string& path);
 
 }  // namespace ue

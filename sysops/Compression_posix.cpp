@@ -29,10 +29,17 @@ OSError FileError(const char* what, const std::string& path, int code) {
 OSError OpenError(const std::string& path, int code) { return FileError("Cannot open file", path, code); }
 OSError CreateError(const std::string& path, int code) { return FileError("Cannot create file", path, code); }
 
+// The expanded content of `path` could not be written: the system's cause
+// (a full disk, a quota) is what the user needs to act on.
+OSError WriteError(const std::string& path, std::error_code ec) {
+    return OSError("Stream write error while expanding \"" + path + "\": " + ec.message(),
+                   static_cast<std::uint32_t>(ec.value()));
+}
+
 // A byte stream over an open file that it does not own. Writes are
 // gathered into a fixed buffer of 64 KiB: one system call per 4096-byte piece
 // costs a third of the throughput, and the memory still does not grow with
-// the payload.
+// the payload. The first failed write's cause is kept for the message.
 class FileStream : public ByteStream {
 public:
     explicit FileStream(const fileio::File& file) : file_(file) {}
@@ -56,20 +63,26 @@ public:
 
     // Writes what is gathered; false when a write failed at any point.
     bool Flush() {
-        if (!failed_ && pending_ > 0) failed_ = !WriteAll(buffer_, pending_);
+        if (!failed_ && pending_ > 0) WriteAll(buffer_, pending_);
         pending_ = 0;
         return !failed_;
     }
+
+    // Why the first failed write failed; empty while none has.
+    std::error_code WriteFailure() const { return writeError_; }
 
     bool SeekToStart() override { return Flush() && ::lseek(file_.Native(), 0, SEEK_SET) == 0; }
 
 private:
     bool WriteAll(const void* data, std::size_t count) {
-        return !fileio::WriteAll(file_, std::string_view(static_cast<const char*>(data), count));
+        writeError_ = fileio::WriteAll(file_, std::string_view(static_cast<const char*>(data), count));
+        if (writeError_) failed_ = true;
+        return !failed_;
     }
 
     const fileio::File& file_;
     bool failed_ = false;
+    std::error_code writeError_;
     std::size_t pending_ = 0;
     char buffer_[64 * 1024];
 };
@@ -96,13 +109,22 @@ void ExpandCompressedFile(const std::string& path) {
         created = true;
         FileStream destination(out);
         FileStream source(in);
-        DecompressStream(destination, source);
-        if (!destination.Flush()) throw Error("Stream write error");
+        try {
+            DecompressStream(destination, source);
+        } catch (const DecompressionError&) {
+            throw;
+        } catch (const Error&) {
+            // A short write to the destination: say why, and of which file.
+            if (destination.WriteFailure()) throw WriteError(path, destination.WriteFailure());
+            throw;
+        }
+        if (!destination.Flush()) throw WriteError(path, destination.WriteFailure());
         // The payload's owner (when we may give it) and permission bits.
         if (::fchown(out.Native(), payload.st_uid, payload.st_gid) != 0) {
             // Not ours to give away; the file stays ours.
         }
-        if (::fchmod(out.Native(), payload.st_mode & 0777) != 0) throw Error("Stream write error");
+        if (::fchmod(out.Native(), payload.st_mode & 0777) != 0)
+            throw WriteError(path, std::error_code(errno, std::system_category()));
         return std::error_code();
     });
     // Not made at all, or not put in place.

@@ -30,10 +30,16 @@ std::string PendingRenamesFilePath() {
 PendingRenamesLock::PendingRenamesLock(const std::string& listPath) {
     const std::string lockPath = listPath + ".lock";
     file_ = fileio::File(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-    if (!file_.Valid()) file_ = fileio::File(::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file_.Valid()) {
+        // Why it could not be created tells more than why it is not there.
+        error_ = std::error_code(errno, std::system_category());
+        file_ = fileio::File(::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC));
+    }
     if (!file_.Valid()) return;
+    error_.clear();
     while (::flock(file_.Native(), LOCK_EX) != 0) {
         if (errno != EINTR) {
+            error_ = std::error_code(errno, std::system_category());
             file_.Close();
             return;
         }
@@ -71,12 +77,16 @@ bool RemovePendingRenamesFile(const std::string& path) {
     return true;
 }
 
+// Every failure comes back as an error: the caller records the file as
+// queued only on success, which is returned once the list is on the disk.
 std::error_code QueueFileReplacement(const std::string& source, const std::string& target) {
     const std::string path = PendingRenamesFilePath();
     std::error_code ec;
     fs::create_directories(fileio::ParentDirectory(path), ec);
     if (ec) return ec;  // like a registry key we may not open
+    // Unlocked, another writer or the renamer could drop our pair unseen.
     PendingRenamesLock lock(path);
+    if (!lock.held()) return lock.error() ? lock.error() : std::make_error_code(std::errc::no_lock_available);
     std::optional<std::string> present = ReadPendingRenamesFile(path);
     // Never overwrite pairs we could not read.
     if (!present) return std::error_code(errno, std::system_category());
@@ -87,6 +97,12 @@ std::error_code QueueFileReplacement(const std::string& source, const std::strin
         return std::make_error_code(std::errc::invalid_argument);
     }
     if (!WritePendingRenamesFile(path, bytes)) return std::error_code(errno, std::system_category());
+    // The rename of the new list is durable only once its folder is synced;
+    // WritePendingRenamesFile tries that but does not count a failure. Only an
+    // I/O error says the rename may be lost; a file system that cannot sync a
+    // folder, or a folder we may not open for reading, is no reason to fail.
+    ec = fileio::SyncDirectoryOf(path);
+    if (ec == std::errc::io_error) return ec;
     return {};
 }
 

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "core/FileIO.h"
 
@@ -16,7 +17,8 @@ std::string PendingRenamesFilePath();
 
 // Holds an exclusive advisory lock (flock) on "<list>.lock" for its lifetime,
 // so that writers and the renamer never lose each other's pairs. When the lock
-// file cannot be opened, held() is false and the caller goes on unlocked.
+// file cannot be opened or locked, held() is false and error() says why; the
+// renamer goes on unlocked, QueueFileReplacement reports the error.
 class PendingRenamesLock {
 public:
     explicit PendingRenamesLock(const std::string& listPath);
@@ -24,9 +26,11 @@ public:
     PendingRenamesLock(const PendingRenamesLock&) = delete;
     PendingRenamesLock& operator=(const PendingRenamesLock&) = delete;
     bool held() const { return file_.Valid(); }
+    std::error_code error() const { return error_; }
 
 private:
     fileio::File file_;  // closing it releases the lock
+    std::error_code error_;
 };
 
 // The whole content of the list file; "" when it does not exist. nullopt

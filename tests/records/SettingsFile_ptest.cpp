@@ -8,8 +8,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace ue {
 namespace {
@@ -18,6 +20,13 @@ namespace fs = std::filesystem;
 using test::ReadFileBytes;
 using test::WriteFileBytes;
 using testing::ThrowsMessage;
+
+std::vector<std::string> EntryNamesOf(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 struct SettingsFileTest : testing::Test {
     test::TempDir dir;
@@ -79,6 +88,56 @@ TEST_F(SettingsFileTest, RefusalsAndFailuresNameTheFileAndLeaveItAlone) {
     std::string missing = (fs::path(dir.file("missing")) / "Update.ini").string();
     EXPECT_THAT([&] { SettingsFile(missing).WriteSetting("Update", "CurVer", "2"); },
                 ThrowsMessage<Error>("Unable to write to " + missing));
+}
+
+// CheckWritable says beforehand what WriteSetting would meet, and touches
+// nothing: the file keeps its bytes, and nothing is left beside it.
+TEST_F(SettingsFileTest, CheckWritableRefusesWhatAWriteWouldNotGetThrough) {
+    const std::string original = "[Update]\r\nCurVer=1\r\n";
+    struct Case {
+        const char* name;
+        std::string reason;  // "" when the file may be written
+    };
+    const Case cases[] = {
+        {"missing", ""},
+        {"present", ""},
+        {"read-only", "the file is read-only"},
+        {"directory", "it is a directory"},
+        {"missing folder", "its folder \"<folder>\" does not exist"},
+    };
+    for (const Case& c : cases) {
+        test::TempDir place;
+        std::string folder = place.path();
+        std::string file = place.file("Update.ini");
+        const std::string name = c.name;
+        if (name == "present" || name == "read-only") WriteFileBytes(file, original);
+        if (name == "read-only") {
+            fs::permissions(file, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                            fs::perm_options::remove);
+        }
+        if (name == "directory") fs::create_directory(file);
+        if (name == "missing folder") {
+            folder = place.file("missing");
+            file = (fs::path(folder) / "Update.ini").string();
+        }
+        std::string reason = c.reason;
+        if (auto at = reason.find("<folder>"); at != std::string::npos) reason.replace(at, 8, folder);
+
+        const auto before = EntryNamesOf(place.path());
+        if (reason.empty()) {
+            EXPECT_NO_THROW(SettingsFile(file).CheckWritable()) << c.name;
+        } else {
+            EXPECT_THAT([&] { SettingsFile(file).CheckWritable(); },
+                        ThrowsMessage<Error>("Unable to write to " + file + ": " + reason))
+                << c.name;
+            // And the write itself fails as said.
+            EXPECT_THROW(SettingsFile(file).WriteSetting("Update", "CurVer", "2"), Error) << c.name;
+        }
+        EXPECT_EQ(EntryNamesOf(place.path()), before) << c.name;
+        if (name == "present" || name == "read-only") {
+            EXPECT_EQ(ReadFileBytes(file), original) << c.name;
+        }
+    }
 }
 
 }  // namespace

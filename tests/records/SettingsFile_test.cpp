@@ -4,6 +4,7 @@
 
 #include "core/Errors.h"
 #include "tests/support/TempDir.h"
+#include "tests/sysops/helpers/Support.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace ue {
@@ -93,6 +95,64 @@ TEST_F(SettingsFilePosix, FailuresNameTheFileAndLeaveNothingBehind) {
                     testing::ThrowsMessage<Error>("Unable to write to " + p));
     }
     EXPECT_EQ(EntriesIn(dir.path()), 2u);
+}
+
+// What only the Linux writer meets: modes that hold for an ordinary user (the
+// check runs as one), other kinds of file, and links.
+TEST(SettingsFileCheckWritable, RefusesWhatTheAtomicReplaceWouldNotGetThrough) {
+    struct Case {
+        const char* name;
+        mode_t fileMode;  // 0: no file
+        mode_t folderMode;
+        std::string reason;  // "" when the file may be written
+    };
+    const Case cases[] = {
+        {"writable", 0644, 0755, ""},
+        {"missing in a writable folder", 0, 0755, ""},
+        {"not ours to write", 0020, 0755, "UpdateExe may not read and write it (Permission denied)"},
+        {"folder not writable", 0644, 0555, "its folder \"<folder>\" cannot be written (Permission denied)"},
+        {"missing in a folder not writable", 0, 0555,
+         "its folder \"<folder>\" cannot be written (Permission denied)"},
+        {"fifo", 0, 0755, "it is not a regular file"},
+        {"dangling link", 0, 0755, "its link cannot be followed (No such file or directory)"},
+    };
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        const std::string folder = dir.file(c.name);
+        const std::string path = folder + "/Update.ini";
+        const std::string name = c.name;
+        ASSERT_TRUE(fs::create_directory(folder));
+        test::HandToUnprivileged(folder);
+        if (c.fileMode != 0) {
+            WriteFileBytes(path, "[Update]\nCurVer=1\n");
+            test::HandToUnprivileged(path);
+            ASSERT_EQ(::chmod(path.c_str(), c.fileMode), 0);
+        }
+        if (name == "fifo") {
+            ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0);
+        }
+        if (name == "dangling link") fs::create_symlink("elsewhere/Update.ini", path);
+        ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
+        const auto before = test::EntryNames(folder);
+
+        const std::optional<std::string> outcome = test::RunUnprivileged([&] {
+            try {
+                SettingsFile(path).CheckWritable();
+                return std::string();
+            } catch (const Error& e) {
+                return std::string(e.what());
+            }
+        });
+        if (!outcome) GTEST_SKIP() << "cannot run as an ordinary user";
+        std::string reason = c.reason;
+        if (auto at = reason.find("<folder>"); at != std::string::npos) reason.replace(at, 8, folder);
+        EXPECT_EQ(*outcome, reason.empty() ? "" : "Unable to write to " + path + ": " + reason) << c.name;
+        EXPECT_EQ(test::EntryNames(folder), before) << c.name;
+        if (c.fileMode != 0) {
+            ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+            EXPECT_EQ(ReadFileBytes(path), "[Update]\nCurVer=1\n") << c.name;
+        }
+    }
 }
 
 }  // namespace

@@ -7,12 +7,17 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
+#include <filesystem>
 #include <future>
+#include <optional>
 #include <thread>
 
 #include "core/Errors.h"
 #include "tests/records/StoreContract.h"
+#include "tests/sysops/helpers/Support.h"
 
 namespace ue {
 namespace {
@@ -43,6 +48,61 @@ TEST(SqliteStoreOpen, DamagedFileFailsWhenReadNamingThePath) {
     test::WriteFileBytes(path, std::string("SQLite format 3\0", 16) + std::string(4080, '\x7f'));
     EXPECT_THAT([&] { OpenStoreForFile(path); },
                 ThrowsMessage<Error>(HasSubstr("Cannot read the update database \"" + path + "\"")));
+}
+
+// SQLite opens a file it may not write read-only without a word, and a file
+// in a folder it may not write fails only at the first save (the journal goes
+// beside it): both are refused at open, as an ordinary user would meet them.
+TEST(SqliteStoreOpen, DatabaseThatCannotBeWrittenIsRefusedAtOpenAndLeftAlone) {
+    struct Case {
+        const char* name;
+        mode_t fileMode, folderMode;
+        std::string reason;  // "" when it opens
+    };
+    const Case cases[] = {
+        {"writable", 0644, 0755, ""},
+        {"read-only file", 0444, 0755, "it is read-only, or UpdateExe may not write it or its folder"},
+        {"folder not writable", 0644, 0555,
+         "a trial write failed (attempt to write a readonly database): UpdateExe must be able to "
+         "create files in its folder \"<folder>\""},
+    };
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        const std::string folder = dir.file(c.name);
+        const std::string path = folder + "/UpdateFile.mdb";
+        ASSERT_TRUE(std::filesystem::create_directory(folder));
+        test::OpenTestDatabase(path)->Query("CREATE TABLE CurSoftInfo (SoftVer INTEGER)");
+        // Owned by the child's user, so that only the modes stand in its way.
+        test::HandToUnprivileged(folder);
+        test::HandToUnprivileged(path);
+        ASSERT_EQ(::chmod(path.c_str(), c.fileMode), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
+        const std::string before = test::ReadFileBytes(path);
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+
+        const std::optional<std::string> outcome = test::RunUnprivileged([&] {
+            try {
+                OpenStoreForFile(path);
+                return std::string();
+            } catch (const Error& e) {
+                return std::string(e.what());
+            }
+        });
+        if (!outcome) GTEST_SKIP() << "cannot run as an ordinary user";
+        std::string reason = c.reason;
+        if (auto at = reason.find("<folder>"); at != std::string::npos) reason.replace(at, 8, folder);
+        EXPECT_EQ(*outcome, reason.empty() ? "" : "The update database \"" + path + "\" cannot be written (" +
+                                                      reason + "); UpdateExe changes nothing until it can")
+            << c.name;
+        // The trial write changes nothing and leaves no journal.
+        struct stat after {};
+        ASSERT_EQ(::stat(path.c_str(), &after), 0);
+        EXPECT_EQ(test::ReadFileBytes(path), before) << c.name;
+        EXPECT_EQ(after.st_mtim.tv_sec, st.st_mtim.tv_sec) << c.name;
+        EXPECT_EQ(after.st_mtim.tv_nsec, st.st_mtim.tv_nsec) << c.name;
+        EXPECT_EQ(test::EntryNames(folder), std::set<std::string>{"UpdateFile.mdb"}) << c.name;
+    }
 }
 
 // SQLite holds any value in any column: identifiers wider than 32 bits and

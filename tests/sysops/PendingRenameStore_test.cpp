@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iostream>
+#include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -72,33 +75,76 @@ TEST(PendingRenameStore, RewritesByReplacingTheFileAndKeepsItsMode) {
     EXPECT_EQ(EntryNames(tmp.path()), (Names{"list", "list.lock"}));
 }
 
-TEST(PendingRenameStore, ListThatCannotBeReadWholeIsLeftAlone) {
-    TempDir tmp;
-    // A directory and a FIFO stand for lists we cannot read (even as root).
-    const std::string dirList = tmp.file("dir");
-    fs::create_directory(dirList);
-    WriteFileBytes(dirList + "/inside", "x");
-    const std::string fifoList = tmp.file("fifo");
-    ASSERT_EQ(::mkfifo(fifoList.c_str(), 0600), 0);
+// Every failure is reported with its cause and leaves the list and its folder
+// as they were; the caller then knows the file was not queued. The rows that
+// need an ordinary user's rights run as one.
+TEST(PendingRenameStore, FailuresAreReportedAndLeaveTheListAlone) {
+    const std::string others = "\\??\\/b.new\0!\\??\\/b\0\0"s;
+    struct Case {
+        const char* name;
+        std::string list;  // under the row's folder
+        std::errc cause;
+        bool asUser;
+    };
+    const Case cases[] = {
+        // A directory and a FIFO stand for lists we cannot read (even as root).
+        {"list is a directory", "list", std::errc::is_a_directory, false},
+        {"list is a fifo", "list", std::errc::invalid_argument, false},
+        {"folder cannot be created", "file/sub/list", std::errc::not_a_directory, false},
+        {"lock cannot be taken", "list", std::errc::no_such_file_or_directory, false},
+        {"list unreadable", "list", std::errc::permission_denied, true},
+        {"folder not writable", "list", std::errc::permission_denied, true},
+    };
+    for (const Case& c : cases) {
+        TempDir tmp;
+        const std::string name = c.name;
+        const std::string list = tmp.file(c.list);
+        if (name == "list is a directory") {
+            fs::create_directory(list);
+            WriteFileBytes(list + "/inside", "x");
+        }
+        if (name == "list is a fifo") {
+            ASSERT_EQ(::mkfifo(list.c_str(), 0600), 0);
+        }
+        if (name == "folder cannot be created") WriteFileBytes(tmp.file("file"), "x");
+        if (name == "lock cannot be taken") {
+            WriteFileBytes(list, others);
+            fs::create_symlink("missing/list.lock", list + ".lock");
+        }
+        if (name == "list unreadable" || name == "folder not writable") {
+            WriteFileBytes(list, others);
+            test::HandToUnprivileged(list);
+            ASSERT_EQ(::chmod(list.c_str(), name == "list unreadable" ? 0200 : 0644), 0);
+            if (name == "list unreadable") test::HandToUnprivileged(tmp.path());
+            else ASSERT_EQ(::chmod(tmp.path().c_str(), 0555), 0);
+        }
+        Names before = EntryNames(tmp.path());
 
-    for (const std::string& list : {dirList, fifoList}) {
         ListFileEnv env(list);
-        ReplaceFileAtRestart("/opt/app/update/X.so", "/opt/app/X.so");
-        EXPECT_FALSE(ReadPendingRenamesFile(list));
-    }
-    EXPECT_TRUE(fs::is_directory(dirList));
-    EXPECT_EQ(ReadFileBytes(dirList + "/inside"), "x");
-    EXPECT_TRUE(fs::is_fifo(fifoList));
-    EXPECT_EQ(EntryNames(tmp.path()), (Names{"dir", "dir.lock", "fifo", "fifo.lock"}));
-}
+        auto queue = [] {
+            const std::error_code ec = QueueFileReplacement("/opt/app/update/X.so", "/opt/app/X.so");
+            return ec ? ec.message() : std::string("queued");
+        };
+        std::optional<std::string> outcome = c.asUser ? test::RunUnprivileged(queue) : queue();
+        if (!outcome) {
+            std::cerr << c.name << ": skipped, cannot run as an ordinary user\n";
+            continue;
+        }
+        EXPECT_EQ(*outcome, std::make_error_code(c.cause).message()) << c.name;
 
-TEST(PendingRenameStore, DirectoryThatCannotBeCreatedMeansNothingHappens) {
-    TempDir tmp;
-    WriteFileBytes(tmp.file("file"), "x");
-    ListFileEnv env(tmp.file("file/sub/list"));
-    ReplaceFileAtRestart("/opt/app/update/X.so", "/opt/app/X.so");
-    EXPECT_EQ(EntryNames(tmp.path()), (Names{"file"}));
-    EXPECT_EQ(ReadFileBytes(tmp.file("file")), "x");
+        ASSERT_EQ(::chmod(tmp.path().c_str(), 0755), 0);
+        Names after = EntryNames(tmp.path());
+        after.erase("list.lock");  // the lock file may stay; it holds nothing
+        before.erase("list.lock");
+        EXPECT_EQ(after, before) << c.name;
+        if (name == "list is a directory") {
+            EXPECT_EQ(ReadFileBytes(list + "/inside"), "x");
+        }
+        if (fs::is_regular_file(list)) {
+            ASSERT_EQ(::chmod(list.c_str(), 0644), 0);
+            EXPECT_EQ(ReadFileBytes(list), others) << c.name;
+        }
+    }
 }
 
 TEST(PendingRenameStore, ConcurrentWritersKeepEachOthersPairs) {

@@ -1,13 +1,18 @@
 // Small helpers shared by the Linux suites of this folder.
 #pragma once
 
+#include <grp.h>
 #include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -73,6 +78,62 @@ bool WaitUntil(Done done, std::chrono::milliseconds bound = std::chrono::seconds
 // True once `pid` has left /proc: ended and reaped, not lingering as a zombie.
 inline bool Reaped(pid_t pid) {
     return WaitUntil([pid] { return !std::filesystem::exists("/proc/" + std::to_string(pid)); });
+}
+
+// Permission tests: root may write what the user may not, so the code under
+// test runs in a forked child that is an ordinary user, nobody (65534) when we
+// are root. The fixture hands that user what it must own.
+constexpr uid_t kUnprivilegedId = 65534;
+
+inline void HandToUnprivileged(const std::string& path) {
+    if (::geteuid() == 0 && ::lchown(path.c_str(), kUnprivilegedId, kUnprivilegedId) != 0)
+        throw std::runtime_error("cannot hand " + path + " to nobody");
+}
+
+// Runs `body`, which returns a std::string, in a forked child without root's
+// rights, and returns that string ("exception: ..." when it raised). nullopt
+// when the child could not give up root (then skip the test). The child shares
+// nothing with the test but the files: no assertion may be made in `body`.
+template <typename Body>
+std::optional<std::string> RunUnprivileged(Body body) {
+    int fds[2];
+    if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork");
+    if (pid == 0) {
+        ::close(fds[0]);
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kUnprivilegedId) != 0 ||
+                                 ::setuid(kUnprivilegedId) != 0)) {
+            ::_exit(77);
+        }
+        std::string out;
+        try {
+            out = body();
+        } catch (const std::exception& e) {
+            out = std::string("exception: ") + e.what();
+        }
+        for (std::size_t done = 0; done < out.size();) {
+            const ssize_t n = ::write(fds[1], out.data() + done, out.size() - done);
+            if (n <= 0) ::_exit(1);
+            done += static_cast<std::size_t>(n);
+        }
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string out;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n > 0) out.append(buffer, static_cast<std::size_t>(n));
+        else if (n == 0 || errno != EINTR) break;
+    }
+    ::close(fds[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) return std::nullopt;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "the child failed: " + out;
+    return out;
 }
 
 }  // namespace ue::test
