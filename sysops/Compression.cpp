@@ -4,36 +4,36 @@
 // download is never taken for its content.
 #include <zlib.h>
 
+#include <vector>
+
 #include "core/Errors.h"
 #include "sysops/Compression.h"
 
 namespace ue {
 namespace {
 
-constexpr std::size_t kPieceSize = 4096;
-
 // Read-only view of the inflated content of a source stream. Owns its inflate
 // state, not the source. Nothing else moves the source while it reads, so it
 // keeps no position of its own.
 class InflatingReader {
 public:
-    explicit InflatingReader(ByteStream& source) : source_(source) {
+    InflatingReader(ByteStream& source, std::size_t inputSize) : source_(source), input_(inputSize) {
         if (inflateInit(&stream_) != Z_OK) throw DecompressionError();
     }
     ~InflatingReader() { inflateEnd(&stream_); }
     InflatingReader(const InflatingReader&) = delete;
     InflatingReader& operator=(const InflatingReader&) = delete;
 
-    // Up to `count` (at most kPieceSize) inflated bytes; fewer only at the end
-    // of the stream or of the source.
+    // Up to `count` inflated bytes; fewer only at the end of the stream or of
+    // the source.
     std::size_t Read(unsigned char* out, std::size_t count) {
         stream_.next_out = out;
         stream_.avail_out = static_cast<uInt>(count);
         while (stream_.avail_out > 0 && !ended_) {
             if (stream_.avail_in == 0) {
-                const std::size_t got = source_.Read(input_, sizeof input_);
+                const std::size_t got = source_.Read(input_.data(), input_.size());
                 if (got == 0) break;
-                stream_.next_in = input_;
+                stream_.next_in = input_.data();
                 stream_.avail_in = static_cast<uInt>(got);
             }
             const int rc = inflate(&stream_, Z_NO_FLUSH);
@@ -54,26 +54,27 @@ public:
 
     // Whether the source holds anything after the end of the stream.
     bool HasTrailingBytes() {
-        return stream_.avail_in > 0 || source_.Read(input_, sizeof input_) > 0;
+        return stream_.avail_in > 0 || source_.Read(input_.data(), input_.size()) > 0;
     }
 
 private:
     ByteStream& source_;
     z_stream stream_{};
     bool ended_ = false;
-    unsigned char input_[kPieceSize];
+    std::vector<unsigned char> input_;
 };
 
 }  // namespace
 
-void DecompressStream(ByteStream& destination, ByteStream& source) {
+void DecompressStream(ByteStream& destination, ByteStream& source, std::size_t pieceSize) {
     if (!source.SeekToStart()) throw DecompressionError();
-    InflatingReader reader(source);
-    unsigned char buffer[kPieceSize];
+    if (pieceSize == 0) pieceSize = kDecompressPieceSize;
+    InflatingReader reader(source, pieceSize);
+    std::vector<unsigned char> buffer(pieceSize);
     for (;;) {
-        const std::size_t count = reader.Read(buffer, sizeof buffer);
+        const std::size_t count = reader.Read(buffer.data(), buffer.size());
         if (count == 0) break;
-        if (destination.Write(buffer, count) != count) throw Error("Stream write error");
+        if (destination.Write(buffer.data(), count) != count) throw Error("Stream write error");
     }
     // The source ran out before the stream's end (an empty payload among them),
     // or something follows the stream, which the payload format does not have.

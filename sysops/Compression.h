@@ -16,14 +16,19 @@ public:
     virtual bool SeekToStart() = 0;
 };
 
+constexpr std::size_t kDecompressPieceSize = 4096;
+
 // Copies the inflated content of `source` (from its start) into `destination`
-// at its current position, in pieces of at most 4096 bytes. Raises
+// at its current position, reading and writing pieces of at most `pieceSize`
+// bytes (4096 unless given; the memory used grows with it, never with the
+// stream). Raises
 // DecompressionError unless the source holds one complete stream whose
 // Adler-32 value checks out and nothing after it (an empty or truncated source
 // is an error too), and Error("Stream write error") when the destination takes
 // fewer bytes than given. After an error the destination may hold part of the
 // content. Both streams stay open.
-void DecompressStream(ByteStream& destination, ByteStream& source);
+void DecompressStream(ByteStream& destination, ByteStream& source,
+                      std::size_t pieceSize = kDecompressPieceSize);
 
 // Replaces the payload at `path` by its expanded content, through the
 // temporary file path + "bakr" beside it that is renamed over the payload once
