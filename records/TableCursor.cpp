@@ -80,7 +80,9 @@ FieldValue Typed(FieldKind kind, const FieldValue& raw) {
         return raw;
     }
     case FieldKind::Text:
-        if (raw.IsNull() || raw.kind() == K::Text) return raw;
+        // A blob is read as it is held, so that copying it keeps its storage
+        // class; GetText reads its bytes.
+        if (raw.IsNull() || raw.kind() == K::Text || raw.kind() == K::Blob) return raw;
         return FieldValue::Text(DisplayText(raw));
     case FieldKind::Opaque: return raw;
     }
@@ -116,8 +118,9 @@ FieldValue StoreForm(FieldKind kind, const FieldValue& v, const std::string& fie
         }
     }
     case FieldKind::Text:
-        if (v.kind() == K::Text || v.kind() == K::Blob) return FieldValue::Text(DisplayText(v));
-        if (v.kind() == K::Real) return v;
+        // A blob stays a blob: its bytes need not be valid text, and other
+        // readers of the table rely on each value's storage class.
+        if (v.kind() == K::Text || v.kind() == K::Blob || v.kind() == K::Real) return v;
         return FieldValue::Text(v.ToDisplayText());
     case FieldKind::Opaque:
         if (v.kind() == K::Boolean) return FieldValue::Int(v.AsBool() ? 1 : 0);
@@ -174,7 +177,9 @@ bool PutKeyPart(std::string& key, FieldKind kind, const FieldValue& v) {
         else if (kind == FieldKind::Integer && ParseInt64(v.AsText(), i)) PutInt(key, i);
         else PutBytes(key, 't', v.AsText());
         return true;
-    case K::Blob: PutBytes(key, 'b', v.AsBlob()); return true;
+    // In a text column a blob matches the text of the same bytes, so that a
+    // name kept as a blob is found again.
+    case K::Blob: PutBytes(key, kind == FieldKind::Text ? 't' : 'b', v.AsBlob()); return true;
     }
     return false;
 }

@@ -206,6 +206,20 @@ TEST_F(UpdateRunTest, FailedSaveOfTheNewFileTypePutsThePayloadBack) {
     EXPECT_TRUE(inst.Table("UpdateFileLog").empty());
 }
 
+// A name the downloader stored as a blob is logged as a blob, so that other
+// readers of the table get back what was written; and it is found again.
+TEST_F(UpdateRunTest, ValuesAreLoggedWithTheirOwnStorageClass) {
+    Offer("a.dll", ftReplace);
+    inst.Exec("UPDATE DownLoadFileLog SET FileName = CAST(FileName AS BLOB)");
+    Run();
+    EXPECT_EQ(inst.Query("SELECT typeof(FileName), typeof(AID), typeof(IsClient) FROM UpdateFileLog"),
+              (SqlRows{{"blob", "integer", "integer"}}));
+    inst.SetSoftInfo(false, 1, 2);
+    sys.calls.clear();
+    Run();
+    EXPECT_EQ(RowsHandled(), 0);
+}
+
 TEST_F(UpdateRunTest, RowsThatWouldWriteOutsideTheInstallationAreRefusedBeforeAnyFileWork) {
     struct Case {
         std::string fileName, updatePath;
