@@ -54,8 +54,8 @@ std::error_code CreateDirectories(const std::string& path);
 // `base` followed by a relative path, and need not exist: its deepest existing
 // part is resolved, and what is missing may hold no step to a parent. A
 // relative link is followed as long as it stays beneath `base`; an absolute
-// one only when its text names a place beneath the real path of `base` (so a
-// link made with the installation's full path keeps working). Otherwise
+// one only when its text names a place beneath `base` as given or beneath its
+// real path (so a link made with the installation's full path keeps working). Otherwise
 // std::errc::cross_device_link (EXDEV) for "leads outside", or the system's
 // error when a part cannot be resolved at all (a loop of links, a folder we
 // may not search, a file where a folder is needed): the operation on the path

@@ -236,8 +236,11 @@ std::error_code WalkBeneath(int baseFd, const std::string& base, std::deque<std:
                     realBase = resolved;
                     std::free(resolved);
                 }
+                // The base as given and its real path name the same folder.
                 std::string relative;
-                if (!RelativeBelow(realBase, target, relative)) return SystemError(EXDEV);
+                if (!RelativeBelow(base, target, relative) && !RelativeBelow(realBase, target, relative)) {
+                    return SystemError(EXDEV);
+                }
                 dirs.clear();
                 target = relative;
             }

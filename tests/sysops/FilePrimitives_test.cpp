@@ -455,6 +455,11 @@ TEST(CheckBeneath, FollowsLinksOnlyWhileTheyStayBeneath) {
         EXPECT_EQ(posix::CheckBeneath(base + "/", base + "x/y", resolver).value(), outsideError);
     }
     EXPECT_FALSE(CheckBeneath(base + "/", base + "/in/f"));
+    // An absolute link made with the path the base was given by.
+    fs::create_symlink(base, dir.file("alias"));
+    fs::create_symlink(dir.file("alias") + "/sub", base + "/absAlias");
+    EXPECT_FALSE(CheckBeneath(dir.file("alias"), dir.file("alias") + "/absAlias/f"));
+    EXPECT_EQ(CheckBeneath(dir.file("alias"), dir.file("alias") + "/absOut"), std::errc::cross_device_link);
 }
 
 TEST(CheckDownloadedFile, TakesOnlyARegularFileThatIsNoLink) {
