@@ -51,6 +51,27 @@ bool IsDotName(std::string_view name) {
     return name.find_first_not_of(". ") == std::string_view::npos;
 }
 
+// A relative path that stays where it is appended: no step to a parent
+// ("\\" and "/" both separate names) and no NUL byte.
+bool StaysInside(std::string_view relative) {
+    if (relative.find('\0') != std::string_view::npos) return false;
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        std::size_t end = start;
+        while (end < relative.size() && !IsSeparator(relative[end])) ++end;
+        if (IsParentStep(relative.substr(start, end - start))) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+// ExeFile and ExeFile2 name a program below the installation directory.
+void CheckProgramName(const std::string& key, const std::string& name) {
+    if (!StaysInside(name)) {
+        throw Error("Update.ini: " + key + " '" + name + "' leads outside the installation directory");
+    }
+}
+
 bool HasExeExtension(const std::string& fileName) {
     auto dot = fileName.rfind('.');
     if (dot == std::string::npos) return false;
@@ -78,15 +99,7 @@ void CheckDownloadedPaths(const std::string& fileName, const std::string& update
     if (!bareName) {
         throw Error("DownLoadFileLog: FileName '" + fileName + "' is not a bare file name");
     }
-    bool inside = updatePath.find('\0') == std::string::npos;
-    std::size_t start = 0;
-    while (inside && start <= updatePath.size()) {
-        std::size_t end = start;
-        while (end < updatePath.size() && !IsSeparator(updatePath[end])) ++end;
-        inside = !IsParentStep(std::string_view(updatePath).substr(start, end - start));
-        start = end + 1;
-    }
-    if (!inside) {
+    if (!StaysInside(updatePath)) {
         throw Error("DownLoadFileLog: UpdatePath '" + updatePath + "' of " + fileName +
                     " leads outside the installation directory");
     }
@@ -104,7 +117,9 @@ void TDM_Update::DataModuleCreate() {
     IniFile = std::make_unique<SettingsFile>(dir + "Update.ini");
     UpdateDir = dir + "update";
     BaseDir = dir;
-    ForceDirectories(UpdateDir);
+    // An update folder that leads outside is refused by the run, and nothing
+    // is created through it.
+    if (CheckBeneath(BaseDir, UpdateDir) != std::errc::cross_device_link) ForceDirectories(UpdateDir);
     ADOCDB.Close();
     ADOCDB.ConnectionString = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + BaseDir +
                               "UpdateFile.mdb;Persist Security Info=False";
@@ -138,8 +153,11 @@ void TDM_Update::RunUpdate() {
     }
 
     RefuseUnsafeRows();
+    CheckMainProgramPaths();
     // The version is recorded in Update.ini at the end: found out now, not
-    // after every file was replaced.
+    // after every file was replaced. Written through a link only when the
+    // link's target lies inside the installation.
+    RequireInside(IniFile->Path(), "The settings file");
     IniFile->CheckWritable();
 
     // The version recorded is the one read before a walk that then saw the
@@ -205,9 +223,11 @@ bool TDM_Update::IsAppliedRow() {
 }
 
 // Before any file is touched, refuses the run when a row that would be
-// applied names a place outside the installation. A row that cannot be read
-// is left to the walk, which reports it at its turn.
+// applied names a place outside the installation, in its text or through a
+// symbolic link. A row that cannot be read is left to the walk, which reports
+// it at its turn.
 void TDM_Update::RefuseUnsafeRows() {
+    RequireInside(UpdateDir, "The update folder");
     for (DownLoadFileLog.GoFirst(); !DownLoadFileLog.AtEnd(); DownLoadFileLog.GoNext()) {
         std::string fileName;
         std::string updatePath;
@@ -219,7 +239,76 @@ void TDM_Update::RefuseUnsafeRows() {
             continue;
         }
         CheckDownloadedPaths(fileName, updatePath);
+        CheckRowPaths(PathsOf(fileName, updatePath), fileName);
     }
+}
+
+TDM_Update::RowPaths TDM_Update::PathsOf(const std::string& fileName,
+                                         const std::string& updatePath) const {
+    const char sep = PathSeparator();
+    RowPaths paths;
+    paths.source = UpdateDir + sep + fileName;
+    paths.targetDir = BaseDir + NativeRelativePath(updatePath);
+    if (!paths.targetDir.empty() && paths.targetDir.back() == sep) paths.targetDir.pop_back();
+    paths.target = paths.targetDir + sep + fileName;
+    paths.backupDir = BaseDir + "bak" + sep + "V" + std::to_string(BackupNo);
+    return paths;
+}
+
+// Raises when a symbolic link on the way leads `path` outside the
+// installation. A path that cannot be resolved for another reason (a folder
+// we may not search, a file where a folder is needed) is left to the
+// operation, which fails on the same part and reports it as before.
+void TDM_Update::RequireInside(const std::string& path, const std::string& role) const {
+    if (CheckBeneath(BaseDir, path) == std::errc::cross_device_link) {
+        throw Error(role + " " + path + " leads outside the installation directory " + BaseDir);
+    }
+}
+
+// A file the downloader left is taken only as a regular file of its own: a
+// link could hand us any file that the run may read.
+void TDM_Update::RequireDownloadedFile(const std::string& path) const {
+    const std::error_code ec = CheckDownloadedFile(path);
+    if (ec == std::errc::too_many_symbolic_link_levels) {
+        throw Error("The downloaded file " + path + " is a symbolic link; it is not taken");
+    }
+    if (ec == std::errc::invalid_argument) {
+        throw Error("The downloaded file " + path + " is not a regular file; it is not taken");
+    }
+    if (!ec) RequireInside(path, "The downloaded file");
+}
+
+// The source and the kept payload are read, the folders created and written
+// into. The target itself is replaced by a rename, never written through, so
+// a target that is a link becomes a regular file: only its folder counts.
+void TDM_Update::CheckRowPaths(const RowPaths& paths, const std::string& fileName) const {
+    RequireInside(UpdateDir, "The update folder");
+    // An empty FileName names the update folder itself: no file is taken.
+    if (!fileName.empty()) {
+        RequireDownloadedFile(paths.source);
+        RequireDownloadedFile(paths.source + kKeptPayloadSuffix);
+    }
+    RequireInside(paths.targetDir, "The folder of " + fileName);
+    RequireInside(paths.backupDir, "The backup folder");
+}
+
+// The refresh reads the update copy of the main program and copies it over
+// the installed one, which is then started.
+void TDM_Update::CheckMainProgramPaths() const {
+    for (const auto& [key, name] : {std::pair{"ExeFile", &ExeFile}, {"ExeFile2", &ExeFile2}}) {
+        CheckProgramName(key, *name);
+    }
+    if (ExeFile.empty()) return;
+    RequireInside(UpdateDir, "The update folder");
+    RequireDownloadedFile(UpdateDir + PathSeparator() + ExeFile);
+    std::string folder = BaseDir;
+    for (std::size_t i = ExeFile.size(); i > 0; --i) {
+        if (IsSeparator(ExeFile[i - 1])) {
+            folder += NativeRelativePath(ExeFile.substr(0, i - 1));
+            break;
+        }
+    }
+    RequireInside(folder, "The folder of ExeFile");
 }
 
 bool TDM_Update::FileTypeIs(int code) const {
@@ -240,12 +329,12 @@ int TDM_Update::UpdateOneFile() {
     const std::string fileName = DownLoadFileLog.GetText("FileName");
     const std::string updatePath = DownLoadFileLog.GetText("UpdatePath");
     CheckDownloadedPaths(fileName, updatePath);
-    const char sep = PathSeparator();
-    const std::string source = UpdateDir + sep + fileName;
-    std::string targetDir = BaseDir + NativeRelativePath(updatePath);
-    if (!targetDir.empty() && targetDir.back() == sep) targetDir.pop_back();
-    const std::string target = targetDir + sep + fileName;
-    const std::string backupDir = BaseDir + "bak" + sep + "V" + std::to_string(BackupNo);
+    const RowPaths paths = PathsOf(fileName, updatePath);
+    CheckRowPaths(paths, fileName);
+    const std::string& source = paths.source;
+    const std::string& targetDir = paths.targetDir;
+    const std::string& target = paths.target;
+    const std::string& backupDir = paths.backupDir;
 
     for (const std::string& dir : {targetDir, backupDir}) {
         if (const std::error_code ec = CreateDirectories(dir)) {
@@ -395,6 +484,7 @@ void TDM_Update::WriteLogRow(const std::string& backupDir) {
 // both agree in modified time and size, at most kMaxRefreshPasses times.
 void TDM_Update::RefreshMainProgram() {
     if (ExeFile.empty()) return;
+    CheckMainProgramPaths();
     const std::string updateCopy = UpdateDir + PathSeparator() + ExeFile;
     const std::string installed = BaseDir + ExeFile;
     if (!IsFilePresent(updateCopy)) return;

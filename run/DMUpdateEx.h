@@ -69,6 +69,18 @@ private:
     std::vector<std::string> DownloadKeys();
     bool IsAppliedRow();
     void RefuseUnsafeRows();
+    // Where a row's file comes from and goes to, and its backup folder.
+    struct RowPaths {
+        std::string source;
+        std::string targetDir;
+        std::string target;
+        std::string backupDir;
+    };
+    RowPaths PathsOf(const std::string& fileName, const std::string& updatePath) const;
+    void RequireInside(const std::string& path, const std::string& role) const;
+    void RequireDownloadedFile(const std::string& path) const;
+    void CheckRowPaths(const RowPaths& paths, const std::string& fileName) const;
+    void CheckMainProgramPaths() const;
     void ShowFileInUse(const std::string& message);
     WindowHandle Owner() const;
     void ExpandPayload(const std::string& source);

@@ -45,7 +45,28 @@ std::error_code CopyFileOver(WindowHandle owner, const std::string& source,
 
 // Creates a directory with all missing parents; false on failure.
 bool ForceDirectories(const std::string& path);
-// ForceDirectories with the cause of a failure.
+// ForceDirectories with the cause of a failure. Follows links on the way:
+// a caller that must stay inside a directory checks with CheckBeneath first.
 std::error_code CreateDirectories(const std::string& path);
+
+// None when `path` lies beneath the directory `base` (or is `base`) once every
+// symbolic link on the way, the last name included, is followed. `path` is
+// `base` followed by a relative path, and need not exist: its deepest existing
+// part is resolved, and what is missing may hold no step to a parent. A
+// relative link is followed as long as it stays beneath `base`; an absolute
+// one only when its text names a place beneath `base` as given or beneath its
+// real path (so a link made with the installation's full path keeps working). Otherwise
+// std::errc::cross_device_link (EXDEV) for "leads outside", or the system's
+// error when a part cannot be resolved at all (a loop of links, a folder we
+// may not search, a file where a folder is needed): the operation on the path
+// would fail on the same part.
+std::error_code CheckBeneath(const std::string& base, const std::string& path);
+// For a file that the downloader left: none when `path` is a regular file that
+// is no symbolic link; std::errc::no_such_file_or_directory when nothing is
+// there; std::errc::too_many_symbolic_link_levels (ELOOP, as an open that does
+// not follow links reports) for a symbolic link, whatever it points at;
+// std::errc::invalid_argument for a directory, a device, a FIFO or a socket;
+// the system's error when it cannot be looked at.
+std::error_code CheckDownloadedFile(const std::string& path);
 
 }  // namespace ue

@@ -7,15 +7,19 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/openat2.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/FileIO.h"
@@ -154,6 +158,138 @@ std::string TemporaryPattern(const std::string& target) {
     return fileio::ParentDirectory(target) + "/.~ueXXXXXX";
 }
 
+
+std::error_code SystemError(int code) { return std::error_code(code, std::system_category()); }
+
+// The part of `path` below the directory `base` ("" for `base` itself); false
+// when `path` does not start with `base`.
+bool RelativeBelow(const std::string& base, const std::string& path, std::string& relative) {
+    std::string_view dir(base);
+    while (dir.size() > 1 && dir.back() == '/') dir.remove_suffix(1);
+    if (dir.empty() || path.compare(0, dir.size(), dir) != 0) return false;
+    if (path.size() == dir.size()) {
+        relative.clear();
+        return true;
+    }
+    if (dir != "/" && path[dir.size()] != '/') return false;
+    relative = path.substr(dir.size());
+    return true;
+}
+
+// The names of a relative path, in order; empty names and "." are dropped.
+void PrependNames(std::string_view path, std::deque<std::string>& names) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string_view::npos) end = path.size();
+        const std::string_view name = path.substr(start, end - start);
+        if (!name.empty() && name != ".") parts.emplace_back(name);
+        start = end + 1;
+    }
+    names.insert(names.begin(), parts.begin(), parts.end());
+}
+
+// What is missing gets created as plain folders and files, so only a step to
+// a parent could lead out of it.
+std::error_code MissingPartStaysBeneath(const std::deque<std::string>& missing) {
+    for (const std::string& name : missing) {
+        if (name == "..") return SystemError(EXDEV);
+    }
+    return {};
+}
+
+constexpr int kMaxLinksFollowed = 40;  // the kernel's own limit
+
+// Follows `names` from `baseFd` one name at a time, never letting the kernel
+// follow a link: a link's text is put in place of its name, a ".." above the
+// base or an absolute link to a place not beneath it gives EXDEV.
+std::error_code WalkBeneath(int baseFd, const std::string& base, std::deque<std::string> names) {
+    std::vector<fileio::File> dirs;  // opened below the base, deepest last
+    auto current = [&] { return dirs.empty() ? baseFd : dirs.back().Native(); };
+    std::string realBase;
+    int links = 0;
+    while (!names.empty()) {
+        const std::string name = std::move(names.front());
+        names.pop_front();
+        if (name == "..") {
+            if (dirs.empty()) return SystemError(EXDEV);
+            dirs.pop_back();
+            continue;
+        }
+        struct stat st;
+        if (::fstatat(current(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) return MissingPartStaysBeneath(names);
+            return SystemError(errno);
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (++links > kMaxLinksFollowed) return SystemError(ELOOP);
+            std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
+            const ssize_t n = ::readlinkat(current(), name.c_str(), target.data(), target.size());
+            if (n < 0) return SystemError(errno);
+            if (static_cast<std::size_t>(n) >= target.size()) return SystemError(ENAMETOOLONG);
+            target.resize(static_cast<std::size_t>(n));
+            if (!target.empty() && target[0] == '/') {
+                if (realBase.empty()) {
+                    char* resolved = ::realpath(base.c_str(), nullptr);
+                    if (resolved == nullptr) return SystemError(errno);
+                    realBase = resolved;
+                    std::free(resolved);
+                }
+                // The base as given and its real path name the same folder.
+                std::string relative;
+                if (!RelativeBelow(base, target, relative) && !RelativeBelow(realBase, target, relative)) {
+                    return SystemError(EXDEV);
+                }
+                dirs.clear();
+                target = relative;
+            }
+            if (target.empty()) return MissingPartStaysBeneath(names);  // resolves to nothing
+            PrependNames(target, names);
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode)) return names.empty() ? std::error_code() : SystemError(ENOTDIR);
+        fileio::File dir(::openat(current(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!dir.Valid()) return SystemError(errno);
+        dirs.push_back(std::move(dir));
+    }
+    return {};
+}
+
+// The deepest existing part of `relative`, resolved by the kernel beneath
+// `baseFd`. Sets `undecided` when the walk must decide: the kernel has no
+// openat2 (or a filter forbids it), or refused an absolute link or a loop that
+// the walk judges by the link's text.
+std::error_code KernelBeneath(int baseFd, std::string relative, bool& undecided) {
+    for (;;) {
+        while (!relative.empty() && relative.back() == '/') relative.pop_back();
+        if (relative.find_first_not_of('/') == std::string::npos) return {};
+        struct open_how how {};
+        how.flags = O_PATH | O_CLOEXEC;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+        const long fd = ::syscall(SYS_openat2, baseFd, relative.c_str(), &how, sizeof how);
+        if (fd >= 0) {
+            ::close(static_cast<int>(fd));
+            return {};
+        }
+        const int code = errno;
+        if (code == ENOENT) {
+            const std::string::size_type slash = relative.rfind('/');
+            const std::string_view last =
+                std::string_view(relative).substr(slash == std::string::npos ? 0 : slash + 1);
+            if (last == "..") return SystemError(EXDEV);
+            relative.resize(slash == std::string::npos ? 0 : slash);
+            continue;
+        }
+        if (code == EXDEV || code == ELOOP || code == ENOSYS || code == EPERM || code == EINVAL ||
+            code == E2BIG || code == EAGAIN) {
+            undecided = true;
+            return {};
+        }
+        return SystemError(code);
+    }
+}
+
 }  // namespace
 
 namespace posix {
@@ -194,7 +330,38 @@ int FileReplaceBlocker(const std::string& path) {
     return IsHeldOpenByAnyProcess(st, canonical) ? EBUSY : 0;
 }
 
+std::error_code CheckBeneath(const std::string& base, const std::string& path,
+                             BeneathResolver resolver) {
+    try {
+        std::string relative;
+        if (!RelativeBelow(base, path, relative)) return SystemError(EXDEV);
+        const fileio::File baseFd(::open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!baseFd.Valid()) return SystemError(errno);
+        if (resolver == BeneathResolver::Kernel) {
+            bool undecided = false;
+            const std::error_code ec = KernelBeneath(baseFd.Native(), relative, undecided);
+            if (!undecided) return ec;
+        }
+        std::deque<std::string> names;
+        PrependNames(relative, names);
+        return WalkBeneath(baseFd.Native(), base, std::move(names));
+    } catch (const std::bad_alloc&) {
+        return std::make_error_code(std::errc::not_enough_memory);
+    }
+}
+
 }  // namespace posix
+
+std::error_code CheckBeneath(const std::string& base, const std::string& path) {
+    return posix::CheckBeneath(base, path, posix::BeneathResolver::Kernel);
+}
+
+std::error_code CheckDownloadedFile(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return SystemError(errno);
+    if (S_ISLNK(st.st_mode)) return SystemError(ELOOP);
+    return S_ISREG(st.st_mode) ? std::error_code() : SystemError(EINVAL);
+}
 
 bool IsFilePresent(const std::string& path) {
     struct stat st;

@@ -19,4 +19,11 @@ int FileReplaceBlocker(const std::string& path);
 // (/proc/*/maps). Processes whose entries we may not read are skipped.
 bool IsHeldOpenByAnyProcess(const struct stat& file, const std::string& canonicalPath);
 
+// How CheckBeneath resolves: openat2 with RESOLVE_BENEATH where the kernel has
+// it (the walk decides only for absolute links), or the walk component by
+// component that also serves kernels without it. Tests run both.
+enum class BeneathResolver { Kernel, Walk };
+std::error_code CheckBeneath(const std::string& base, const std::string& path,
+                             BeneathResolver resolver);
+
 }  // namespace ue::posix

@@ -388,5 +388,91 @@ TEST(ForceDirectories, CreatesMissingParents) {
     EXPECT_EQ(CreateDirectories(dir.file("file/sub")), std::errc::not_a_directory);
 }
 
+
+// One layout of links beneath "suite" and beside it in "outside", resolved by
+// the kernel and by the walk that serves kernels without openat2.
+TEST(CheckBeneath, FollowsLinksOnlyWhileTheyStayBeneath) {
+    TempDir dir;
+    namespace fs = std::filesystem;
+    const std::string base = dir.file("suite");
+    const std::string outside = dir.file("outside");
+    fs::create_directories(base + "/sub/deep");
+    fs::create_directories(outside);
+    WriteFileBytes(base + "/sub/f", "f");
+    WriteFileBytes(base + "/file", "file");
+    WriteFileBytes(outside + "/secret", "secret");
+    const std::string realBase = fs::canonical(base).string();
+    for (const auto& [link, target] : std::initializer_list<std::pair<const char*, std::string>>{
+             {"in", "sub"},
+             {"absIn", realBase + "/sub"},
+             {"inFile", "sub/f"},
+             {"out", "../outside"},
+             {"absOut", outside},
+             {"outFile", "../outside/secret"},
+             {"danglingOut", "../outside/missing"},
+             {"sub/up", "../.."},
+             {"chain", "in/../out"},
+             {"absInThenUp", realBase + "/../outside"},
+             {"magic", "/proc/self/cwd"},
+             {"loop", "loop"},
+         }) {
+        fs::create_symlink(target, base + "/" + link);
+    }
+    const int outsideError = EXDEV;
+    const struct {
+        std::string path;  // below base
+        int expected;      // errno, 0 when beneath
+    } rows[] = {
+        {"", 0},
+        {"/", 0},
+        {"/missing/new/name", 0},
+        {"/sub/../sub/deep/new", 0},
+        {"/in/deep/new", 0},
+        {"/absIn/deep", 0},
+        {"/inFile", 0},
+        {"/file", 0},
+        {"/out", outsideError},
+        {"/out/new", outsideError},
+        {"/absOut", outsideError},
+        {"/outFile", outsideError},
+        {"/danglingOut/new", outsideError},
+        {"/sub/up/x", outsideError},
+        {"/chain/secret", outsideError},
+        {"/absInThenUp", outsideError},
+        {"/magic", outsideError},
+        {"/..", outsideError},
+        {"/missing/../../x", outsideError},
+        {"/loop/x", ELOOP},
+        {"/file/x", ENOTDIR},
+    };
+    for (const auto resolver : {posix::BeneathResolver::Kernel, posix::BeneathResolver::Walk}) {
+        for (const auto& row : rows) {
+            EXPECT_EQ(posix::CheckBeneath(base, base + row.path, resolver).value(), row.expected)
+                << row.path << (resolver == posix::BeneathResolver::Walk ? " (walk)" : "");
+        }
+        // A path that does not start with the base is not beneath it.
+        EXPECT_EQ(posix::CheckBeneath(base + "/", outside + "/secret", resolver).value(), outsideError);
+        EXPECT_EQ(posix::CheckBeneath(base + "/", base + "x/y", resolver).value(), outsideError);
+    }
+    EXPECT_FALSE(CheckBeneath(base + "/", base + "/in/f"));
+    // An absolute link made with the path the base was given by.
+    fs::create_symlink(base, dir.file("alias"));
+    fs::create_symlink(dir.file("alias") + "/sub", base + "/absAlias");
+    EXPECT_FALSE(CheckBeneath(dir.file("alias"), dir.file("alias") + "/absAlias/f"));
+    EXPECT_EQ(CheckBeneath(dir.file("alias"), dir.file("alias") + "/absOut"), std::errc::cross_device_link);
+}
+
+TEST(CheckDownloadedFile, TakesOnlyARegularFileThatIsNoLink) {
+    TempDir dir;
+    WriteFileBytes(dir.file("plain"), "x");
+    ASSERT_EQ(::symlink("plain", dir.file("link").c_str()), 0);
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(CheckDownloadedFile(dir.file("plain")));
+    EXPECT_EQ(CheckDownloadedFile(dir.file("link")), std::errc::too_many_symbolic_link_levels);
+    EXPECT_EQ(CheckDownloadedFile(dir.file("fifo")), std::errc::invalid_argument);
+    EXPECT_EQ(CheckDownloadedFile(dir.path()), std::errc::invalid_argument);
+    EXPECT_EQ(CheckDownloadedFile(dir.file("missing")), std::errc::no_such_file_or_directory);
+}
+
 }  // namespace
 }  // namespace ue

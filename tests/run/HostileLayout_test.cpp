@@ -1,0 +1,238 @@
+// Hostile layouts of an installation through the real run: whoever may write
+// update/ or Update.ini must not lead the run's reads and writes outside the
+// installation. Each row arranges the installation and a sibling "outside"
+// folder, runs, and checks that nothing outside changed. A row that expects a
+// refusal also checks that nothing inside changed and nothing was logged or
+// recorded. New hostile cases are new rows.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "tests/run/RunFixture.h"
+
+namespace ue::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class HostileLayoutTest;
+
+struct Layout {
+    std::string name;
+    std::function<void(HostileLayoutTest&)> arrange;
+    // What the run's error holds, "{base}" standing for the installation
+    // directory and "{out}" for the outside folder's name; "" when the run
+    // must succeed.
+    std::string error = "";
+    // Further checks after the run.
+    std::function<void(HostileLayoutTest&)> expect = [](HostileLayoutTest&) {};
+};
+
+void PrintTo(const Layout& layout, std::ostream* out) { *out << layout.name; }
+
+class HostileLayoutTest : public RunFixture, public ::testing::WithParamInterface<Layout> {
+public:
+    // The rows arrange and check through the fixture.
+    using RunFixture::inst;
+    using RunFixture::Logged;
+    using RunFixture::P;
+    using RunFixture::sys;
+
+    TempDir outside;
+
+    std::string Out(const std::string& relative = "") const {
+        return relative.empty() ? outside.path() : outside.file(relative);
+    }
+    std::string OutName() const { return fs::path(outside.path()).filename().string(); }
+
+    void PutOutside(const std::string& relative, const std::string& bytes, fs::perms mode = fs::perms(0644)) {
+        fs::create_directories(fs::path(Out(relative)).parent_path());
+        WriteFileBytes(Out(relative), bytes);
+        fs::permissions(Out(relative), mode);
+    }
+    // A symbolic link at `relative` in the installation, replacing what is there.
+    void Link(const std::string& relative, const std::string& target) {
+        fs::create_directories(fs::path(P(relative)).parent_path());
+        fs::remove(P(relative));
+        fs::create_symlink(target, P(relative));
+    }
+    // A downloaded `name` for a row of `type` into `updatePath`.
+    void Download(const std::string& name, std::int64_t type = ftReplace,
+                  const std::string& updatePath = "") {
+        // Whatever a row arranged in its place stays.
+        if (!fs::is_symlink(P("update")) && !fs::exists(fs::symlink_status(P("update/" + name)))) {
+            inst.Put("update/" + name, "new " + name);
+        }
+        inst.AddDownload({.aid = ++aid_, .fileName = name, .fileType = type, .updatePath = updatePath});
+    }
+
+    // Every entry of the outside folder: kind, permission bits and content.
+    std::map<std::string, std::string> OutsideSnapshot() const {
+        std::map<std::string, std::string> entries;
+        for (const auto& entry : fs::recursive_directory_iterator(outside.path())) {
+            const fs::file_status st = entry.symlink_status();
+            std::string value = std::to_string(static_cast<int>(st.type())) + " " +
+                                std::to_string(static_cast<unsigned>(st.permissions()));
+            if (st.type() == fs::file_type::regular) value += " " + ReadFileBytes(entry.path().string());
+            entries[fs::relative(entry.path(), outside.path()).string()] = value;
+        }
+        return entries;
+    }
+
+    std::string Expand(std::string text) const {
+        for (const auto& [key, value] :
+             {std::pair<std::string, std::string>{"{base}", inst.Base()}, {"{out}", OutName()}}) {
+            for (auto at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size())) {
+                text.replace(at, key.size(), value);
+            }
+        }
+        return text;
+    }
+
+private:
+    std::int64_t aid_ = 0;
+};
+
+TEST_P(HostileLayoutTest, NothingOutsideTheInstallationChanges) {
+    const Layout& layout = GetParam();
+    // What a link would lead the run to: a library folder, a secret, settings.
+    PutOutside("lib/a.dll", "outside a.dll");
+    PutOutside("secret", "secret", fs::perms(0600));
+    PutOutside("update/a.dll", "outside new a.dll");
+    PutOutside("Update.ini", "[Update]\r\nExeFile=Main.exe\r\n");
+    PutOutside("payload", Installation::Compress("outside payload"));
+    fs::create_directories(Out("bak"));
+    inst.Put("a.dll", "old a.dll");
+    layout.arrange(*this);
+
+    const auto outsideBefore = OutsideSnapshot();
+    const auto insideBefore = inst.Files();
+    const std::string failure = RunFailure();
+
+    EXPECT_EQ(OutsideSnapshot(), outsideBefore);
+    if (layout.error.empty()) {
+        EXPECT_EQ(failure, "");
+    } else {
+        EXPECT_NE(failure.find(Expand(layout.error)), std::string::npos)
+            << failure << "\nwanted: " << Expand(layout.error);
+        EXPECT_EQ(inst.Files(), insideBefore);
+        EXPECT_TRUE(sys.calls.empty()) << sys.calls.front();
+        EXPECT_TRUE(inst.Table("UpdateFileLog").empty());
+        EXPECT_EQ(SoftInfo(), (SqlRows{{"0", "1", "2"}}));
+    }
+    layout.expect(*this);
+}
+
+const Layout kLayouts[] = {
+    {.name = "LibraryFolderLinkedOutside",
+     .arrange = [](HostileLayoutTest& t) {
+         t.Link("lib", t.Out("lib"));
+         t.Download("a.dll", ftReplace, "lib");
+     },
+     .error = "The folder of a.dll {base}lib leads outside the installation directory"},
+    {.name = "RelativeLinkClimbingOut",
+     .arrange = [](HostileLayoutTest& t) {
+         t.Link("lib", "../" + t.OutName() + "/lib");
+         t.Download("a.dll", ftReplace, "lib\\");
+     },
+     .error = "The folder of a.dll {base}lib leads outside the installation directory"},
+    {.name = "BackupFolderLinkedOutside",
+     .arrange = [](HostileLayoutTest& t) {
+         t.Link("bak", t.Out("bak"));
+         t.Download("a.dll");
+     },
+     .error = "The backup folder {base}bak/V0 leads outside the installation directory"},
+    {.name = "UpdateFolderLinkedOutside",
+     .arrange = [](HostileLayoutTest& t) {
+         t.Link("update", t.Out("update"));
+         t.Download("a.dll");
+     },
+     .error = "The update folder {base}update leads outside the installation directory",
+     .expect = [](HostileLayoutTest& t) { EXPECT_EQ(t.inst.Read("a.dll"), "old a.dll"); }},
+    {.name = "DownloadLinkedToASecret",
+     .arrange = [](HostileLayoutTest& t) {
+         t.Link("update/Conf.txt", t.Out("secret"));
+         t.Download("Conf.txt");
+     },
+     .error = "The downloaded file {base}update/Conf.txt is a symbolic link",
+     .expect = [](HostileLayoutTest& t) { EXPECT_FALSE(t.inst.Exists("Conf.txt")); }},
+    {.name = "DownloadThatIsAFolder",
+     .arrange = [](HostileLayoutTest& t) {
+         fs::create_directories(t.P("update/a.dll"));
+         t.Download("a.dll");
+     },
+     .error = "The downloaded file {base}update/a.dll is not a regular file"},
+    {.name = "KeptPayloadLinkedOutside",
+     .arrange = [](HostileLayoutTest& t) {
+         t.inst.Put("update/K.pak", Installation::Compress("genuine"));
+         t.Link("update/K.pak.ue-keep", t.Out("payload"));
+         t.Download("K.pak", ftCompressed);
+     },
+     .error = "The downloaded file {base}update/K.pak.ue-keep is a symbolic link"},
+    {.name = "SettingsLinkedOutside",
+     .arrange = [](HostileLayoutTest& t) {
+         t.Link("Update.ini", t.Out("Update.ini"));
+         t.Download("a.dll");
+     },
+     .error = "The settings file {base}Update.ini leads outside the installation directory"},
+    {.name = "MainProgramAboveTheInstallation",
+     .arrange = [](HostileLayoutTest& t) {
+         // The update copy update/../<out>/outside.sh would go to <out>/outside.sh.
+         t.inst.Put(t.OutName() + "/outside.sh", "#!/bin/sh\n");
+         t.inst.WriteIni("[Update]\r\nExeFile=../" + t.OutName() + "/outside.sh\r\n");
+         t.Download("a.dll");
+     },
+     .error = "Update.ini: ExeFile '../{out}/outside.sh' leads outside the installation directory"},
+    {.name = "SecondProgramAboveTheInstallation",
+     .arrange = [](HostileLayoutTest& t) {
+         t.inst.WriteIni("[Update]\r\nExeFile=Main.exe\r\nExeFile2=..\\Other.exe\r\n");
+         t.Download("a.dll");
+     },
+     .error = "Update.ini: ExeFile2 '..\\Other.exe' leads outside the installation directory"},
+    {.name = "MainProgramFolderLinkedOutside",
+     .arrange = [](HostileLayoutTest& t) {
+         t.Link("bin", t.Out("lib"));
+         t.inst.Put("update/bin/Main.exe", "new main");
+         t.inst.WriteIni("[Update]\r\nExeFile=bin/Main.exe\r\n");
+     },
+     .error = "The folder of ExeFile {base}bin leads outside the installation directory"},
+
+    // Links that stay inside keep working.
+    {.name = "FolderLinkedInside",
+     .arrange = [](HostileLayoutTest& t) {
+         fs::create_directories(t.P("real"));
+         t.Link("lib", "real");
+         t.Link("lib2", t.P("real"));  // absolute, with the installation's path
+         t.Download("a.dll", ftReplace, "lib");
+         t.Download("b.dll", ftReplace, "lib2");
+     },
+     .expect = [](HostileLayoutTest& t) {
+         EXPECT_EQ(t.inst.Read("real/a.dll"), "new a.dll");
+         EXPECT_EQ(t.inst.Read("real/b.dll"), "new b.dll");
+         EXPECT_EQ(t.Logged(), (Calls{"a.dll/1", "b.dll/1"}));
+     }},
+    {.name = "TargetsThatAreLinksBecomeFiles",
+     .arrange = [](HostileLayoutTest& t) {
+         t.Link("a.dll", t.Out("lib/a.dll"));
+         t.inst.Put("real-b.dll", "old b.dll");
+         t.Link("b.dll", "real-b.dll");
+         t.Download("a.dll");
+         t.Download("b.dll");
+     },
+     .expect = [](HostileLayoutTest& t) {
+         for (const char* name : {"a.dll", "b.dll"}) {
+             EXPECT_FALSE(fs::is_symlink(t.P(name))) << name;
+             EXPECT_EQ(t.inst.Read(name), std::string("new ") + name);
+         }
+         EXPECT_EQ(t.inst.Read("real-b.dll"), "old b.dll");
+         EXPECT_EQ(t.Logged(), (Calls{"a.dll/1", "b.dll/1"}));
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Layouts, HostileLayoutTest, ::testing::ValuesIn(kLayouts),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace ue::test
