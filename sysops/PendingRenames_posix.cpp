@@ -56,11 +56,14 @@ public:
             case PendingRenamesError::LockBusy:
                 return "the pending-rename list stayed locked by another process";
             case PendingRenamesError::FolderUnsafe:
-                return "the pending-rename list's folder belongs to another user or others may write it";
+                return "the pending-rename list's folder belongs to another user or others may "
+                       "write it";
             case PendingRenamesError::LockUnsafe:
-                return "the pending-rename lock is not a regular file of ours that only we may write";
+                return "the pending-rename lock is not a regular file of ours that only we may "
+                       "write";
             case PendingRenamesError::ListUnsafe:
-                return "the pending-rename list is not a regular file of ours that only we may write";
+                return "the pending-rename list is not a regular file of ours that only we may "
+                       "write";
         }
         return "unknown pending-rename error";
     }
@@ -80,7 +83,8 @@ std::error_code make_error_code(PendingRenamesError e) {
 std::string Untrusted(const struct stat& st, uid_t uid) {
     const bool ownerOk = st.st_uid == uid || (S_ISDIR(st.st_mode) && st.st_uid == 0);
     if (!ownerOk) {
-        return "owned by user " + std::to_string(st.st_uid) + ", not by user " + std::to_string(uid);
+        return "owned by user " + std::to_string(st.st_uid) + ", not by user " +
+               std::to_string(uid);
     }
     if (st.st_mode & (S_IWGRP | S_IWOTH)) return "its group or other users may write it";
     return "";
@@ -132,7 +136,8 @@ PendingRenamesLock::PendingRenamesLock(const std::string& listPath) {
         return;
     }
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(lockWaitMs.load());
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(lockWaitMs.load());
     auto pause = std::chrono::milliseconds(1);
     while (::flock(file_.Native(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
@@ -168,7 +173,9 @@ std::error_code CreatePendingRenamesFolder(const std::string& listPath) {
 
 std::error_code CheckPendingRenamesFile(const std::string& path) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? std::error_code() : LastError();
+    if (::lstat(path.c_str(), &st) != 0) {
+        return errno == ENOENT ? std::error_code() : LastError();
+    }
     if (S_ISLNK(st.st_mode) || (S_ISREG(st.st_mode) && !Untrusted(st, ::geteuid()).empty()))
         return PendingRenamesError::ListUnsafe;
     return {};

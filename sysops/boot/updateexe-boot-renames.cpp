@@ -74,8 +74,9 @@ fileio::File OpenFolderWithoutLinks(const std::string& folder) {
     how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
     how.resolve = RESOLVE_NO_SYMLINKS;
     const long fd = ::syscall(SYS_openat2, AT_FDCWD, folder.c_str(), &how, sizeof how);
-    if (fd >= 0 || errno != ENOSYS) return fileio::File(static_cast<int>(fd));
-    // A kernel before 5.6: one name at a time, none of them followed.
+    if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return fileio::File(static_cast<int>(fd));
+    // A kernel before 5.6, or a sandbox that forbids the call: one name at a
+    // time, none of them followed.
     fileio::File at(::open(folder[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     for (std::size_t start = 0; at.Valid() && start < folder.size();) {
         std::size_t end = folder.find('/', start);
@@ -85,10 +86,12 @@ fileio::File OpenFolderWithoutLinks(const std::string& folder) {
         if (name.empty() || name == ".") continue;
         // O_PATH with O_NOFOLLOW would open a link itself; O_DIRECTORY then
         // refuses it as ENOTDIR, which is told apart here.
-        fileio::File next(::openat(at.Native(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        fileio::File next(
+            ::openat(at.Native(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat st {};
         if (!next.Valid() && errno == ENOTDIR &&
-            ::fstatat(at.Native(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+            ::fstatat(at.Native(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(st.st_mode)) {
             errno = ELOOP;
         }
         at = std::move(next);
@@ -228,7 +231,8 @@ int main(int argc, char** argv) {
     // A list that another user could have written is never carried out.
     ue::PendingRenamesLock lock(path);
     if (!lock.held()) {
-        Report(Quoted(path), "cannot take the lock, list left untouched: " + lock.error().message());
+        Report(Quoted(path),
+               "cannot take the lock, list left untouched: " + lock.error().message());
         return 1;
     }
     struct stat st {};
