@@ -45,10 +45,14 @@ std::string AppendPendingRename(const std::string& present, const std::string& s
 // reports nothing: on any failure the stored list is left as it was.
 //
 // Linux: the list's bytes are kept in the file named by the environment
-// variable UPDATEEXE_PENDING_RENAMES_FILE (default
-// /var/lib/updateexe/PendingFileRenameOperations), rewritten atomically under
-// an advisory lock on "<file>.lock"; updateexe-boot-renames carries it out at
-// boot.
+// variable UPDATEEXE_PENDING_RENAMES_FILE, by default
+// /var/lib/updateexe/PendingFileRenameOperations for root and
+// $XDG_STATE_HOME/updateexe/PendingFileRenameOperations (created 0700) for
+// any other user. It is rewritten atomically under an advisory lock on
+// "<file>.lock", waited for at most 10 s; a list, lock or folder that belongs
+// to another user or that others may write is refused. updateexe-boot-renames
+// carries the list out with its owner's rights: root's at boot, a user's when
+// that user's service manager starts.
 void ReplaceFileAtRestart(const std::string& source, const std::string& target);
 // ReplaceFileAtRestart with the cause of a failure: the system's error, or
 // std::errc::invalid_argument for a path the list cannot hold.

@@ -1,20 +1,31 @@
 // updateexe-boot-renames [LIST-FILE]
 //
-// Carries out the pending-rename list early at boot, before the suite's
-// programs can hold their files open, as Windows' start-up renamer does:
+// Carries out the pending-rename list before the suite's programs can hold
+// their files open, as Windows' start-up renamer does: root's list early at
+// boot, a user's list (the same rule as UpdateExe's finds it when no file is
+// named) when that user's service manager starts. It acts with the rights of
+// the user it runs as, so it trusts only a list and a lock of that user's
+// that no one else may write, in a folder of that user's or root's that no one
+// else may write; any other list is reported and left untouched (exit 1).
+// Each entry:
 // - "\??\" is stripped from source and target;
 // - a target with a leading "!" replaces an existing file; without it an
 //   existing target is kept and the entry reported;
 // - an empty target deletes the source (a directory only when empty);
 // - a move across file systems is a copy to a temporary file beside the
 //   target, fsync, rename over the target, then removal of the source;
+// - a path that runs through a symbolic link (in any folder on its way; a
+//   source that is itself a link too) is reported and skipped, so that a
+//   link cannot lead the renamer where the list's writer did not mean;
 // - a missing source, and any other failure, is reported and skipped.
 // Entries run in order. After each entry the list is rewritten without it, so
 // a crash never runs an entry twice; at the end the list file is removed
 // (failed entries are not kept). Exit status: 0 when every entry succeeded,
 // 1 when any failed or the list could not be read or rewritten, 2 on misuse.
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,6 +60,68 @@ bool IsAbsolute(const std::string& path) { return !path.empty() && path[0] == '/
 bool Exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool IsLink(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// An O_PATH descriptor of `folder`, reached without following a symbolic link
+// on the way. ELOOP when a link is met.
+fileio::File OpenFolderWithoutLinks(const std::string& folder) {
+    struct open_how how {};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const long fd = ::syscall(SYS_openat2, AT_FDCWD, folder.c_str(), &how, sizeof how);
+    if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return fileio::File(static_cast<int>(fd));
+    // A kernel before 5.6, or a sandbox that forbids the call: one name at a
+    // time, none of them followed.
+    fileio::File at(::open(folder[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (std::size_t start = 0; at.Valid() && start < folder.size();) {
+        std::size_t end = folder.find('/', start);
+        if (end == std::string::npos) end = folder.size();
+        const std::string name = folder.substr(start, end - start);
+        start = end + 1;
+        if (name.empty() || name == ".") continue;
+        // O_PATH with O_NOFOLLOW would open a link itself; O_DIRECTORY then
+        // refuses it as ENOTDIR, which is told apart here.
+        fileio::File next(
+            ::openat(at.Native(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st {};
+        if (!next.Valid() && errno == ENOTDIR &&
+            ::fstatat(at.Native(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(st.st_mode)) {
+            errno = ELOOP;
+        }
+        at = std::move(next);
+    }
+    return at;
+}
+
+// A path of an entry, pinned: its folder was opened without following links,
+// and `use` names the file through that open folder (/proc/self/fd/N/name),
+// so that a folder swapped for a link afterwards changes nothing.
+struct Pinned {
+    fileio::File folder;
+    std::string use;
+};
+
+// "" and `out` filled, or why the path may not be used. A source whose
+// folder is missing is a missing source.
+std::string Pin(const std::string& path, Pinned& out, bool isSource) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string name = path.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") return "not a file's path";
+    out.folder = OpenFolderWithoutLinks(slash == 0 ? "/" : path.substr(0, slash));
+    if (!out.folder.Valid()) {
+        if (errno == ELOOP) return "runs through a symbolic link, skipped";
+        return errno == ENOENT && isSource ? "source missing, skipped" : std::strerror(errno);
+    }
+    static const bool procFd = ::access("/proc/self/fd", X_OK) == 0;
+    // Without /proc the checked path is used as it is.
+    out.use = procFd ? "/proc/self/fd/" + std::to_string(out.folder.Native()) + "/" + name : path;
+    return "";
 }
 
 fileio::Existing ForReplace(bool replace) {
@@ -104,6 +177,8 @@ std::string Delete(const std::string& path) {
 
 std::string Move(const std::string& source, const std::string& target, bool replace) {
     if (!Exists(source)) return errno == ENOENT ? "source missing, skipped" : std::strerror(errno);
+    // A link moved into place would lead there wherever its writer chose.
+    if (IsLink(source)) return "source is a symbolic link, skipped";
     if (!replace && Exists(target)) return "target exists, kept";
     if (auto ec = fileio::RenameFile(source, target, ForReplace(replace))) {
         if (ec == std::errc::cross_device_link) return MoveAcross(source, target, replace);
@@ -117,8 +192,10 @@ std::string Move(const std::string& source, const std::string& target, bool repl
 // Carries out one entry; false (after reporting) when it failed.
 bool CarryOut(const ue::RenamePair& entry) {
     const std::string source = StripNtPrefix(entry.first);
+    Pinned from, to;
     if (entry.second.empty()) {
-        std::string why = IsAbsolute(source) ? Delete(source) : "not an absolute path";
+        std::string why = IsAbsolute(source) ? Pin(source, from, true) : "not an absolute path";
+        if (why.empty()) why = Delete(from.use);
         if (!why.empty()) Report("delete " + Quoted(entry.first), why);
         return why.empty();
     }
@@ -127,8 +204,8 @@ bool CarryOut(const ue::RenamePair& entry) {
     std::string why;
     if (!IsAbsolute(source) || !IsAbsolute(target))
         why = "not an absolute path";  // never read as a deletion
-    else
-        why = Move(source, target, replace);
+    else if ((why = Pin(source, from, true)).empty() && (why = Pin(target, to, false)).empty())
+        why = Move(from.use, to.use, replace);
     if (!why.empty()) Report(Quoted(entry.first) + " -> " + Quoted(entry.second), why);
     return why.empty();
 }
@@ -151,7 +228,23 @@ int main(int argc, char** argv) {
     const std::string path = argc == 2 ? argv[1] : ue::PendingRenamesFilePath();
     if (!Exists(path) && errno == ENOENT) return 0;  // nothing queued
 
+    // A list that another user could have written is never carried out.
     ue::PendingRenamesLock lock(path);
+    if (!lock.held()) {
+        Report(Quoted(path),
+               "cannot take the lock, list left untouched: " + lock.error().message());
+        return 1;
+    }
+    struct stat st {};
+    std::string refusal;
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) refusal = "it is a symbolic link";
+        else if (S_ISREG(st.st_mode)) refusal = ue::Untrusted(st, ::geteuid());
+    }
+    if (!refusal.empty()) {
+        Report(Quoted(path), "list refused and left untouched: " + refusal);
+        return 1;
+    }
     std::optional<std::string> bytes = ue::ReadPendingRenamesFile(path);
     if (!bytes) {
         Report(Quoted(path), std::string("cannot read the list: ") + std::strerror(errno));

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <iostream>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -31,26 +33,42 @@ struct Outcome {
     int lines() const { return static_cast<int>(std::count(errors.begin(), errors.end(), '\n')); }
 };
 
+// Runs the renamer with `args` and the environment `env`; its exit status
+// (-1 when it did not exit) and its stderr go to `out`. Makes no assertion, so
+// that a child of RunUnprivileged may call it too.
+void RunProgram(const std::string& errFile, const std::vector<std::string>& args,
+                const std::vector<std::string>& env, Outcome& out) {
+    std::vector<char*> argv{const_cast<char*>(UE_BOOT_RENAMES_PROGRAM)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::error_code ec;
+    out.errors.clear();
+    if (fs::exists(errFile, ec)) out.errors = ReadFileBytes(errFile);
+    fs::remove(errFile, ec);
+}
+
 // Runs the renamer with `args` and, as its list, `listEnv` or else a file
 // that does not exist: never the machine's list.
 Outcome RunRenamer(const TempDir& tmp, const std::vector<std::string>& args,
                    const std::string& listEnv = "") {
-    const std::string errFile = tmp.file("renamer.stderr");
-    std::string list = "UPDATEEXE_PENDING_RENAMES_FILE=" + (listEnv.empty() ? tmp.file("none") : listEnv);
-    char* envp[] = {const_cast<char*>("PATH=/usr/bin:/bin"), list.data(), nullptr};
-    std::vector<char*> argv{const_cast<char*>(UE_BOOT_RENAMES_PROGRAM)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-        ::execve(argv[0], argv.data(), envp);
-        ::_exit(127);
-    }
-    int status = 0;
-    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
-    Outcome out{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileBytes(errFile)};
-    fs::remove(errFile);
+    Outcome out;
+    RunProgram(tmp.file("renamer.stderr"), args,
+               {"PATH=/usr/bin:/bin",
+                "UPDATEEXE_PENDING_RENAMES_FILE=" + (listEnv.empty() ? tmp.file("none") : listEnv)},
+               out);
     return out;
 }
 
@@ -194,6 +212,155 @@ TEST(PendingRenameBoot, MovesAcrossFileSystemsByCopyThenRename) {
     EXPECT_FALSE(fs::exists(shm + "/Z.so"));
     EXPECT_EQ(test::EntryNames(tmp.path()),
               (std::set<std::string>{"X.so", "Y.so", "Z.so", "list.lock"}));  // no temp files
+}
+
+// The renamer acts with the rights of the user it runs as (root at boot), so
+// it carries out only a list that no one else could have written, and only
+// entries that no link leads elsewhere. Each row spoils one thing of a list
+// that replaces app/X.
+TEST(PendingRenameBoot, RefusesWhatAnotherUserCouldHaveWritten) {
+    struct Case {
+        const char* name;
+        const char* report;  // in what the renamer writes; "" for silence
+    };
+    const Case cases[] = {
+        {"normal", ""},
+        {"list of another user", "owned by user 65534"},
+        {"group-writable list", "its group or other users may write it"},
+        {"world-writable lock", "cannot take the lock"},
+        {"folder others may write", "cannot take the lock"},
+        {"entry through a linked folder", "runs through a symbolic link"},
+    };
+    for (const Case& c : cases) {
+        const std::string name = c.name;
+        if (name == "list of another user" && ::geteuid() != 0) {
+            std::cerr << c.name << ": skipped, only root can give a file away\n";
+            continue;
+        }
+        TempDir tmp;
+        auto f = [&](const std::string& n) { return tmp.file(n); };
+        fs::create_directories(f("app/update"));
+        fs::create_directories(f("outside"));
+        fs::create_directory(f("state"));
+        ASSERT_EQ(::chmod(f("state").c_str(), 0700), 0);
+        WriteFileBytes(f("app/X"), "old");
+        WriteFileBytes(f("app/update/X"), "new");
+        WriteFileBytes(f("app/update/Y"), "new y");
+        WriteFileBytes(f("outside/Y"), "outside y");
+        WriteFileBytes(f("outside/Z"), "outside z");
+        fs::create_directory_symlink(f("outside"), f("app/lib"));
+        std::vector<RenamePair> pairs{{Nt(f("app/update/X")), "!" + Nt(f("app/X"))}};
+        if (name == "entry through a linked folder") {
+            pairs.push_back({Nt(f("app/update/Y")), "!" + Nt(f("app/lib/Y"))});
+            pairs.push_back({Nt(f("app/lib/Z")), ""});
+        }
+        const std::string list = f("state/list");
+        const std::string bytes = EncodePendingRenames(pairs);
+        WriteFileBytes(list, bytes);
+        ASSERT_EQ(::chmod(list.c_str(), 0600), 0);
+        if (name == "list of another user") test::HandToUnprivileged(list);
+        if (name == "group-writable list") {
+            ASSERT_EQ(::chmod(list.c_str(), 0620), 0);
+        }
+        if (name == "world-writable lock") {
+            WriteFileBytes(list + ".lock", "");
+            ASSERT_EQ(::chmod((list + ".lock").c_str(), 0666), 0);
+        }
+        if (name == "folder others may write") {
+            ASSERT_EQ(::chmod(f("state").c_str(), 0777), 0);
+        }
+
+        const Outcome out = RunRenamer(tmp, {list});
+        EXPECT_NE(out.errors.find(c.report), std::string::npos) << c.name << ": " << out.errors;
+        const bool refused = name != "normal" && name != "entry through a linked folder";
+        if (refused) {
+            EXPECT_EQ(out.status, 1) << c.name;
+            EXPECT_EQ(out.lines(), 1) << c.name << ": " << out.errors;
+            EXPECT_EQ(ReadFileBytes(list), bytes) << c.name;
+            EXPECT_EQ(ReadFileBytes(f("app/X")), "old") << c.name;
+            continue;
+        }
+        EXPECT_EQ(ReadFileBytes(f("app/X")), "new") << c.name;
+        EXPECT_FALSE(fs::exists(list)) << c.name;
+        if (name == "normal") {
+            EXPECT_EQ(out.status, 0);
+            EXPECT_EQ(out.errors, "");
+        } else {
+            // Both entries through the link are skipped; nothing beyond it changed.
+            EXPECT_EQ(out.status, 1);
+            EXPECT_EQ(out.lines(), 2) << out.errors;
+            EXPECT_EQ(ReadFileBytes(f("outside/Y")), "outside y");
+            EXPECT_EQ(ReadFileBytes(f("outside/Z")), "outside z");
+            EXPECT_EQ(ReadFileBytes(f("app/update/Y")), "new y");
+        }
+    }
+}
+
+// An ordinary user's UpdateExe queues into that user's state folder, and the
+// renamer, started as that user without arguments (as the user unit starts
+// it), finds the list by the same rule and carries it out.
+TEST(PendingRenameBoot, UserListIsCarriedOutByTheRenamerAsThatUser) {
+    TempDir tmp;
+    test::HandToUnprivileged(tmp.path());
+    const std::string root = tmp.path();
+    const std::optional<std::string> outcome = test::RunUnprivileged([&root] {
+        const std::string state = root + "/state";
+        ::unsetenv("UPDATEEXE_PENDING_RENAMES_FILE");
+        ::setenv("HOME", (root + "/home").c_str(), 1);
+        ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+        std::filesystem::create_directories(root + "/app/update");
+        WriteFileBytes(root + "/app/X", "old");
+        WriteFileBytes(root + "/app/update/X", "new");
+        const std::error_code ec = QueueFileReplacement(root + "/app/update/X", root + "/app/X");
+        if (ec) return "queue: " + ec.message();
+        const std::string list = state + "/updateexe/PendingFileRenameOperations";
+        struct stat st {};
+        if (::stat((state + "/updateexe").c_str(), &st) != 0 || (st.st_mode & 07777) != 0700)
+            return std::string("the list's folder is not 0700");
+        if (!std::filesystem::exists(list)) return std::string("no list at ") + list;
+        Outcome out;
+        RunProgram(root + "/renamer.stderr", {},
+                   {"PATH=/usr/bin:/bin", "HOME=" + root + "/home", "XDG_STATE_HOME=" + state}, out);
+        return "status " + std::to_string(out.status) + " [" + out.errors + "] X=" +
+               ReadFileBytes(root + "/app/X") + (std::filesystem::exists(list) ? " list kept" : "");
+    });
+    if (!outcome) GTEST_SKIP() << "cannot run as an ordinary user";
+    EXPECT_EQ(*outcome, "status 0 [] X=new");
+    if (::geteuid() == 0) {
+        struct stat st {};
+        ASSERT_EQ(::stat(tmp.file("app/X").c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, test::kUnprivilegedId);
+    }
+}
+
+// The units as systemd reads them, with ExecStart= pointing at the built
+// renamer (the installed one need not exist here).
+TEST(PendingRenameBoot, UnitsPassSystemdVerification) {
+    std::string analyze;
+    for (const char* p : {"/usr/bin/systemd-analyze", "/bin/systemd-analyze"}) {
+        if (::access(p, X_OK) == 0) analyze = p;
+    }
+    if (analyze.empty()) GTEST_SKIP() << "systemd-analyze is not installed";
+    TempDir tmp;
+    const fs::path built = fs::path(UE_BOOT_RENAMES_PROGRAM).parent_path();
+    for (const char* unit : {"updateexe-boot-renames.service", "updateexe-user-renames.service"}) {
+        std::string text = ReadFileBytes((built / unit).string());
+        const std::size_t exec = text.find("ExecStart=");
+        ASSERT_NE(exec, std::string::npos) << unit;
+        text.replace(exec, text.find('\n', exec) - exec, "ExecStart="s + UE_BOOT_RENAMES_PROGRAM);
+        WriteFileBytes(tmp.file(unit), text);
+        const bool user = std::string(unit).find("-user-") != std::string::npos;
+        // The user manager needs a runtime folder even to verify.
+        fs::create_directory(tmp.file("run"));
+        fs::permissions(tmp.file("run"), fs::perms::owner_all, fs::perm_options::replace);
+        const std::string command = "XDG_RUNTIME_DIR=" + tmp.file("run") + " " + analyze +
+                                    (user ? " --user" : "") + " verify " + tmp.file(unit) + " >" +
+                                    tmp.file("verify.out") + " 2>&1";
+        const int status = std::system(command.c_str());
+        const std::string said = ReadFileBytes(tmp.file("verify.out"));
+        EXPECT_EQ(status, 0) << unit << ": " << said;
+        EXPECT_EQ(said.find(unit), std::string::npos) << said;  // warnings about it
+    }
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -35,12 +37,30 @@ struct ListFileEnv : test::ScopedEnv {
 const std::string kPair = "\\??\\/opt/app/update/X.so\0!\\??\\/opt/app/X.so\0"s;
 
 TEST(PendingRenameStore, PathComesFromTheEnvironmentOrTheDefault) {
-    {
+    if (::geteuid() == 0) {
         ListFileEnv env("");
         EXPECT_EQ(PendingRenamesFilePath(), "/var/lib/updateexe/PendingFileRenameOperations");
     }
-    ListFileEnv env("/somewhere/list");
-    EXPECT_EQ(PendingRenamesFilePath(), "/somewhere/list");
+    {
+        ListFileEnv env("/somewhere/list");
+        EXPECT_EQ(PendingRenamesFilePath(), "/somewhere/list");
+    }
+    // An ordinary user's list lies in that user's state folder.
+    const std::optional<std::string> paths = test::RunUnprivileged([] {
+        ::unsetenv("UPDATEEXE_PENDING_RENAMES_FILE");
+        std::string out;
+        for (const char* state : {"/x/state", "relative/state", ""}) {
+            ::setenv("HOME", "/home/u", 1);
+            ::setenv("XDG_STATE_HOME", state, 1);
+            out += PendingRenamesFilePath() + "\n";
+        }
+        return out;
+    });
+    if (!paths) GTEST_SKIP() << "cannot run as an ordinary user";
+    EXPECT_EQ(*paths,
+              "/x/state/updateexe/PendingFileRenameOperations\n"
+              "/home/u/.local/state/updateexe/PendingFileRenameOperations\n"
+              "/home/u/.local/state/updateexe/PendingFileRenameOperations\n");
 }
 
 TEST(PendingRenameStore, CreatesDirectoryAndWritesJustOurPair) {
@@ -50,6 +70,11 @@ TEST(PendingRenameStore, CreatesDirectoryAndWritesJustOurPair) {
     ReplaceFileAtRestart("/opt/app/update/X.so", "/opt/app/X.so");
     EXPECT_EQ(ReadFileBytes(dir + "/list"), kPair + '\0');
     EXPECT_EQ(EntryNames(dir), (Names{"list", "list.lock"}));  // no temp left
+    struct stat st {};
+    ASSERT_EQ(::stat((dir + "/list.lock").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    ASSERT_EQ(::stat(dir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 022, 0u);
 }
 
 TEST(PendingRenameStore, RewritesByReplacingTheFileAndKeepsItsMode) {
@@ -77,23 +102,30 @@ TEST(PendingRenameStore, RewritesByReplacingTheFileAndKeepsItsMode) {
 
 // Every failure is reported with its cause and leaves the list and its folder
 // as they were; the caller then knows the file was not queued. The rows that
-// need an ordinary user's rights run as one.
+// need an ordinary user's rights run as one. A list, lock or folder that
+// another user could have written is refused: the renamer would refuse it too.
 TEST(PendingRenameStore, FailuresAreReportedAndLeaveTheListAlone) {
     const std::string others = "\\??\\/b.new\0!\\??\\/b\0\0"s;
     struct Case {
         const char* name;
         std::string list;  // under the row's folder
-        std::errc cause;
+        std::error_code cause;
         bool asUser;
     };
+    using E = PendingRenamesError;
+    auto sys = [](std::errc e) { return std::make_error_code(e); };
     const Case cases[] = {
         // A directory and a FIFO stand for lists we cannot read (even as root).
-        {"list is a directory", "list", std::errc::is_a_directory, false},
-        {"list is a fifo", "list", std::errc::invalid_argument, false},
-        {"folder cannot be created", "file/sub/list", std::errc::not_a_directory, false},
-        {"lock cannot be taken", "list", std::errc::no_such_file_or_directory, false},
-        {"list unreadable", "list", std::errc::permission_denied, true},
-        {"folder not writable", "list", std::errc::permission_denied, true},
+        {"list is a directory", "list", sys(std::errc::is_a_directory), false},
+        {"list is a fifo", "list", sys(std::errc::invalid_argument), false},
+        {"folder cannot be created", "file/sub/list", sys(std::errc::not_a_directory), false},
+        {"lock is a link", "list", sys(std::errc::too_many_symbolic_link_levels), false},
+        {"lock others may write", "list", E::LockUnsafe, false},
+        {"folder others may write", "list", E::FolderUnsafe, false},
+        {"group-writable list", "list", E::ListUnsafe, false},
+        {"list of another user", "list", E::ListUnsafe, false},
+        {"list unreadable", "list", sys(std::errc::permission_denied), true},
+        {"folder not writable", "list", sys(std::errc::permission_denied), true},
     };
     for (const Case& c : cases) {
         TempDir tmp;
@@ -107,9 +139,27 @@ TEST(PendingRenameStore, FailuresAreReportedAndLeaveTheListAlone) {
             ASSERT_EQ(::mkfifo(list.c_str(), 0600), 0);
         }
         if (name == "folder cannot be created") WriteFileBytes(tmp.file("file"), "x");
-        if (name == "lock cannot be taken") {
+        if (name == "lock is a link") {
             WriteFileBytes(list, others);
             fs::create_symlink("missing/list.lock", list + ".lock");
+        }
+        if (name == "lock others may write" || name == "folder others may write" ||
+            name == "group-writable list" || name == "list of another user") {
+            WriteFileBytes(list, others);
+        }
+        if (name == "lock others may write") {
+            WriteFileBytes(list + ".lock", "");
+            ASSERT_EQ(::chmod((list + ".lock").c_str(), 0666), 0);
+        }
+        if (name == "folder others may write") {
+            ASSERT_EQ(::chmod(tmp.path().c_str(), 0777), 0);
+        }
+        if (name == "group-writable list") {
+            ASSERT_EQ(::chmod(list.c_str(), 0664), 0);
+        }
+        if (name == "list of another user") {
+            if (::geteuid() != 0) continue;  // only root can give it away
+            test::HandToUnprivileged(list);
         }
         if (name == "list unreadable" || name == "folder not writable") {
             WriteFileBytes(list, others);
@@ -130,7 +180,7 @@ TEST(PendingRenameStore, FailuresAreReportedAndLeaveTheListAlone) {
             std::cerr << c.name << ": skipped, cannot run as an ordinary user\n";
             continue;
         }
-        EXPECT_EQ(*outcome, std::make_error_code(c.cause).message()) << c.name;
+        EXPECT_EQ(*outcome, c.cause.message()) << c.name;
 
         ASSERT_EQ(::chmod(tmp.path().c_str(), 0755), 0);
         Names after = EntryNames(tmp.path());
@@ -145,6 +195,34 @@ TEST(PendingRenameStore, FailuresAreReportedAndLeaveTheListAlone) {
             EXPECT_EQ(ReadFileBytes(list), others) << c.name;
         }
     }
+}
+
+// Another process holding the lock (any user could, with a readable lock)
+// makes the queueing fail after the bound instead of hanging the run.
+TEST(PendingRenameStore, LockHeldElsewhereFailsAfterTheBound) {
+    using namespace std::chrono;
+    TempDir tmp;
+    const std::string list = tmp.file("list");
+    const std::string others = "\\??\\/b.new\0!\\??\\/b\0\0"s;
+    WriteFileBytes(list, others);
+    ListFileEnv env(list);
+    const int holder = ::open((list + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+
+    const milliseconds previous = SetPendingRenamesLockWait(milliseconds(200));
+    const auto start = steady_clock::now();
+    const std::error_code ec = QueueFileReplacement("/opt/app/update/X.so", "/opt/app/X.so");
+    const auto waited = steady_clock::now() - start;
+    EXPECT_EQ(ec, PendingRenamesError::LockBusy) << ec.message();
+    EXPECT_GE(waited, milliseconds(200));
+    EXPECT_LT(waited, seconds(5));
+    EXPECT_EQ(ReadFileBytes(list), others);
+
+    ::close(holder);
+    EXPECT_FALSE(QueueFileReplacement("/opt/app/update/X.so", "/opt/app/X.so"));
+    SetPendingRenamesLockWait(previous);
+    EXPECT_EQ(ReadFileBytes(list), others.substr(0, others.size() - 1) + kPair + '\0');
 }
 
 TEST(PendingRenameStore, ConcurrentWritersKeepEachOthersPairs) {
