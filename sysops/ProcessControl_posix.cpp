@@ -164,14 +164,16 @@ bool RunsFromInside(pid_t pid, const std::string& imageName, const std::string& 
     return folder && folder->starts_with(realInstallDir);
 }
 
-// Sends SIGKILL to `pid` unless it ends or is reused meanwhile: the pidfd,
-// opened before the checks, refers to that process only. `stoppable` makes
-// the checks. Falls back to kill() where the kernel has no pidfds.
+// Sends SIGKILL to `pid` when `stoppable` holds, unless it ends or its pid is
+// reused meanwhile: the pidfd, opened before the checks, refers to that
+// process only. Falls back to kill() where pidfds are not to be had (an old
+// kernel, a sandbox that forbids them).
 void KillIf(pid_t pid, const std::function<bool()>& stoppable) {
     const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    if (fd < 0 && errno != ENOSYS) return;  // gone
+    if (fd < 0 && errno == ESRCH) return;  // gone
     if (stoppable()) {
-        // EPERM (not ours to stop) and ESRCH (gone) alike: nothing to do.
+        // The kill is also the test of our right to stop it: EPERM (not ours)
+        // and ESRCH (gone) alike leave nothing to do.
         if (fd >= 0) syscall(SYS_pidfd_send_signal, fd, SIGKILL, nullptr, 0);
         else kill(pid, SIGKILL);
     }
