@@ -344,9 +344,9 @@ int TDM_Update::UpdateOneFile() {
 
     if (FileTypeIs(ftReplace) && HeldOpen(target)) {
         ShowFileInUse(FirstInUseMessage(target));
-        if (!ExeFile.empty()) system_.KillProcessByName(ExeFile);
-        if (!ExeFile2.empty()) system_.KillProcessByName(ExeFile2);
-        if (HasExeExtension(fileName)) system_.KillProcessByName(fileName);
+        if (!ExeFile.empty()) system_.KillProcessByName(ExeFile, BaseDir);
+        if (!ExeFile2.empty()) system_.KillProcessByName(ExeFile2, BaseDir);
+        if (HasExeExtension(fileName)) system_.KillProcessByName(fileName, BaseDir);
     }
 
     system_.Sleep(kRowPauseMs);

@@ -10,8 +10,21 @@ namespace ue {
 // ASCII upper-cased equals the ASCII upper-cased argument (not stripped).
 bool ImageNameMatches(const std::string& listedName, const std::string& argument);
 
+// The first process in the system's order listed under `imageName`, wherever
+// its executable lies; 0 when there is none. A look-up only: what may be
+// stopped is narrower (see KillProcessByName).
 std::uint32_t FindProcessIdByName(const std::string& imageName);
-void KillProcessByName(const std::string& imageName);
+
+// Stops every process listed under `imageName` whose executable lies inside
+// `installDir` (in it or in a folder below it, links resolved) and that we
+// have the right to stop; never the calling process. A process that cannot be
+// stopped is passed over and the others are still stopped. The suite's
+// programs run from the installation, so a program of the same name elsewhere
+// (another user's, an unrelated one) is never touched.
+//
+// The executable's full path comes from /proc/<pid>/exe on Linux, and will
+// come from QueryFullProcessImageNameW on Windows.
+void KillProcessByName(const std::string& imageName, const std::string& installDir);
 
 constexpr int kShowNormal = 1;  // SW_SHOWNORMAL
 constexpr int kShow = 5;        // SW_SHOW

@@ -4,10 +4,17 @@
 // the file name of its executable (see ProcessImageName). Zombies are passed
 // over: they are no longer running and cannot be ended again.
 //
-// KillProcessByName sends SIGKILL to the first matching process, as the
-// direct termination does on Windows. The second way, the console debugger
-// ntsd, has no counterpart here and is left out. The updater never ends
-// itself: its own process is passed over when looking for the one to kill.
+// KillProcessByName sends SIGKILL, as the direct termination does on
+// Windows, to every matching process whose executable lies inside the
+// installation: the kernel's path of the running executable (/proc/<pid>/exe,
+// which has no links in it) must name a file in the installation's real
+// folder or below it. A process whose executable link we may not read
+// (another user's, when we are not root) is passed over, never judged by its
+// comm or argv[0], which anyone can set. A process we may not signal is passed
+// over and the search goes on. The signal goes through a pidfd, so that a pid
+// that is freed and reused between the checks and the kill is never hit. The
+// second way of Windows, the console debugger ntsd, has no counterpart here
+// and is left out. The updater never ends itself.
 //
 // RunProgram starts the program with posix_spawn, argv[0] being the path.
 // The show mode has no meaning here and is ignored. Parameters, which the
@@ -24,12 +31,15 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "core/Errors.h"
@@ -100,24 +110,80 @@ bool IsDefunct(pid_t pid) {
     return state == 'Z' || state == 'X' || state == 'x';
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+struct Executable {
+    std::string path;
+    bool replaced = false;  // removed or renamed over while running
+};
+
+// The running executable of `pid` as the kernel names it. One that was
+// removed or renamed over while running is shown with " (deleted)" appended,
+// which is taken off unless a file of that whole name really is the running
+// executable. Nothing when the link cannot be read: another user's process
+// (EACCES), a kernel thread, a process that is gone.
+std::optional<Executable> ExecutableOf(pid_t pid) {
+    const std::string link = ProcPath(pid, "exe");
+    auto path = ReadLink(link);
+    if (!path) return std::nullopt;
+    static const std::string kDeleted = " (deleted)";
+    if (path->size() > kDeleted.size() && path->ends_with(kDeleted) && !SameFile(link, *path)) {
+        path->resize(path->size() - kDeleted.size());
+        return Executable{*path, true};
+    }
+    return Executable{*path, false};
+}
+
+// The real path of the folder `dir`, ending in one '/'; nothing when it
+// cannot be resolved.
+std::optional<std::string> RealFolder(const std::string& dir) {
+    if (dir.empty() || dir.find('\0') != std::string::npos) return std::nullopt;
+    char* real = realpath(dir.c_str(), nullptr);
+    if (!real) return std::nullopt;
+    std::string out(real);
+    std::free(real);
+    if (out.empty() || out.back() != '/') out += '/';
+    return out;
+}
+
+// Whether `pid` is a running program listed under `imageName` whose executable
+// lies in the folder `realInstallDir` (a RealFolder) or below it.
+bool RunsFromInside(pid_t pid, const std::string& imageName, const std::string& realInstallDir) {
+    auto exe = ExecutableOf(pid);
+    if (!exe || !ImageNameMatches(FileNameOf(exe->path), imageName) || IsDefunct(pid)) return false;
+    // A path that names another file than the running one is a view from
+    // another mount namespace, where the same folder names mean other folders.
+    // A replaced executable has no file left to compare: its folder decides.
+    if (!exe->replaced && !SameFile(ProcPath(pid, "exe"), exe->path)) return false;
+    auto folder = RealFolder(exe->path.substr(0, exe->path.rfind('/') + 1));
+    return folder && folder->starts_with(realInstallDir);
+}
+
+// Sends SIGKILL to `pid` when `stoppable` holds, unless it ends or its pid is
+// reused meanwhile: the pidfd, opened before the checks, refers to that
+// process only. Falls back to kill() where pidfds are not to be had (an old
+// kernel, a sandbox that forbids them).
+void KillIf(pid_t pid, const std::function<bool()>& stoppable) {
+    const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0 && errno == ESRCH) return;  // gone
+    if (stoppable()) {
+        // The kill is also the test of our right to stop it: EPERM (not ours)
+        // and ESRCH (gone) alike leave nothing to do.
+        if (fd >= 0) syscall(SYS_pidfd_send_signal, fd, SIGKILL, nullptr, 0);
+        else kill(pid, SIGKILL);
+    }
+    if (fd >= 0) close(fd);
+}
+
 }  // namespace
 
 std::string ProcessImageName(pid_t pid) {
-    if (auto exe = ReadLink(ProcPath(pid, "exe"))) {
-        // An executable that was removed or renamed over while running is shown
-        // with " (deleted)" appended; it is still the program's name, unless a
-        // file of that whole name really is the running executable.
-        static const std::string kDeleted = " (deleted)";
-        if (exe->size() > kDeleted.size() && exe->ends_with(kDeleted)) {
-            struct stat running {};
-            struct stat named {};
-            bool same = stat(ProcPath(pid, "exe").c_str(), &running) == 0 &&
-                        stat(exe->c_str(), &named) == 0 && running.st_dev == named.st_dev &&
-                        running.st_ino == named.st_ino;
-            if (!same) exe->resize(exe->size() - kDeleted.size());
-        }
-        return FileNameOf(*exe);
-    }
+    if (auto exe = ExecutableOf(pid)) return FileNameOf(exe->path);
     auto comm = ReadProcFile(ProcPath(pid, "comm"), 64);
     if (!comm) return {};
     if (!comm->empty() && comm->back() == '\n') comm->pop_back();
@@ -218,10 +284,17 @@ std::uint32_t FindProcessIdByName(const std::string& imageName) {
     return posix::FindProcessIdByNameExcept(imageName, 0);
 }
 
-void KillProcessByName(const std::string& imageName) {
-    std::uint32_t pid =
-        posix::FindProcessIdByNameExcept(imageName, static_cast<std::uint32_t>(getpid()));
-    if (pid != 0) kill(static_cast<pid_t>(pid), SIGKILL);  // gone meanwhile: fine
+void KillProcessByName(const std::string& imageName, const std::string& installDir) {
+    const auto realInstallDir = posix::RealFolder(installDir);
+    if (!realInstallDir) return;  // no installation: nothing runs from it
+    const pid_t self = getpid();
+    for (pid_t pid : posix::ListProcesses()) {
+        if (pid == self) continue;
+        // The name first, cheaply; every check is made again once the process is pinned.
+        auto exe = posix::ExecutableOf(pid);
+        if (!exe || !ImageNameMatches(posix::FileNameOf(exe->path), imageName)) continue;
+        posix::KillIf(pid, [&] { return posix::RunsFromInside(pid, imageName, *realInstallDir); });
+    }
 }
 
 std::uint32_t RunProgram(const std::string& file, bool wait, const std::string& parameters,

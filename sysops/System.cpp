@@ -16,8 +16,8 @@
 
 namespace ue {
 
-void RealSystem::KillProcessByName(const std::string& imageName) {
-    ue::KillProcessByName(imageName);
+void RealSystem::KillProcessByName(const std::string& imageName, const std::string& installDir) {
+    ue::KillProcessByName(imageName, installDir);
 }
 
 std::uint32_t RealSystem::RunProgram(const std::string& file, bool wait,

@@ -11,7 +11,8 @@ namespace ue {
 class System {
 public:
     virtual ~System() = default;
-    virtual void KillProcessByName(const std::string& imageName) = 0;
+    // Stops the programs of that name that run from the installation `installDir`.
+    virtual void KillProcessByName(const std::string& imageName, const std::string& installDir) = 0;
     virtual std::uint32_t RunProgram(const std::string& file, bool wait,
                                      const std::string& parameters, int showMode) = 0;
     // The system's error when the replacement could not be queued.
@@ -26,7 +27,7 @@ public:
 // The real operations of this platform.
 class RealSystem : public System {
 public:
-    void KillProcessByName(const std::string& imageName) override;
+    void KillProcessByName(const std::string& imageName, const std::string& installDir) override;
     std::uint32_t RunProgram(const std::string& file, bool wait, const std::string& parameters,
                              int showMode) override;
     std::error_code ReplaceFileAtRestart(const std::string& source,

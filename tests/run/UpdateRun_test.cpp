@@ -128,8 +128,8 @@ TEST_F(UpdateRunTest, WithoutMainProgramNothingIsRefreshedOrStarted) {
     Hold("a.exe");
     ui.Continue([&] { Free("a.exe"); });
     Run();
-    EXPECT_EQ(sys.Actions(),
-              (Calls{Dialog(FirstInUseMessage(P("a.exe"))), "KillProcessByName a.exe"}));
+    EXPECT_EQ(sys.Actions(), (Calls{Dialog(FirstInUseMessage(P("a.exe"))),
+                                    "KillProcessByName a.exe in " + P("")}));
     ExpectVersionRaised();
     EXPECT_FALSE(inst.Exists("Main.exe"));
 }

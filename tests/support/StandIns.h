@@ -23,7 +23,7 @@ inline std::string RunEntry(const std::string& file, int showMode) {
     return "RunProgram " + file + " wait=0 params='' show=" + std::to_string(showMode);
 }
 
-// One entry per call, in order: "Sleep 100", "KillProcessByName Main.exe",
+// One entry per call, in order: "Sleep 100", "KillProcessByName Main.exe in <dir>",
 // RunEntry(...), "ReplaceFileAtRestart <source> -> <target>",
 // "RegisterServerLibrary <file>", "ShutdownWindows 3", "TodayText".
 class RecordingSystem : public System {
@@ -38,8 +38,8 @@ public:
     // Runs after a pause is recorded: lets a test act at a given moment.
     std::function<void(unsigned milliseconds)> onSleep;
 
-    void KillProcessByName(const std::string& imageName) override {
-        calls.push_back("KillProcessByName " + imageName);
+    void KillProcessByName(const std::string& imageName, const std::string& installDir) override {
+        calls.push_back("KillProcessByName " + imageName + " in " + installDir);
     }
     std::uint32_t RunProgram(const std::string& file, bool wait, const std::string& parameters,
                              int showMode) override {

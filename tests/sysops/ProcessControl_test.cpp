@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -120,9 +121,9 @@ TEST(FindProcessIdByName, MatchesTheExecutableNameInAnyLetterCaseAndNothingElse)
     // The argument is never stripped and never holds a directory.
     for (const std::string& other : {" " + name, name + " ", dir.file(name), name + "x"}) {
         EXPECT_EQ(FindProcessIdByName(other), 0u) << other;
-        KillProcessByName(other);
+        KillProcessByName(other, dir.path());
     }
-    KillProcessByName(Unique("Nothing") + ".exe");
+    KillProcessByName(Unique("Nothing") + ".exe", dir.path());
     std::this_thread::sleep_for(50ms);
     EXPECT_TRUE(child.Alive());
 }
@@ -176,23 +177,131 @@ TEST(FindProcessIdByName, FirstInPidOrderWinsAndZombiesArePassedOver) {
     EXPECT_EQ(FindProcessIdByName(name), second.id());
 }
 
-TEST(KillProcessByName, KillsOnlyTheFirstOfTwoSameNamedPrograms) {
+// Which programs KillProcessByName stops. Paths are relative to the test's
+// folder, '%' standing for a number no other process's name holds. The
+// installation is "inst"; "out" lies beside it, "inst-old" begins like it,
+// "inst/lib" is a link to "out/lib" and "link" a link to "inst".
+struct KillCase {
+    const char* title;
+    std::vector<std::pair<const char*, bool>> programs;  // where one runs; whether it is stopped
+    const char* argument = "Main%.exe";
+    const char* installDir = "inst/";
+    bool replaced = false;  // each program's file is renamed over once it runs
+    // A copy of the launcher there makes the call instead of the test.
+    const char* caller = nullptr;
+};
+
+const KillCase kKillCases[] = {
+    {"InsideIsStoppedSameNameElsewhereIsNot",
+     {{"inst/Main%.exe", true}, {"out/Main%.exe", false}, {"inst-old/Main%.exe", false}}},
+    {"EveryOneInsideIsStoppedInFoldersBelowToo",
+     {{"inst/Main%.exe", true}, {"inst/a/Main%.exe", true}, {"inst/a/b/Main%.exe", true}}},
+    {"NameInAnyLetterCaseOtherNamesNot",
+     {{"inst/Main%.exe", true}, {"inst/Main%.ex", false}, {"inst/Main%.exe.bak", false}},
+     "MAIN%.EXE"},
+    {"FolderLinkedOutsideIsOutside", {{"inst/lib/Main%.exe", false}, {"inst/Main%.exe", true}}},
+    {"InstallationNamedThroughALink", {{"inst/Main%.exe", true}, {"out/Main%.exe", false}},
+     "Main%.exe", "link"},
+    {"ReplacedWhileRunningStillRunsFromInside",
+     {{"inst/Main%.exe", true}, {"out/Main%.exe", false}}, "Main%.exe", "inst/", true},
+    {"NoInstallationNothingStopped", {{"inst/Main%.exe", false}}, "Main%.exe", "missing/"},
+    {"CallerItselfIsNeverStopped", {{"inst/sub/Main%.exe", true}}, "Main%.exe", "inst/", false,
+     "inst/Main%.exe"},
+};
+
+void PrintTo(const KillCase& c, std::ostream* os) { *os << c.title; }
+
+class KillTest : public testing::TestWithParam<KillCase> {};
+
+TEST_P(KillTest, StopsOnlyProgramsRunningFromTheInstallation) {
+    const KillCase& c = GetParam();
+    TempDir dir;
+    const std::string id = Unique("");
+    auto at = [&](std::string path) {
+        if (auto pct = path.find('%'); pct != std::string::npos) path.replace(pct, 1, id);
+        return dir.file(path);
+    };
+    fs::create_directories(at("inst"));
+    fs::create_directories(at("out/lib"));
+    fs::create_directory_symlink("../out/lib", at("inst/lib"));
+    fs::create_directory_symlink("inst", at("link"));
+
+    std::vector<std::unique_ptr<Child>> children;
+    for (const auto& [path, stopped] : c.programs) {
+        children.push_back(std::make_unique<Child>(CopyChild(at(path))));
+        if (c.replaced) {
+            CopyChild(at(path) + ".new");
+            fs::rename(at(path) + ".new", at(path));
+        }
+    }
+
+    const std::string argument = at(c.argument).substr(dir.path().size() + 1);
+    if (c.caller) {
+        fs::copy_file(UE_TEST_LAUNCHER, at(c.caller));
+        const std::string caller = at(c.caller);
+        const std::string installDir = at(c.installDir);
+        char* argv[] = {const_cast<char*>(caller.c_str()), const_cast<char*>("--kill"),
+                        const_cast<char*>(argument.c_str()),
+                        const_cast<char*>(installDir.c_str()), nullptr};
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, caller.c_str(), nullptr, nullptr, argv, environ), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    } else {
+        KillProcessByName(argument, at(c.installDir));
+    }
+
+    // The stopped ones first: by the time they are gone, a wrong kill of the
+    // others would have shown too.
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        if (c.programs[i].second) {
+            EXPECT_TRUE(children[i]->Killed()) << c.programs[i].first;
+        }
+    }
+    std::this_thread::sleep_for(50ms);
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        if (!c.programs[i].second) {
+            EXPECT_TRUE(children[i]->Alive()) << c.programs[i].first;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(, KillTest, testing::ValuesIn(kKillCases),
+                         [](const auto& info) { return std::string(info.param.title); });
+
+// Run as an ordinary user beside a program of the same name that root runs
+// from the installation (and that this user may neither inspect nor stop):
+// the user's own program is stopped all the same, and root's is left alone.
+TEST(KillProcessByName, AnotherUsersProgramIsPassedOverAndTheSearchGoesOn) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can run a program as another user";
     TempDir dir;
     const std::string name = Unique("Main") + ".exe";
-    Child a(CopyChild(dir.file("one/" + name)));
-    Child b(CopyChild(dir.file("two/" + name)));
-    Child& first = a.pid() < b.pid() ? a : b;
-    Child& second = a.pid() < b.pid() ? b : a;
+    const std::string inst = dir.file("inst");
+    Child roots(CopyChild(inst + "/root/" + name));  // started first: the lower pid, mostly
+    const std::string own = CopyChild(inst + "/user/" + name);
+    fs::permissions(own, fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
+    test::HandToUnprivileged(inst + "/user");
 
-    std::string lower = name;
-    lower[0] = 'm';
-    KillProcessByName(lower);
-    EXPECT_TRUE(first.Killed());
-    EXPECT_TRUE(second.Alive());
-
-    // Again: now the other one is the first.
-    KillProcessByName(name);
-    EXPECT_TRUE(second.Killed());
+    const auto outcome = test::RunUnprivileged([&]() -> std::string {
+        char* argv[] = {const_cast<char*>(own.c_str()), nullptr};
+        pid_t pid = 0;
+        if (posix_spawn(&pid, own.c_str(), nullptr, nullptr, argv, environ) != 0) return "no start";
+        if (!AwaitReport(own)) return "no report";
+        KillProcessByName(name, inst);
+        int status = 0;
+        if (WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }) &&
+            WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+            return "stopped";
+        }
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        return "not stopped";
+    });
+    if (!outcome) GTEST_SKIP() << "cannot run as an ordinary user";
+    EXPECT_EQ(*outcome, "stopped");
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(roots.Alive());
 }
 
 TEST(RunProgram, StartsLongPathWithParametersSplitAtBlanksAndReturnsExitCode) {
