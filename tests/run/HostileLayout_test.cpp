@@ -4,13 +4,20 @@
 // folder, runs, and checks that nothing outside changed. A row that expects a
 // refusal also checks that nothing inside changed and nothing was logged or
 // recorded. New hostile cases are new rows.
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <thread>
 
 #include "tests/run/RunFixture.h"
+
+extern char** environ;
 
 namespace ue::test {
 namespace {
@@ -230,6 +237,49 @@ const Layout kLayouts[] = {
          EXPECT_EQ(t.Logged(), (Calls{"a.dll/1", "b.dll/1"}));
      }},
 };
+
+// Real child processes: the suite's program running from the installation is
+// stopped; a program of the same name running elsewhere is never touched.
+using HostileProcessTest = RunFixture;
+
+TEST_F(HostileProcessTest, SameNamedProgramOutsideIsNotStopped) {
+    // Arrange: the suite's program runs from the installation (and so holds
+    // its own file); a same-named program runs outside it and holds nothing.
+    const std::string name = "zz" + std::to_string(getpid()) + ".exe";
+    inst.WriteIni("[Update]\nExeFile=" + name + "\n");
+    Offer(name, ftReplace);
+    TempDir outsideDir;  // beside the installation, which is all of `dir`
+    auto start = [](const std::string& exe) {
+        fs::copy_file(UE_TEST_CHILD, exe, fs::copy_options::overwrite_existing);
+        char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+        pid_t pid = 0;
+        EXPECT_EQ(posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv, environ), 0);
+        while (!fs::exists(exe + ".report")) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return pid;
+    };
+    const pid_t inside = start(P(name));
+    const pid_t outside = start(outsideDir.file(name));
+    struct RealKills : RecordingSystem {
+        void KillProcessByName(const std::string& n, const std::string& d) override {
+            RecordingSystem::KillProcessByName(n, d);
+            ue::KillProcessByName(n, d);
+        }
+        void Sleep(unsigned ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    } real;
+    TDM_Update run(real, inst.Base());
+    run.SetUserInterface(&ui);
+    run.DataModuleCreate();
+    run.RunUpdate();
+
+    // Expect: the one inside was stopped and replaced, the one outside still runs.
+    int status = 0;
+    EXPECT_EQ(waitpid(inside, &status, WNOHANG), inside);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    EXPECT_EQ(inst.Read(name), "new " + name);
+    EXPECT_EQ(waitpid(outside, nullptr, WNOHANG), 0);
+    kill(outside, SIGKILL);
+    waitpid(outside, nullptr, 0);
+}
 
 INSTANTIATE_TEST_SUITE_P(Layouts, HostileLayoutTest, ::testing::ValuesIn(kLayouts),
                          [](const auto& info) { return info.param.name; });
