@@ -83,7 +83,7 @@ void TableModel::RepaintRow(int row) {
     if (!columns_.empty()) {
         emit dataChanged(index(row, 0), index(row, static_cast<int>(columns_.size()) - 1), {Qt::DisplayRole});
     }
-    emit headerDataChanged(Qt::Vertical, row, row);  // the record indicator
+    emit IndicatorChanged(row);
 }
 
 void TableModel::FollowCursor() {
@@ -93,8 +93,8 @@ void TableModel::FollowCursor() {
     const int previous = current_;
     current_ = current;
     // Only the two record indicators change.
-    if (previous >= 0 && previous < rows_) emit headerDataChanged(Qt::Vertical, previous, previous);
-    if (current >= 0) emit headerDataChanged(Qt::Vertical, current, current);
+    if (previous >= 0 && previous < rows_) emit IndicatorChanged(previous);
+    if (current >= 0) emit IndicatorChanged(current);
     emit CurrentRowChanged(current_);
 }
 
@@ -159,6 +159,7 @@ TableGrid::TableGrid(TableCursor& cursor, QWidget* parent)
     indicator->setFixedWidth(14);
 
     connect(model_, &TableModel::CurrentRowChanged, this, &TableGrid::FollowCurrentRow);
+    connect(model_, &TableModel::IndicatorChanged, this, &TableGrid::RepaintIndicator);
     // New columns (a table opened) start as wide as their titles and values.
     connect(model_, &QAbstractItemModel::modelReset, this, [this] { resizeColumnsToContents(); });
     connect(model_, &QAbstractItemModel::dataChanged, this,
@@ -185,36 +186,49 @@ void TableGrid::WidenColumns(int first, int last) {
     }
 }
 
+void TableGrid::RepaintIndicator(int row) {
+    QHeaderView* header = verticalHeader();
+    const int top = header->sectionViewportPosition(row);
+    const int height = header->sectionSize(row);
+    QWidget* cells = header->viewport();
+    if (top + height > 0 && top < cells->height()) cells->update(0, top, cells->width(), height);
+}
+
 void TableGrid::FollowCurrentRow(int row) {
-    if (row < 0) {
-        clearSelection();
-        return;
+    // The current index follows at once, so that the keyboard goes on from
+    // there. Selecting the row and scrolling to it cost far more and show
+    // only when the window is painted, which the run never lets happen
+    // while it walks: they wait for the event loop and are done once there,
+    // however many moves came before. autoScroll would scroll at once.
+    selectedRow_ = row;
+    if (row >= 0) {
+        scrollRow_ = row;
+        int column = horizontalHeader()->logicalIndexAt(isRightToLeft() ? viewport()->width() : 0);
+        const bool autoScroll = hasAutoScroll();
+        setAutoScroll(false);
+        selectionModel()->setCurrentIndex(model_->index(row, std::max(column, 0)),
+                                          QItemSelectionModel::NoUpdate);
+        setAutoScroll(autoScroll);
     }
-    // Selecting the row is cheap; scrolling to it moves pixels. The run
-    // processes no events while it walks, so nothing is painted between two
-    // moves: the scroll waits for the event loop and happens once, however
-    // many moves came before. autoScroll would scroll at once on selecting.
-    const bool autoScroll = hasAutoScroll();
-    setAutoScroll(false);
-    selectRow(row);
-    setAutoScroll(autoScroll);
-    scrollRow_ = row;
-    if (!scrollPending_) {
-        scrollPending_ = true;
-        QMetaObject::invokeMethod(this, &TableGrid::ScrollToFollowedRow, Qt::QueuedConnection);
+    if (!showPending_) {
+        showPending_ = true;
+        QMetaObject::invokeMethod(this, &TableGrid::ShowFollowedRow, Qt::QueuedConnection);
     }
 }
 
-void TableGrid::ScrollToFollowedRow() {
-    scrollPending_ = false;
+void TableGrid::ShowFollowedRow() {
+    showPending_ = false;
+    const int rows = model_->rowCount();
+    if (selectedRow_ >= 0 && selectedRow_ < rows) selectRow(selectedRow_);
+    else clearSelection();
     // The last row followed, also when the cursor has since gone past the end.
-    if (scrollRow_ < 0 || scrollRow_ >= model_->rowCount()) return;
+    if (scrollRow_ < 0 || scrollRow_ >= rows) return;
     scrollTo(model_->index(scrollRow_, 0));
     // The rows now shown may hold longer values than those sampled.
     if (isVisible()) {
         const int first = rowAt(0);
         const int last = rowAt(viewport()->height() - 1);
-        WidenColumns(first, last < 0 ? model_->rowCount() - 1 : last);
+        WidenColumns(first, last < 0 ? rows - 1 : last);
     }
 }
 

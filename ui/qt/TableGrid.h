@@ -35,6 +35,9 @@ public:
 
 signals:
     void CurrentRowChanged(int row);
+    // The record indicator of `row` reads differently. Not headerDataChanged:
+    // a view lays itself out anew on that, which costs a scan of its rows.
+    void IndicatorChanged(int row);
 
 private:
     // The cursor's listener: repaints only the rows the change concerns, so
@@ -57,13 +60,15 @@ public:
 
 private:
     void FollowCurrentRow(int row);
-    void ScrollToFollowedRow();
+    void ShowFollowedRow();
+    void RepaintIndicator(int row);
     // Widens the columns that rows first..last need wider; never narrows.
     void WidenColumns(int first, int last);
 
     TableModel* model_;
-    int scrollRow_ = -1;
-    bool scrollPending_ = false;
+    int selectedRow_ = -1;  // the row to select (-1: none)
+    int scrollRow_ = -1;    // the last row followed, to scroll to
+    bool showPending_ = false;
 };
 
 }  // namespace ue
