@@ -203,7 +203,7 @@ void TableGrid::FollowCurrentRow(int row) {
     selectedRow_ = row;
     if (row >= 0) {
         scrollRow_ = row;
-        int column = horizontalHeader()->logicalIndexAt(isRightToLeft() ? viewport()->width() : 0);
+        const int column = horizontalHeader()->logicalIndexAt(isRightToLeft() ? viewport()->width() : 0);
         const bool autoScroll = hasAutoScroll();
         setAutoScroll(false);
         selectionModel()->setCurrentIndex(model_->index(row, std::max(column, 0)),
