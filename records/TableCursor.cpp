@@ -7,6 +7,7 @@
 #include <limits>
 #include <map>
 #include <unordered_map>
+#include <utility>
 
 #include "core/Errors.h"
 #include "core/Text.h"
@@ -258,8 +259,12 @@ TableCursor::TableCursor(Connection& connection, std::string tableName)
 
 TableCursor::~TableCursor() = default;
 
-void TableCursor::Notify() {
-    if (listener_) listener_();
+void TableCursor::Notify(Change::Kind kind, std::size_t row, std::size_t previous) {
+    if (listener_) listener_(Change{kind, row, previous});
+}
+
+void TableCursor::NotifyMoved(std::size_t previous) {
+    Notify(Change::Kind::Moved, impl_->current, previous);
 }
 
 void TableCursor::RequireOpen() const {
@@ -302,7 +307,7 @@ void TableCursor::OpenTable() {
     }
     d.current = 0;
     state_ = State::Browsing;
-    Notify();
+    Notify(Change::Kind::Reset);
 }
 
 void TableCursor::CloseTable() {
@@ -310,26 +315,38 @@ void TableCursor::CloseTable() {
     // A row still pending is dropped, as nothing asked to save it.
     *impl_ = Impl{};
     state_ = State::Closed;
-    Notify();
+    Notify(Change::Kind::Reset);
 }
 
 void TableCursor::Reopen() {
-    CloseTable();
-    OpenTable();
+    // One reset for the listener, not a close and an open.
+    Listener listener = std::exchange(listener_, nullptr);
+    try {
+        CloseTable();
+        OpenTable();
+    } catch (...) {
+        listener_ = std::move(listener);
+        Notify(Change::Kind::Reset);
+        throw;
+    }
+    listener_ = std::move(listener);
+    Notify(Change::Kind::Reset);
 }
 
 void TableCursor::GoFirst() {
     RequireOpen();
     FinishEdit();
+    const std::size_t previous = impl_->current;
     impl_->current = 0;
-    Notify();
+    NotifyMoved(previous);
 }
 
 void TableCursor::GoNext() {
     RequireOpen();
     FinishEdit();
+    const std::size_t previous = impl_->current;
     if (impl_->current < impl_->rows.size()) ++impl_->current;
-    Notify();
+    NotifyMoved(previous);
 }
 
 bool TableCursor::AtEnd() const {
@@ -407,7 +424,7 @@ void TableCursor::SetValue(std::string_view field, const FieldValue& value) {
     impl_->pending[c] = StoreForm(col.kind, value, col.name);
     impl_->assigned[c] = true;
     impl_->anyAssigned = true;
-    Notify();
+    Notify(Change::Kind::RowChanged, impl_->current);
 }
 
 void TableCursor::BeginEdit() {
@@ -423,6 +440,7 @@ void TableCursor::BeginEdit() {
     d.assigned.assign(d.columns.size(), false);
     d.anyAssigned = false;
     state_ = State::Editing;
+    Notify(Change::Kind::RowChanged, d.current);
 }
 
 void TableCursor::BeginAppend() {
@@ -435,7 +453,7 @@ void TableCursor::BeginAppend() {
     d.currentBeforeAppend = d.current;
     d.current = d.rows.size();
     state_ = State::Appending;
-    Notify();
+    Notify(Change::Kind::RowAppended, d.current);
 }
 
 void TableCursor::SaveRow() {
@@ -473,18 +491,20 @@ void TableCursor::SaveRow() {
     d.assigned.clear();
     d.anyAssigned = false;
     state_ = State::Browsing;
-    Notify();
+    Notify(Change::Kind::RowChanged, d.current);
 }
 
 void TableCursor::DiscardRow() {
     if (state_ != State::Editing && state_ != State::Appending) return;
     Impl& d = *impl_;
-    if (state_ == State::Appending) d.current = d.currentBeforeAppend;
+    const bool appending = state_ == State::Appending;
+    const std::size_t row = d.current;
+    if (appending) d.current = d.currentBeforeAppend;
     d.pending.clear();
     d.assigned.clear();
     d.anyAssigned = false;
     state_ = State::Browsing;
-    Notify();
+    Notify(appending ? Change::Kind::RowRemoved : Change::Kind::RowChanged, row);
 }
 
 void TableCursor::FinishEdit() {
@@ -519,8 +539,9 @@ bool TableCursor::FindRow(std::string_view keyFields, const std::vector<FieldVal
         KeyIndex& index = d.IndexFor(cols);
         auto hit = index.rows.find(key);
         if (hit == index.rows.end() || hit->second.empty()) return false;
+        const std::size_t previous = d.current;
         d.current = hit->second.front();
-        Notify();
+        NotifyMoved(previous);
         return true;
     } catch (const Error&) {
         // Saving the pending row failed: FindRow answers, it does not raise.

@@ -91,14 +91,28 @@ public:
     std::size_t CurrentRow() const;  // == RowCount() when AtEnd
     FieldValue Cell(std::size_t row, std::size_t column) const;
 
-    // Called after every change of the rows, of a shown value or of the
-    // current row.
-    using Listener = std::function<void()>;
+    // What changed, told to the listener after each change so that a grid
+    // repaints only the rows concerned. CurrentRow() and RowCount() already
+    // hold the new state when the listener runs.
+    struct Change {
+        enum class Kind {
+            Moved,        // GoFirst, GoNext, a FindRow that found: `previous` -> `row`
+            RowChanged,   // a value or the state of `row`: edit begun, value set, saved, discarded
+            RowAppended,  // `row` added at the end (BeginAppend's new row); it is current
+            RowRemoved,   // `row` gone from the end (a new row discarded)
+            Reset,        // anything: the table opened, closed or reopened
+        };
+        Kind kind;
+        std::size_t row = 0;       // == RowCount() for a move past the last row
+        std::size_t previous = 0;  // Moved only
+    };
+    using Listener = std::function<void(const Change&)>;
     void SetListener(Listener listener) { listener_ = std::move(listener); }
 
 private:
     struct Impl;
-    void Notify();
+    void Notify(Change::Kind kind, std::size_t row = 0, std::size_t previous = 0);
+    void NotifyMoved(std::size_t previous);
     void RequireOpen() const;
     Store& RequireStore() const;
     std::size_t ColumnOf(std::string_view field) const;

@@ -2,6 +2,9 @@
 // field kind, the edit states, the failure messages and FindRow.
 #include "records/TableCursor.h"
 
+#include <functional>
+#include <vector>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -270,7 +273,7 @@ TEST_F(CursorTest, FindRowMatchesWholeValuesFromTheIndex) {
     store->AddRow("UpdateFileLog", {V::Null(), V::Null(), V::Text("n.dll"), V::Null()});
     log.OpenTable();
     int notified = 0;
-    log.SetListener([&] { ++notified; });
+    log.SetListener([&](const TableCursor::Change&) { ++notified; });
 
     EXPECT_TRUE(Find("it's.dll", 1));
     EXPECT_EQ(log.CurrentRow(), 0u);
@@ -334,7 +337,7 @@ TEST_F(CursorTest, FindRowSeesRowsSavedInTheSameRunAndOthersAfterReopen) {
 TEST_F(CursorTest, ListenerFollowsRowsAndCurrentRow) {
     Log("a.dll", 1);
     int calls = 0;
-    log.SetListener([&] { ++calls; });
+    log.SetListener([&](const TableCursor::Change&) { ++calls; });
     log.OpenTable();
     EXPECT_EQ(calls, 1);
     log.GoNext();
@@ -346,6 +349,56 @@ TEST_F(CursorTest, ListenerFollowsRowsAndCurrentRow) {
     EXPECT_EQ(calls, 6);
     log.CloseTable();
     EXPECT_EQ(calls, 7);
+}
+
+// The listener is told what changed and where, so that a grid repaints only
+// the rows concerned.
+TEST_F(CursorTest, ListenerToldWhatChangedAndWhere) {
+    using K = TableCursor::Change::Kind;
+    struct Told {
+        K kind;
+        std::size_t row, previous;
+        bool operator==(const Told&) const = default;
+    };
+    Log("a.dll", 1);
+    Log("b.dll", 2);
+    log.OpenTable();
+    std::vector<Told> told;
+    log.SetListener([&](const TableCursor::Change& c) {
+        told.push_back({c.kind, c.row, c.kind == K::Moved ? c.previous : 0});
+    });
+    const struct {
+        const char* what;
+        std::function<void()> operation;
+        std::vector<Told> expected;
+    } cases[] = {
+        {"GoNext", [&] { log.GoNext(); }, {{K::Moved, 1, 0}}},
+        {"GoNext to the end", [&] { log.GoNext(); }, {{K::Moved, 2, 1}}},
+        {"GoNext at the end", [&] { log.GoNext(); }, {{K::Moved, 2, 2}}},
+        {"GoFirst", [&] { log.GoFirst(); }, {{K::Moved, 0, 2}}},
+        {"FindRow found", [&] { Find("b.dll", 2); }, {{K::Moved, 1, 0}}},
+        {"FindRow missed", [&] { Find("z.dll", 2); }, {}},
+        {"BeginEdit", [&] { log.BeginEdit(); }, {{K::RowChanged, 1, 0}}},
+        {"SetValue", [&] { log.SetInt("FileVer", 3); }, {{K::RowChanged, 1, 0}}},
+        {"SaveRow", [&] { log.SaveRow(); }, {{K::RowChanged, 1, 0}}},
+        {"BeginAppend", [&] { log.BeginAppend(); }, {{K::RowAppended, 2, 0}}},
+        {"DiscardRow of a new row", [&] { log.DiscardRow(); }, {{K::RowRemoved, 2, 0}}},
+        {"a pending new row saved by a move",
+         [&] {
+             log.BeginAppend();
+             log.SetValue("FileName", V::Text("c.dll"));
+             log.GoFirst();
+         },
+         {{K::RowAppended, 2, 0}, {K::RowChanged, 2, 0}, {K::RowChanged, 2, 0}, {K::Moved, 0, 2}}},
+        {"Reopen", [&] { log.Reopen(); }, {{K::Reset, 0, 0}}},
+        {"CloseTable", [&] { log.CloseTable(); }, {{K::Reset, 0, 0}}},
+    };
+    for (const auto& c : cases) {
+        told.clear();
+        c.operation();
+        EXPECT_EQ(told, c.expected) << c.what;
+    }
+    EXPECT_EQ(log.CurrentRow(), 0u);
 }
 
 TEST(Connection, DataSourceOfConnectionText) {

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QSignalSpy>
+#include <functional>
+#include <set>
 
 #include "records/TableCursor.h"
 #include "tests/support/Installation.h"
@@ -126,6 +128,90 @@ TEST_F(GridTest, ReopenShowsRowsWrittenByAnotherProgram) {
     applied.CloseTable();
     EXPECT_EQ(model.rowCount(), 0);
     EXPECT_EQ(model.columnCount(), 0);
+}
+
+
+// What the grids tell their views per cursor operation, on 1,000-row tables:
+// a move or a saved row covers at most two rows, never the whole table, and
+// a reopen is one reset. Counted, not timed.
+TEST(GridNotifications, CoverOnlyTheRowsConcerned) {
+    test::TempDir dir;
+    test::Installation inst{dir.path()};
+    inst.Exec(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000) "
+        "INSERT INTO DownLoadFileLog SELECT i, 7, 'f' || i || '.dll', 1, 0, 1, '' FROM n;"
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000) "
+        "INSERT INTO UpdateFileLog SELECT i, 7, 'f' || i || '.dll', 1, 1, '', 1 FROM n;");
+    Connection connection;
+    connection.ConnectionString = "Data Source=" + inst.Database() + ";";
+    connection.Open();
+    TableCursor downloads{connection, "DownLoadFileLog"};
+    TableCursor applied{connection, "UpdateFileLog"};
+    downloads.OpenTable();
+    applied.OpenTable();
+    TableGrid grid1(downloads);
+    TableGrid grid2(applied);
+
+    struct Told {
+        std::set<int> rows;  // rows covered by dataChanged, headerDataChanged and IndicatorChanged
+        int resets = 0, inserted = 0, layouts = 0;
+    };
+    auto watch = [](TableModel& model, Told& told) {
+        QObject::connect(&model, &QAbstractItemModel::dataChanged,
+                         [&](const QModelIndex& a, const QModelIndex& b) {
+                             for (int r = a.row(); r <= b.row(); ++r) told.rows.insert(r);
+                         });
+        QObject::connect(&model, &QAbstractItemModel::headerDataChanged, [&](Qt::Orientation, int a, int b) {
+            for (int r = a; r <= b; ++r) told.rows.insert(r);
+        });
+        QObject::connect(&model, &TableModel::IndicatorChanged, [&](int r) { told.rows.insert(r); });
+        QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++told.resets; });
+        QObject::connect(&model, &QAbstractItemModel::rowsInserted, [&] { ++told.inserted; });
+        QObject::connect(&model, &QAbstractItemModel::layoutChanged, [&] { ++told.layouts; });
+    };
+    Told told1, told2;
+    watch(*grid1.Model(), told1);
+    watch(*grid2.Model(), told2);
+
+    auto find = [&](int i) {
+        return applied.FindRow("FileName;FileVer", {FieldValue::Text("f" + std::to_string(i) + ".dll"),
+                                                    FieldValue::Int(1)});
+    };
+    const struct {
+        const char* what;
+        std::function<void()> operation;
+        const Told& told;
+        std::size_t maxRows;
+        int resets, inserted;
+    } cases[] = {
+        {"GoNext", [&] { downloads.GoNext(); }, told1, 2, 0, 0},
+        {"500 times GoNext", [&] { for (int i = 0; i < 500; ++i) downloads.GoNext(); }, told1, 501, 0, 0},
+        {"FindRow found", [&] { EXPECT_TRUE(find(700)); }, told2, 2, 0, 0},
+        {"FindRow missed", [&] { EXPECT_FALSE(find(5000)); }, told2, 0, 0, 0},
+        {"edit and save", [&] {
+             applied.BeginEdit();
+             applied.SetInt("FileVer", 2);
+             applied.SaveRow();
+         }, told2, 1, 0, 0},
+        {"append and save", [&] {
+             applied.BeginAppend();
+             applied.SetValue("FileName", FieldValue::Text("new.dll"));
+             applied.SaveRow();
+         }, told2, 2, 0, 1},
+        {"Reopen", [&] { applied.Reopen(); }, told2, 0, 1, 0},
+    };
+    for (const auto& c : cases) {
+        told1 = {};
+        told2 = {};
+        c.operation();
+        QCoreApplication::processEvents();  // the grids scroll and select here
+        EXPECT_LE(c.told.rows.size(), c.maxRows) << c.what;
+        EXPECT_EQ(c.told.resets, c.resets) << c.what;
+        EXPECT_EQ(c.told.inserted, c.inserted) << c.what;
+        EXPECT_EQ(c.told.layouts, 0) << c.what;
+    }
+    EXPECT_EQ(grid1.currentIndex().row(), 501);
+    EXPECT_TRUE(grid1.selectionModel()->isRowSelected(501, {}));
 }
 
 }  // namespace

@@ -29,14 +29,23 @@ public:
     // The record indicator of a row: "▶" browsing, "I" editing, "*" a new row.
     QString Indicator(int row) const;
 
-    // Takes over the cursor's present rows, columns and current row; the
-    // cursor's listener calls it after every change.
+    // Takes over the cursor's present rows, columns and current row
+    // (a model reset).
     void Refresh();
 
 signals:
     void CurrentRowChanged(int row);
+    // The record indicator of `row` reads differently. Not headerDataChanged:
+    // a view lays itself out anew on that, which costs a scan of its rows.
+    void IndicatorChanged(int row);
 
 private:
+    // The cursor's listener: repaints only the rows the change concerns, so
+    // that a move costs the same whatever the table's size.
+    void CursorChanged(const TableCursor::Change& change);
+    void RepaintRow(int row);
+    void FollowCursor();
+
     TableCursor& cursor_;
     std::vector<std::string> columns_;
     int rows_ = 0;
@@ -51,9 +60,15 @@ public:
 
 private:
     void FollowCurrentRow(int row);
-    void WidenColumns();
+    void ShowFollowedRow();
+    void RepaintIndicator(int row);
+    // Widens the columns that rows first..last need wider; never narrows.
+    void WidenColumns(int first, int last);
 
     TableModel* model_;
+    int selectedRow_ = -1;  // the row to select (-1: none)
+    int scrollRow_ = -1;    // the last row followed, to scroll to
+    bool showPending_ = false;
 };
 
 }  // namespace ue
