@@ -43,8 +43,10 @@ enum class LeftTemporary {
 // Replaces the payload at `path` by its expanded content, through the
 // temporary file ExpansionTemporary(path) beside it that is renamed over the
 // payload once the stream is verified and synced. The temporary is created
-// exclusively, never through a link planted under its name. The result keeps the payload's permission
-// bits. After any error the payload is unchanged and no temporary file is left.
+// exclusively, never through a link planted under its name, and a file under
+// that name, whatever it is, is used only as `left` says. The result keeps
+// the payload's permission bits. After any error the payload is unchanged
+// and no temporary file the expansion made is left.
 // Raises OSError (with the system's error code) with "Cannot open file
 // \"%s\". %s" (missing or unreadable payload), "Cannot create file \"%s\". %s"
 // (a payload that may not be replaced: no write bit, no write access to it or

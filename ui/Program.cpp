@@ -43,7 +43,8 @@ private:
 
 std::string AnotherUpdaterMessage(const std::string& exeDir) {
     return "UpdateExe: another UpdateExe is updating this installation (" +
-           (exeDir.empty() ? std::string(".") : exeDir) + "); this one ends without changing anything.\n";
+           (exeDir.empty() ? std::string(".") : exeDir) +
+           "); this one ends without changing anything.\n";
 }
 
 int RunProgram(Toolkit& toolkit, System& system, std::string exeDir) {

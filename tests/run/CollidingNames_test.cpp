@@ -42,15 +42,17 @@ protected:
     TempDir outside;
 
     std::string Downloaded(const Row& row) const {
-        return row.type == ftCompressed ? Installation::Compress(Plain(row.name)) : "new " + row.name;
+        return row.type == ftCompressed ? Installation::Compress(Plain(row.name))
+                                        : "new " + row.name;
     }
 
     // Every entry of the outside folder, links as "-> target".
     std::map<std::string, std::string> Outside() const {
         std::map<std::string, std::string> out;
         for (const auto& e : fs::directory_iterator(outside.path())) {
-            out[e.path().filename().string()] =
-                e.is_symlink() ? "-> " + fs::read_symlink(e.path()).string() : ReadFileBytes(e.path());
+            out[e.path().filename().string()] = e.is_symlink()
+                                                    ? "-> " + fs::read_symlink(e.path()).string()
+                                                    : ReadFileBytes(e.path());
         }
         return out;
     }
@@ -165,7 +167,8 @@ TEST_F(RunFixture, LeftoversRecordedAsTheRunsOwnAreStillRecovered) {
     EXPECT_EQ(RunFailure(), "");
     EXPECT_EQ(Logged(), Calls{"z.dat/1"});
     EXPECT_EQ(inst.Read("z.dat"), "plain z");
-    for (const char* gone : {"update/z.dat.ue-keep", "update/z.datbakr", "update/.UpdateExe-temporaries"}) {
+    for (const char* gone :
+         {"update/z.dat.ue-keep", "update/z.datbakr", "update/.UpdateExe-temporaries"}) {
         EXPECT_FALSE(inst.Exists(gone)) << gone;
     }
 }
