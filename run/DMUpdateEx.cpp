@@ -1,9 +1,13 @@
 #include "run/DMUpdateEx.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <initializer_list>
+#include <set>
 #include <string_view>
 
 #include "core/Errors.h"
+#include "core/FileIO.h"
 #include "core/Text.h"
 #include "records/TableContract.h"
 #include "sysops/Compression.h"
@@ -398,12 +402,132 @@ int TDM_Update::UpdateOneFile() {
     return result;
 }
 
+namespace {
+
+// The run's own temporary files beside a download (the kept payload, the
+// expansion's temporary) are recorded in a journal in the same folder before
+// they are created, and struck off once they are gone. A file under such a
+// name is the run's own only while the journal names it; anything else there
+// (a download of that name, someone's file or link) is never taken or
+// deleted. A run ended in between leaves the names recorded, so the next run
+// still knows its leftovers. The journal is removed once it names nothing, so
+// a run that ends normally leaves no trace of it.
+constexpr char kTemporariesJournal[] = ".UpdateExe-temporaries";
+
+class OwnTemporaries {
+public:
+    enum class Found { Nothing, Ours, Foreign };
+
+    // For the temporaries beside `download`.
+    explicit OwnTemporaries(const std::string& download)
+        : dir_(download.substr(0, download.find_last_of("/\\") + 1)),
+          journal_(dir_ + kTemporariesJournal) {}
+
+    // What lies under `path`. Only a regular file can be ours: the run makes
+    // no other kind.
+    Found Look(const std::string& path) const {
+        std::error_code ec;
+        const auto status = std::filesystem::symlink_status(path, ec);
+        if (status.type() == std::filesystem::file_type::not_found) return Found::Nothing;
+        std::set<std::string> names;
+        const bool ours = !ec && std::filesystem::is_regular_file(status) && !Read(names) &&
+                          names.count(Name(path)) != 0;
+        return ours ? Found::Ours : Found::Foreign;
+    }
+
+    // Records `paths` before any of them is created.
+    void Record(std::initializer_list<std::string> paths) const {
+        std::set<std::string> names;
+        std::error_code ec = Read(names);
+        const std::size_t before = names.size();
+        for (const std::string& path : paths) names.insert(Name(path));
+        if (!ec && names.size() != before) ec = Write(names);
+        if (ec) {
+            throw OSError("Cannot record the temporary files of " + Name(*paths.begin()) +
+                              " in " + journal_ + ": " + ec.message(),
+                          static_cast<std::uint32_t>(ec.value()));
+        }
+    }
+
+    // Strikes off those of `paths` under which nothing lies any more. Should
+    // the journal not be rewritten, they stay recorded: only a download of
+    // the same name could then be taken for ours.
+    void Forget(std::initializer_list<std::string> paths) const noexcept {
+        std::set<std::string> names;
+        if (Read(names)) return;
+        const std::size_t before = names.size();
+        for (const std::string& path : paths) {
+            if (Look(path) == Found::Nothing) names.erase(Name(path));
+        }
+        if (names.size() != before) Write(names);
+    }
+
+private:
+    std::string Name(const std::string& path) const { return path.substr(dir_.size()); }
+
+    // The names recorded, each ended by a NUL (a FileName never holds one).
+    // No journal is an empty one; one that is a link or no regular file is
+    // not read.
+    std::error_code Read(std::set<std::string>& names) const {
+        std::error_code ec;
+        const auto status = std::filesystem::symlink_status(journal_, ec);
+        if (status.type() == std::filesystem::file_type::not_found) return {};
+        if (ec) return ec;
+        if (!std::filesystem::is_regular_file(status)) {
+            return std::make_error_code(std::errc::invalid_argument);
+        }
+        std::string bytes;
+        if ((ec = fileio::ReadAll(journal_, bytes))) return ec;
+        for (std::size_t start = 0, end; (end = bytes.find('\0', start)) != std::string::npos;
+             start = end + 1) {
+            names.insert(bytes.substr(start, end - start));
+        }
+        return {};
+    }
+
+    std::error_code Write(const std::set<std::string>& names) const {
+        if (names.empty()) {
+            std::error_code ec;
+            std::filesystem::remove(journal_, ec);
+            return ec;
+        }
+        std::string bytes;
+        for (const std::string& name : names) bytes += name + '\0';
+        // ".~ue": the same mark as the temporaries of a copy.
+        return fileio::ReplaceAtomically(journal_, journal_ + ".~ueXXXXXX", bytes,
+                                         {fileio::Existing::Replace, fileio::NewFile::Default});
+    }
+
+    std::string dir_;  // with its trailing separator
+    std::string journal_;
+};
+
+[[noreturn]] void ThrowInTheWay(const std::string& download, const std::string& path) {
+    throw Error("Cannot expand " + download + ": " + path +
+                " is in the way. UpdateExe did not create it (it may be a download of that name), "
+                "so it is left as it is");
+}
+
+}  // namespace
+
 // Expands the payload in place and saves FileType 0. The downloaded form is
 // kept beside it until the save, so that a run ended in between (or a failed
-// expansion or save) never leaves plain content under FileType 5.
+// expansion or save) never leaves plain content under FileType 5. Neither
+// the kept file nor the expansion's temporary may take the place of a file
+// the run did not create: such a file ends the run before anything is
+// touched.
 void TDM_Update::ExpandPayload(const std::string& source) {
+    using Found = OwnTemporaries::Found;
     const std::string kept = source + kKeptPayloadSuffix;
-    if (IsFilePresent(kept)) {
+    const std::string temporary = ExpansionTemporary(source);
+    const OwnTemporaries ours(source);
+    const Found keptFound = ours.Look(kept);
+    const Found temporaryFound = ours.Look(temporary);
+    if (keptFound == Found::Foreign) ThrowInTheWay(source, kept);
+    if (temporaryFound == Found::Foreign) ThrowInTheWay(source, temporary);
+    ours.Record({kept, temporary});
+
+    if (keptFound == Found::Ours) {
         // An earlier run ended before saving FileType 0: start from the download.
         if (const std::error_code ec = CopyFileOver(Owner(), kept, source)) {
             throw Error("Cannot restore the downloaded file " + source + " from " + kept + ". " +
@@ -415,7 +539,8 @@ void TDM_Update::ExpandPayload(const std::string& source) {
     }
 
     try {
-        ExpandCompressedFile(source);
+        ExpandCompressedFile(source, temporaryFound == Found::Ours ? LeftTemporary::Replace
+                                                                   : LeftTemporary::Refuse);
         DownLoadFileLog.BeginEdit();
         DownLoadFileLog.SetValue("FileType", FieldValue::Int(ftReplace));
         DownLoadFileLog.FinishEdit();
@@ -427,9 +552,11 @@ void TDM_Update::ExpandPayload(const std::string& source) {
         // Back to the download, whatever the failure left; should that
         // fail, the kept file stays and the next run starts from it.
         if (ShellCopyFile(Owner(), kept, source)) RemoveQuietly(kept);
+        ours.Forget({kept, temporary});
         throw;
     }
     RemoveQuietly(kept);
+    ours.Forget({kept, temporary});
 }
 
 // True when a process holds the target open, so that the user can be asked
@@ -454,9 +581,13 @@ void TDM_Update::QueueAtRestart(const std::string& source, const std::string& ta
     }
 }
 
+// After FileType 0 was saved: the kept download goes, if it is ours. A file
+// of that name that the run did not create (a download) stays.
 void TDM_Update::DropKeptPayload(const std::string& source) {
     const std::string kept = source + kKeptPayloadSuffix;
-    if (IsFilePresent(kept)) RemoveQuietly(kept);
+    const OwnTemporaries ours(source);
+    if (ours.Look(kept) == OwnTemporaries::Found::Ours) RemoveQuietly(kept);
+    ours.Forget({kept, ExpansionTemporary(source)});
 }
 
 void TDM_Update::WriteLogRow(const std::string& backupDir) {

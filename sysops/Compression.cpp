@@ -81,4 +81,6 @@ void DecompressStream(ByteStream& destination, ByteStream& source, std::size_t p
     if (!reader.Ended() || reader.HasTrailingBytes()) throw DecompressionError();
 }
 
+std::string ExpansionTemporary(const std::string& path) { return path + "bakr"; }
+
 }  // namespace ue

@@ -30,10 +30,23 @@ constexpr std::size_t kDecompressPieceSize = 4096;
 void DecompressStream(ByteStream& destination, ByteStream& source,
                       std::size_t pieceSize = kDecompressPieceSize);
 
+// The temporary file beside the payload at `path` that its expansion is
+// written to: path + "bakr".
+std::string ExpansionTemporary(const std::string& path);
+
+// What the expansion does with a file already at ExpansionTemporary(path).
+enum class LeftTemporary {
+    Refuse,   // it stays, and the expansion fails ("File exists")
+    Replace,  // it is removed first: the caller knows it for its own leftover
+};
+
 // Replaces the payload at `path` by its expanded content, through the
-// temporary file path + "bakr" beside it that is renamed over the payload once
-// the stream is verified and synced. The result keeps the payload's permission
-// bits. After any error the payload is unchanged and no temporary file is left.
+// temporary file ExpansionTemporary(path) beside it that is renamed over the
+// payload once the stream is verified and synced. The temporary is created
+// exclusively, never through a link planted under its name, and a file under
+// that name, whatever it is, is used only as `left` says. The result keeps
+// the payload's permission bits. After any error the payload is unchanged
+// and no temporary file the expansion made is left.
 // Raises OSError (with the system's error code) with "Cannot open file
 // \"%s\". %s" (missing or unreadable payload), "Cannot create file \"%s\". %s"
 // (a payload that may not be replaced: no write bit, no write access to it or
@@ -42,6 +55,6 @@ void DecompressStream(ByteStream& destination, ByteStream& source,
 // %s" (the expanded content cannot be written, e.g. the disk is full); the
 // first %s is the payload's path, the second the system's text. Raises
 // DecompressionError ("compression error") for a damaged payload.
-void ExpandCompressedFile(const std::string& path);
+void ExpandCompressedFile(const std::string& path, LeftTemporary left = LeftTemporary::Refuse);
 
 }  // namespace ue

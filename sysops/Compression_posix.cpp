@@ -1,5 +1,5 @@
 // Expansion of a payload X in place. The expanded content goes into the
-// temporary file X + "bakr" beside X and replaces X by a rename only once the
+// temporary file X + "bakr" (ExpansionTemporary) beside X and replaces X by a rename only once the
 // stream is verified complete and the file synced: at every moment X holds its
 // whole payload or its whole expanded content, and after any failure X keeps
 // its payload and no temporary file is left. X is read directly: no copy of
@@ -94,7 +94,7 @@ private:
 
 }  // namespace
 
-void ExpandCompressedFile(const std::string& path) {
+void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
     struct stat payload;
     if (::stat(path.c_str(), &payload) != 0) throw OpenError(path, errno);
     if (!S_ISREG(payload.st_mode)) throw OpenError(path, S_ISDIR(payload.st_mode) ? EISDIR : EINVAL);
@@ -104,11 +104,14 @@ void ExpandCompressedFile(const std::string& path) {
     const fileio::File in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!in.Valid() || ::fstat(in.Native(), &payload) != 0) throw OpenError(path, errno);
 
-    // A temporary copy left by an earlier run is replaced; the new one is
-    // created exclusively, so a link planted under that name is never
+    // A file under the temporary's name may be a download of that name: it
+    // is removed only when the caller knows it for its own leftover. The new
+    // one is created exclusively, so a link planted under that name is never
     // written through.
-    const std::string temporary = path + "bakr";
-    if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) throw CreateError(temporary, errno);
+    const std::string temporary = ExpansionTemporary(path);
+    if (left == LeftTemporary::Replace && ::unlink(temporary.c_str()) != 0 && errno != ENOENT) {
+        throw CreateError(temporary, errno);
+    }
     bool created = false;
     const std::error_code ec = fileio::ReplaceAtomically(path, temporary, [&](const fileio::File& out) {
         created = true;

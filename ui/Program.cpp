@@ -1,8 +1,10 @@
 #include "ui/Program.h"
 
+#include <cstdio>
 #include <exception>
 
 #include "run/DMUpdateEx.h"
+#include "sysops/InstanceLock.h"
 #include "sysops/Platform.h"
 #include "ui/ErrorMessage.h"
 
@@ -39,7 +41,22 @@ private:
 
 }  // namespace
 
+std::string AnotherUpdaterMessage(const std::string& exeDir) {
+    return "UpdateExe: another UpdateExe is updating this installation (" +
+           (exeDir.empty() ? std::string(".") : exeDir) +
+           "); this one ends without changing anything.\n";
+}
+
 int RunProgram(Toolkit& toolkit, System& system, std::string exeDir) {
+    // First of all: a second updater on this installation opens no window,
+    // no database and creates no folder. A lock that cannot be taken at all
+    // (a read-only installation) stops nothing: the run reports what it
+    // cannot do, as it did before there was a lock.
+    const InstanceLock lock = InstanceLock::Acquire(exeDir);
+    if (lock.IsBusy()) {
+        std::fputs(AnotherUpdaterMessage(exeDir).c_str(), stderr);
+        return 0;
+    }
     TDM_Update DM_Update(system, std::move(exeDir));
     try {
         DM_Update.DataModuleCreate();

@@ -32,12 +32,17 @@ public:
 };
 
 // The sequence over the run context of the installation in `exeDir` (with
-// its trailing separator). An error of DataModuleCreate is shown in the
-// error box and the windows come up all the same, as the loop is the only
-// way to end. The user interface is detached and the windows destroyed on
+// its trailing separator). It begins with the installation's lock: when
+// another updater holds it, AnotherUpdaterMessage goes to stderr and the
+// program ends with 0, nothing else done. An error of DataModuleCreate is
+// shown in the error box and the windows come up all the same, as the loop
+// is the only way to end. The user interface is detached and the windows destroyed on
 // every path, before DataModuleDestroy and the run context's destruction.
 // Returns the exit code, 0.
 int RunProgram(Toolkit& toolkit, System& system, std::string exeDir);
+
+// What a second updater on the installation in `exeDir` says, with its line end.
+std::string AnotherUpdaterMessage(const std::string& exeDir);
 
 // The same with the real system operations, next to the executable.
 int RunProgram(Toolkit& toolkit);

@@ -188,15 +188,39 @@ TEST_F(ExpandCompressedFileTest, ReplacesThePayloadByItsContentKeepingItsModeAnd
     const std::string content = SampleContent(1 << 20);
     WriteFileBytes(path, Compress(content));
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    ASSERT_EQ(ExpansionTemporary(path), path + "bakr");
     WriteFileBytes(path + "bakr", "left over from an earlier run");
     ASSERT_EQ(::chmod((path + "bakr").c_str(), 0444), 0);
 
-    ExpandCompressedFile(path);
+    ExpandCompressedFile(path, LeftTemporary::Replace);
     EXPECT_EQ(ReadFileBytes(path), content);
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(EntryNames(dir.path()), onlyPayload);
+}
+
+// Unless the caller knows it for its own leftover, whatever holds the
+// temporary's name (a download of that name, a link) stays as it is, and so
+// does the payload.
+TEST_F(ExpandCompressedFileTest, AFileUnderTheTemporarysNameIsRefusedUnlessItIsOurs) {
+    const std::string payload = Compress("content");
+    const std::string outside = dir.file("outside");
+    for (const bool link : {false, true}) {
+        WriteFileBytes(path, payload);
+        std::filesystem::remove(path + "bakr");
+        if (link) {
+            std::filesystem::create_symlink(outside, path + "bakr");
+        } else {
+            WriteFileBytes(path + "bakr", "a download named Tool.dllbakr");
+        }
+        EXPECT_EQ(ExpandError(), "Cannot create file \"" + path + "bakr\". File exists") << link;
+        EXPECT_EQ(ReadFileBytes(path), payload) << link;
+        EXPECT_FALSE(std::filesystem::exists(outside)) << link;
+        if (!link) {
+            EXPECT_EQ(ReadFileBytes(path + "bakr"), "a download named Tool.dllbakr");
+        }
+    }
 }
 
 TEST_F(ExpandCompressedFileTest, DamagedPayloadLeavesItsBytesAndNoTemporaryFile) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Errors.h"
+#include "sysops/InstanceLock.h"
 #include "run/DMUpdateEx.h"
 #include "tests/support/Installation.h"
 #include "tests/support/StandIns.h"
@@ -132,6 +133,33 @@ TEST(ProgramSequence, WindowsAfterTheRunContextAndGoneBeforeItOnEveryPath) {
         EXPECT_EQ(toolkit.calls, c.calls) << c.name;
         EXPECT_TRUE(system.calls.empty()) << c.name;
     }
+}
+
+TEST(ProgramSequence, ASecondUpdaterOnTheInstallationEndsAtOnceTouchingNothing) {
+    test::TempDir dir;
+    test::Installation inst(dir.path());
+    std::filesystem::remove_all(inst.Path("update"));
+    test::RecordingSystem system;
+    {
+        const InstanceLock first = InstanceLock::Acquire(inst.Base());
+        ASSERT_EQ(first.GetState(), InstanceLock::State::Held);
+        const auto before = inst.Files();
+        RecordingToolkit toolkit(system);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(RunProgram(toolkit, system, inst.Base()), 0);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), AnotherUpdaterMessage(inst.Base()));
+        EXPECT_EQ(toolkit.calls, std::vector<std::string>{});  // no window, no run context
+        EXPECT_EQ(inst.Files(), before);                       // no update folder either
+    }
+    // Once the first has ended, the next one runs, and lets go when it ends.
+    RecordingToolkit toolkit(system);
+    EXPECT_EQ(RunProgram(toolkit, system, inst.Base()), 0);
+    EXPECT_EQ(toolkit.calls,
+              (std::vector<std::string>{"CreateWindows open", "Loop open", "DestroyWindows open"}));
+    EXPECT_TRUE(inst.Exists("update"));
+    EXPECT_EQ(InstanceLock::Acquire(inst.Base()).GetState(), InstanceLock::State::Held);
+    EXPECT_NE(AnotherUpdaterMessage(inst.Base()).find("another UpdateExe is updating"),
+              std::string::npos);
 }
 
 }  // namespace

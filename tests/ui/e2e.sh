@@ -125,12 +125,26 @@ check "exit code" 0 "$rc"
 check "nothing started" "no" "$([ -e "$dir/started" ] && echo yes || echo no)"
 check "database unchanged" "" "$(cmp "$dir/UpdateFile.mdb" "$work/before.mdb")"
 
-echo "== a file held open: four dialogs, then the restart question (OK)"
+echo "== a file held open: four dialogs (a second UpdateExe meanwhile ends at once), then the restart question (OK)"
 new_installation held
 sleep 600 < "$dir/X.dll" &
 holder=$!
 started_pids+=("$holder")
 start_program
+# While the first one waits in its dialog, holding the installation, a second
+# UpdateExe ends at once and says why; the dialogs and the log row below show
+# it did nothing.
+first=$app
+if [ -n "$(await_window '^替换文件出错$')" ]; then
+  (cd / && exec "$dir/UpdateExe" -platform offscreen) 2>"$work/second.err" &
+  app=$!
+  started_pids+=("$app")
+  await_end 10
+  check "second UpdateExe: exit code" 0 "$rc"
+  check "second UpdateExe: says why" yes \
+    "$(grep -q 'another UpdateExe is updating this installation' "$work/second.err" && echo yes || echo no)"
+  app=$first
+fi
 dialogs=0
 for n in 1 2 3 4; do
   win=$(await_window '^替换文件出错$')

@@ -1,0 +1,177 @@
+// Downloads and planted files under the names of the run's own temporaries
+// (the expansion's "<payload>bakr", the kept "<payload>.ue-keep"): the run
+// never takes or deletes them. A payload whose temporary name is taken is
+// refused before anything is touched, and nothing is logged for it; what
+// the run left behind itself is still recovered.
+#include <filesystem>
+
+#include "tests/run/RunFixture.h"
+
+namespace ue::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Row {
+    std::string name;
+    std::int64_t type;
+};
+
+// A file (holding "planted") or a link to `linkTo` in a folder outside the
+// installation, put into update/ beside the downloads.
+struct Plant {
+    std::string name;
+    std::string linkTo;
+};
+
+struct Case {
+    const char* title;
+    std::vector<Row> rows;
+    std::vector<Plant> planted;
+    std::string expanding;  // the payload refused, "" when the run completes
+    std::string inTheWay;   // the name that stops it
+    Calls logged;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.title; }
+
+std::string Plain(const std::string& name) { return "plain " + name; }
+
+class CollidingNamesTest : public RunFixture, public ::testing::WithParamInterface<Case> {
+protected:
+    TempDir outside;
+
+    std::string Downloaded(const Row& row) const {
+        return row.type == ftCompressed ? Installation::Compress(Plain(row.name))
+                                        : "new " + row.name;
+    }
+
+    // Every entry of the outside folder, links as "-> target".
+    std::map<std::string, std::string> Outside() const {
+        std::map<std::string, std::string> out;
+        for (const auto& e : fs::directory_iterator(outside.path())) {
+            out[e.path().filename().string()] = e.is_symlink()
+                                                    ? "-> " + fs::read_symlink(e.path()).string()
+                                                    : ReadFileBytes(e.path());
+        }
+        return out;
+    }
+};
+
+TEST_P(CollidingNamesTest, TheRunNeverTakesOrDeletesAFileItDidNotCreate) {
+    const Case& c = GetParam();
+    WriteFileBytes(outside.file("secret"), "outside content");
+    std::int64_t aid = 0;
+    for (const Row& row : c.rows) {
+        inst.Put("update/" + row.name, Downloaded(row));
+        inst.Put(row.name, "old " + row.name);
+        inst.AddDownload({.aid = ++aid, .fileName = row.name, .fileType = row.type});
+    }
+    for (const Plant& p : c.planted) {
+        if (p.linkTo.empty()) {
+            inst.Put("update/" + p.name, "planted");
+        } else {
+            fs::create_symlink(outside.file(p.linkTo), P("update/" + p.name));
+        }
+    }
+    const auto outsideBefore = Outside();
+
+    const std::string expected =
+        c.expanding.empty()
+            ? ""
+            : "Cannot expand " + P("update/" + c.expanding) + ": " + P("update/" + c.inTheWay) +
+                  " is in the way. UpdateExe did not create it (it may be a download of that "
+                  "name), so it is left as it is";
+    EXPECT_EQ(RunFailure(), expected);
+    EXPECT_EQ(Logged(), c.logged);
+
+    for (std::size_t i = 0; i < c.rows.size(); ++i) {
+        const Row& row = c.rows[i];
+        const bool applied = std::count(c.logged.begin(), c.logged.end(), row.name + "/1") != 0;
+        // Downloads stay; only an applied payload is expanded in place.
+        EXPECT_EQ(inst.Read("update/" + row.name),
+                  applied && row.type == ftCompressed ? Plain(row.name) : Downloaded(row))
+            << row.name;
+        EXPECT_EQ(inst.Read(row.name),
+                  !applied ? "old " + row.name
+                           : row.type == ftCompressed ? Plain(row.name) : "new " + row.name)
+            << row.name;
+        if (row.type == ftCompressed && !applied) {
+            EXPECT_EQ(FileTypeOf(static_cast<std::int64_t>(i) + 1), "5") << row.name;
+        }
+    }
+    for (const Plant& p : c.planted) {
+        const std::string path = P("update/" + p.name);
+        if (p.linkTo.empty()) {
+            EXPECT_EQ(inst.Read("update/" + p.name), "planted") << p.name;
+        } else {
+            EXPECT_TRUE(fs::is_symlink(path)) << p.name;
+        }
+    }
+    EXPECT_EQ(Outside(), outsideBefore);
+    EXPECT_FALSE(inst.Exists("update/.UpdateExe-temporaries"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Downloads, CollidingNamesTest,
+    ::testing::Values(
+        Case{"DownloadUnderTheExpansionsTemporaryName",
+             {{"first.dll", ftReplace}, {"a.dat", ftCompressed}, {"a.datbakr", ftReplace}},
+             {},
+             "a.dat",
+             "a.datbakr",
+             {"first.dll/1"}},
+        Case{"DownloadUnderTheKeptName",
+             {{"b.dll", ftReplace}, {"b.dll.ue-keep", ftReplace}},
+             {},
+             "",
+             "",
+             {"b.dll/1", "b.dll.ue-keep/1"}},
+        Case{"FilePlantedUnderTheKeptName",
+             {{"K.pak", ftCompressed}, {"after.dll", ftReplace}},
+             {{"K.pak.ue-keep", ""}},
+             "K.pak",
+             "K.pak.ue-keep",
+             {}},
+        Case{"LinkPlantedUnderTheKeptName",
+             {{"K.pak", ftCompressed}},
+             {{"K.pak.ue-keep", "secret"}},
+             "K.pak",
+             "K.pak.ue-keep",
+             {}},
+        Case{"LinkPlantedUnderTheTemporaryNameToAMissingFile",
+             {{"K.pak", ftCompressed}},
+             {{"K.pakbakr", "made-through-the-link"}},
+             "K.pak",
+             "K.pakbakr",
+             {}},
+        Case{"ExpansionBesideCollidingNamesOfOtherFiles",
+             {{"c.dat", ftCompressed}},
+             {{"c.datbakrx", ""}, {"c.dat.ue-keep2", ""}, {"d.dat.ue-keep", "secret"}},
+             "",
+             "",
+             {"c.dat/1"}}),
+    [](const auto& info) { return std::string(info.param.title); });
+
+// A run ended after the expansion but before FileType 0 was saved leaves the
+// payload expanded and the download kept, both recorded as the run's own:
+// the next run starts again from the kept download.
+TEST_F(RunFixture, LeftoversRecordedAsTheRunsOwnAreStillRecovered) {
+    const std::string payload = Installation::Compress("plain z");
+    inst.Put("update/z.dat", "plain z, expanded by the run that ended");
+    inst.Put("update/z.dat.ue-keep", payload);
+    inst.Put("update/z.datbakr", "half written");
+    inst.Put("update/.UpdateExe-temporaries", std::string("z.dat.ue-keep\0z.datbakr\0", 24));
+    inst.AddDownload({.aid = 1, .fileName = "z.dat", .fileType = ftCompressed});
+
+    EXPECT_EQ(RunFailure(), "");
+    EXPECT_EQ(Logged(), Calls{"z.dat/1"});
+    EXPECT_EQ(inst.Read("z.dat"), "plain z");
+    for (const char* gone :
+         {"update/z.dat.ue-keep", "update/z.datbakr", "update/.UpdateExe-temporaries"}) {
+        EXPECT_FALSE(inst.Exists(gone)) << gone;
+    }
+}
+
+}  // namespace
+}  // namespace ue::test
