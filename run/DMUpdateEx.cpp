@@ -12,6 +12,7 @@
 #include "records/TableContract.h"
 #include "sysops/Compression.h"
 #include "sysops/FilePrimitives.h"
+#include "sysops/InstanceLock.h"
 #include "sysops/Platform.h"
 #include "sysops/ProcessControl.h"
 #include "sysops/Shutdown.h"
@@ -19,6 +20,9 @@
 namespace ue {
 
 namespace {
+
+// Names the run's temporaries beside the downloads (see OwnTemporaries).
+constexpr char kTemporariesJournal[] = ".UpdateExe-temporaries";
 
 constexpr unsigned kRowPauseMs = 100;
 constexpr unsigned kExpandPauseMs = 100;
@@ -102,6 +106,12 @@ void CheckDownloadedPaths(const std::string& fileName, const std::string& update
     for (char c : fileName) bareName = bareName && !IsSeparator(c);
     if (!bareName) {
         throw Error("DownLoadFileLog: FileName '" + fileName + "' is not a bare file name");
+    }
+    // The run's own files in the installation and the update folder.
+    for (const char* own : {kTemporariesJournal, kInstanceLockName}) {
+        if (text::EqualsNoCaseAscii(fileName, own)) {
+            throw Error("DownLoadFileLog: FileName '" + fileName + "' is a name UpdateExe keeps for itself");
+        }
     }
     if (!StaysInside(updatePath)) {
         throw Error("DownLoadFileLog: UpdatePath '" + updatePath + "' of " + fileName +
@@ -412,7 +422,6 @@ namespace {
 // deleted. A run ended in between leaves the names recorded, so the next run
 // still knows its leftovers. The journal is removed once it names nothing, so
 // a run that ends normally leaves no trace of it.
-constexpr char kTemporariesJournal[] = ".UpdateExe-temporaries";
 
 class OwnTemporaries {
 public:

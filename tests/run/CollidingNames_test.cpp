@@ -76,13 +76,19 @@ TEST_P(CollidingNamesTest, TheRunNeverTakesOrDeletesAFileItDidNotCreate) {
     }
     const auto outsideBefore = Outside();
 
-    const std::string expected =
-        c.expanding.empty()
-            ? ""
-            : "Cannot expand " + P("update/" + c.expanding) + ": " + P("update/" + c.inTheWay) +
-                  " is in the way. UpdateExe did not create it (it may be a download of that "
-                  "name), so it is left as it is";
-    EXPECT_EQ(RunFailure(), expected);
+    // A planted link is refused by the run's path checks before the
+    // expansion looks at it; either way the error names what is in the way.
+    const std::string failure = RunFailure();
+    if (c.expanding.empty()) {
+        EXPECT_EQ(failure, "");
+    } else if (fs::is_symlink(P("update/" + c.inTheWay))) {
+        EXPECT_NE(failure.find(P("update/" + c.inTheWay)), std::string::npos) << failure;
+    } else {
+        EXPECT_EQ(failure, "Cannot expand " + P("update/" + c.expanding) + ": " +
+                               P("update/" + c.inTheWay) +
+                               " is in the way. UpdateExe did not create it (it may be a "
+                               "download of that name), so it is left as it is");
+    }
     EXPECT_EQ(Logged(), c.logged);
 
     for (std::size_t i = 0; i < c.rows.size(); ++i) {

@@ -232,6 +232,8 @@ TEST_F(UpdateRunTest, RowsThatWouldWriteOutsideTheInstallationAreRefusedBeforeAn
         {"..\\evil.dll", "", "not a bare file name"},
         {"sub/evil.dll", "", "not a bare file name"},
         {"..", "", "not a bare file name"},
+        {".UpdateExe.lock", "", "keeps for itself"},
+        {".updateexe-TEMPORARIES", "", "keeps for itself"},
     };
     Offer("a.dll", ftReplace);
     const auto before = inst.Files();
