@@ -75,6 +75,11 @@ enum class Existing {
 // Renames `from` to `to` in one step.
 std::error_code RenameFile(const std::string& from, const std::string& to, Existing existing);
 
+// Gives the file `from` the further name `to` (a hard link: no content is
+// copied; an existing `to` is an error) and makes the new name durable. Fails
+// where the file system has no hard links; the caller then copies.
+std::error_code LinkFile(const std::string& from, const std::string& to);
+
 // The permission bits a temporary file is created with.
 enum class NewFile {
     Private,  // only we may read it, until the writer sets the final bits

@@ -172,6 +172,11 @@ std::error_code RenameFile(const std::string& from, const std::string& to, Exist
     return ::rename(from.c_str(), to.c_str()) == 0 ? std::error_code() : Errno();
 }
 
+std::error_code LinkFile(const std::string& from, const std::string& to) {
+    if (::link(from.c_str(), to.c_str()) != 0) return Errno();
+    return SyncDirectoryOf(to);
+}
+
 std::error_code ReplaceAtomically(const std::string& target, const std::string& temporary,
                                   const ContentWriter& write, const ReplaceOptions& options) {
     File file;

@@ -542,9 +542,14 @@ void TDM_Update::ExpandPayload(const std::string& source) {
             throw Error("Cannot restore the downloaded file " + source + " from " + kept + ". " +
                         ec.message());
         }
-    } else if (const std::error_code ec = CopyFileOver(Owner(), source, kept)) {
-        throw Error("Cannot keep a copy of the downloaded file " + source + " as " + kept + ". " +
-                    ec.message());
+    } else if (fileio::LinkFile(source, kept)) {
+        // A second name costs nothing where hard links exist (the expansion
+        // replaces the download by a rename, so the kept name still holds
+        // it); elsewhere the download is copied.
+        if (const std::error_code ec = CopyFileOver(Owner(), source, kept)) {
+            throw Error("Cannot keep a copy of the downloaded file " + source + " as " + kept +
+                        ". " + ec.message());
+        }
     }
 
     try {
