@@ -223,8 +223,8 @@ std::vector<std::string> TDM_Update::DownloadKeys() {
     std::vector<std::string> keys;
     keys.reserve(DownLoadFileLog.RowCount());
     for (DownLoadFileLog.GoFirst(); !DownLoadFileLog.AtEnd(); DownLoadFileLog.GoNext()) {
-        keys.push_back(DownLoadFileLog.GetValue("FileName").ToDisplayText() + '\0' +
-                       DownLoadFileLog.GetValue("FileVer").ToDisplayText());
+        keys.push_back(DownLoadFileLog.GetText("FileName") + '\0' +
+                       DownLoadFileLog.GetText("FileVer"));
     }
     return keys;
 }
