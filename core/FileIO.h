@@ -110,4 +110,12 @@ std::error_code ReplaceAtomically(const std::string& target, const std::string& 
 std::error_code ReplaceAtomically(const std::string& target, const std::string& temporary,
                                   std::string_view bytes, const ReplaceOptions& options = {});
 
+#ifdef _WIN32
+// `path` (UTF-8, with "/" or "\\" between names) as the W calls take it: "/"
+// becomes "\\", and a path too long for MAX_PATH is made absolute and given
+// the "\\?\\" form ("\\?\\UNC\\" for a network path), which has no limit.
+// Raises Error for bytes that are not UTF-8.
+std::wstring WidePath(const std::string& path);
+#endif
+
 }  // namespace ue::fileio

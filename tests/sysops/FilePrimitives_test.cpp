@@ -1,3 +1,5 @@
+// Linux-only cases: FIFOs, time zones, other processes, links. The contract
+// of both platforms is in FilePrimitives_ptest.cpp.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -91,18 +93,6 @@ private:
     int release_ = -1;
 };
 
-TEST(FilePrimitives, RegularAndHiddenFilesAreFoundWithTimeAndSize) {
-    TempDir dir;
-    for (const char* name : {"Tool.dll", ".hidden"}) {
-        const std::string path = dir.file(name);
-        WriteFileBytes(path, "12345");
-        EXPECT_TRUE(IsFilePresent(path)) << name;
-        EXPECT_EQ(GetFileSizeByName(path), 5) << name;
-        EXPECT_GT(GetFileModifiedTime(path), 40000.0) << name;
-        EXPECT_FALSE(IsFileInUse(path)) << name;
-    }
-}
-
 TEST(FilePrimitives, MissingDirectoriesAndSpecialFilesGiveNeutralResultsAndTouchNothing) {
     TempDir dir;
     const std::string sub = dir.file("sub"), fifo = dir.file("fifo");
@@ -147,22 +137,6 @@ TEST(FilePrimitives, FilesOutsideTheDosDateRangeArePresent) {
         const std::string copy = dir.file("copy.dll");
         EXPECT_TRUE(ShellCopyFile(nullptr, path, copy)) << c.seconds;
         EXPECT_EQ(GetFileModifiedTime(copy), c.expected) << c.seconds;
-    }
-}
-
-TEST(FilePrimitives, SizeIsTheLow32BitsAsSignedInteger) {
-    TempDir dir;
-    const std::string path = dir.file("big");
-    WriteFileBytes(path, "");
-    constexpr off_t GiB = off_t{1} << 30;
-    struct Case {
-        off_t size;
-        std::int32_t expected;
-    };
-    for (const Case& c : {Case{3 * GiB, -1073741824}, Case{4 * GiB, 0}, Case{5 * GiB, 1073741824},
-                          Case{2 * GiB - 1, 2147483647}, Case{12345, 12345}}) {
-        ASSERT_EQ(::truncate(path.c_str(), c.size), 0);  // sparse: no disk space used
-        EXPECT_EQ(GetFileSizeByName(path), c.expected) << c.size;
     }
 }
 
@@ -299,40 +273,6 @@ TEST(ShellCopyFile, TargetInUseOrUnreachableStaysUntouched) {
     EXPECT_EQ(EntryNames(dir.path()), (Names{"new.dll", "installed.dll"}));
 }
 
-TEST(CopyFileOver, SaysWhyTheCopyFailed) {
-    TempDir dir;
-    const std::string source = dir.file("new.dll"), target = dir.file("installed.dll");
-    WriteFileBytes(source, "new");
-    WriteFileBytes(target, "old");
-    EXPECT_EQ(CopyFileOver(nullptr, dir.file("missing.dll"), target), std::errc::no_such_file_or_directory);
-    EXPECT_EQ(CopyFileOver(nullptr, dir.path(), target), std::errc::is_a_directory);
-    EXPECT_EQ(CopyFileOver(nullptr, source, dir.file("no/dir/x.dll")), std::errc::no_such_file_or_directory);
-    {
-        HoldingChild child(target, HoldingChild::Hold::Reading);
-        ASSERT_TRUE(child.ready());
-        EXPECT_EQ(CopyFileOver(nullptr, source, target), std::errc::device_or_resource_busy);
-    }
-    ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
-    EXPECT_EQ(CopyFileOver(nullptr, source, target), std::errc::permission_denied);
-    EXPECT_EQ(ReadFileBytes(target), "old");
-    ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
-    EXPECT_FALSE(CopyFileOver(nullptr, source, target));
-    EXPECT_EQ(ReadFileBytes(target), "new");
-}
-
-TEST(ShellCopyFile, ReadOnlyFileIsInUseEvenForRootAndCopiesAsReadOnly) {
-    TempDir dir;
-    const std::string source = dir.file("new.dll"), target = dir.file("installed.dll");
-    WriteFileBytes(source, "new");
-    ASSERT_EQ(::chmod(source.c_str(), 0444), 0);
-    EXPECT_TRUE(IsFileInUse(source));
-    ASSERT_TRUE(ShellCopyFile(nullptr, source, target));
-    EXPECT_EQ(ReadFileBytes(target), "new");
-    EXPECT_TRUE(IsFileInUse(target));  // as a read-only attribute copied along on Windows
-    ASSERT_EQ(::chmod(target.c_str(), 0200), 0);  // a write bit is enough
-    EXPECT_FALSE(IsFileInUse(target));
-}
-
 TEST(ShellCopyFile, TargetIsNeverSeenHalfWritten) {
     TempDir dir;
     const std::string a = dir.file("a"), b = dir.file("b"), target = dir.file("target");
@@ -373,21 +313,6 @@ TEST(ShellCopyFile, TargetIsNeverSeenHalfWritten) {
     EXPECT_GT(reads.load(), 0);
     EXPECT_EQ(EntryNames(dir.path()), (Names{"a", "b", "target"}));
 }
-
-TEST(ForceDirectories, CreatesMissingParents) {
-    TempDir dir;
-    EXPECT_TRUE(ForceDirectories(dir.file("bak/V3/sub")));
-    EXPECT_TRUE(std::filesystem::is_directory(dir.file("bak/V3/sub")));
-    EXPECT_TRUE(ForceDirectories(dir.file("bak/V3/sub")));
-    EXPECT_TRUE(ForceDirectories(dir.file("bak//V4/")));
-    EXPECT_TRUE(std::filesystem::is_directory(dir.file("bak/V4")));
-    WriteFileBytes(dir.file("file"), "x");
-    EXPECT_FALSE(ForceDirectories(dir.file("file")));
-    EXPECT_FALSE(ForceDirectories(dir.file("file/sub")));
-    EXPECT_FALSE(ForceDirectories(""));
-    EXPECT_EQ(CreateDirectories(dir.file("file/sub")), std::errc::not_a_directory);
-}
-
 
 // One layout of links beneath "suite" and beside it in "outside", resolved by
 // the kernel and by the walk that serves kernels without openat2.

@@ -1,0 +1,169 @@
+// The bottom layer's file I/O: the contract that both platforms keep.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <stdexcept>
+#include <string>
+
+#include "core/FileIO.h"
+#include "tests/support/TempDir.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace ue::fileio {
+namespace {
+
+using namespace ue::test;  // TempDir and the whole-file helpers
+using Names = std::set<std::string>;
+
+Names EntryNames(const std::string& dir) {
+    Names names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+std::string Sample(std::size_t size) {
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(i * 7 + i / 251);
+    return s;
+}
+
+// An existing file opened for reading, or a new one for writing.
+File Open(const std::string& path, bool create) {
+#ifdef _WIN32
+    return File(::CreateFileW(WidePath(path).c_str(), create ? GENERIC_WRITE : GENERIC_READ,
+                              FILE_SHARE_READ, nullptr, create ? CREATE_NEW : OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+#else
+    return File(create ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600)
+                       : ::open(path.c_str(), O_RDONLY));
+#endif
+}
+
+TEST(FileIO, ParentDirectory) {
+    const struct {
+        const char* path;
+        const char* parent;
+    } cases[] = {
+        {"/a/b", "/a"},  {"/a/b/", "/a"}, {"/a//b", "/a"}, {"a/b", "a"}, {"b", "."},
+        {"", "."},       {"/b", "/"},     {"//b", "/"},    {"/", "/"},   {"/a/b//", "/a"},
+#ifdef _WIN32
+        {"C:\\a\\b", "C:\\a"}, {"C:\\a\\b\\", "C:\\a"}, {"C:\\a", "C:\\"}, {"C:\\", "C:\\"},
+        {"C:a", "C:"},         {"C:/a/b", "C:/a"},      {"a\\b/c", "a\\b"}, {"\\b", "\\"},
+#endif
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParentDirectory(c.path), c.parent) << c.path;
+}
+
+TEST(FileIO, ReadAllTakesRegularFilesOnly) {
+    TempDir dir;
+    const std::string content = Sample(300000);
+    WriteFileBytes(dir.file("f"), content);
+    std::string bytes = "stale";
+    EXPECT_FALSE(ReadAll(dir.file("f"), bytes));
+    EXPECT_EQ(bytes, content);
+    EXPECT_EQ(ReadAll(dir.file("missing"), bytes), std::errc::no_such_file_or_directory);
+    EXPECT_EQ(ReadAll(dir.file("missing/f"), bytes), std::errc::no_such_file_or_directory);
+    EXPECT_EQ(ReadAll(dir.path(), bytes), std::errc::is_a_directory);
+}
+
+TEST(FileIO, CopyAllCopiesEveryByte) {
+    TempDir dir;
+    const std::string content = Sample(600000);
+    WriteFileBytes(dir.file("from"), content);
+    {
+        File from = Open(dir.file("from"), false);
+        File to = Open(dir.file("to"), true);
+        ASSERT_TRUE(from.Valid() && to.Valid());
+        EXPECT_FALSE(CopyAll(from, to));
+    }
+    EXPECT_EQ(ReadFileBytes(dir.file("to")), content);
+}
+
+TEST(FileIO, RenameFileKeepsAnExistingTargetWhenAsked) {
+    TempDir dir;
+    WriteFileBytes(dir.file("a"), "a");
+    WriteFileBytes(dir.file("b"), "b");
+    EXPECT_EQ(RenameFile(dir.file("a"), dir.file("b"), Existing::Keep), std::errc::file_exists);
+    EXPECT_EQ(ReadFileBytes(dir.file("b")), "b");
+    EXPECT_FALSE(RenameFile(dir.file("a"), dir.file("b"), Existing::Replace));
+    EXPECT_EQ(EntryNames(dir.path()), Names{"b"});
+    EXPECT_EQ(ReadFileBytes(dir.file("b")), "a");
+    EXPECT_FALSE(RenameFile(dir.file("b"), dir.file("c"), Existing::Keep));
+    EXPECT_EQ(EntryNames(dir.path()), Names{"c"});
+}
+
+TEST(FileIO, LinkFileGivesAFurtherNameButNeverReplaces) {
+    TempDir dir;
+    WriteFileBytes(dir.file("a"), "content");
+    WriteFileBytes(dir.file("taken"), "keep");
+    ASSERT_FALSE(LinkFile(dir.file("a"), dir.file("b")));
+    EXPECT_EQ(ReadFileBytes(dir.file("b")), "content");
+    WriteFileBytes(dir.file("b"), "changed");  // the same file under both names
+    EXPECT_EQ(ReadFileBytes(dir.file("a")), "changed");
+    EXPECT_EQ(LinkFile(dir.file("a"), dir.file("taken")), std::errc::file_exists);
+    EXPECT_EQ(ReadFileBytes(dir.file("taken")), "keep");
+}
+
+class ReplaceAtomicallyTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    const std::string target = dir.file("target");
+};
+
+TEST_F(ReplaceAtomicallyTest, ReplacesOrCreatesTheTargetAndLeavesNoTemporary) {
+    EXPECT_FALSE(ReplaceAtomically(target, target + ".tmp", "first"));
+    EXPECT_EQ(ReadFileBytes(target), "first");
+    const std::string content = Sample(100000);
+    EXPECT_FALSE(ReplaceAtomically(target, target + ".tmpXXXXXX", content));
+    EXPECT_EQ(ReadFileBytes(target), content);
+    EXPECT_EQ(EntryNames(dir.path()), Names{"target"});
+}
+
+TEST_F(ReplaceAtomicallyTest, AnyFailureLeavesTheTargetAndRemovesTheTemporary) {
+    WriteFileBytes(target, "old");
+    const auto failing = [](const File& file) {
+        (void)WriteAll(file, "half");
+        return std::make_error_code(std::errc::no_space_on_device);
+    };
+    const auto throwing = [](const File& file) -> std::error_code {
+        (void)WriteAll(file, "half");
+        throw std::runtime_error("stream broke");
+    };
+    EXPECT_EQ(ReplaceAtomically(target, target + ".tmp", failing), std::errc::no_space_on_device);
+    EXPECT_THROW(ReplaceAtomically(target, target + ".tmpXXXXXX", throwing), std::runtime_error);
+    // The rename itself fails: a directory stands in the target's place.
+    std::filesystem::create_directory(dir.file("sub"));
+    WriteFileBytes(dir.file("sub/inside"), "x");
+    EXPECT_TRUE(ReplaceAtomically(dir.file("sub"), dir.file("sub.tmp"), "new"));
+    EXPECT_EQ(ReadFileBytes(target), "old");
+    EXPECT_EQ(EntryNames(dir.path()), (Names{"sub", "target"}));
+}
+
+TEST_F(ReplaceAtomicallyTest, NeverWritesThroughWhatAlreadyHasTheTemporaryName) {
+    WriteFileBytes(target, "old");
+    WriteFileBytes(target + ".tmp", "a file of that name");
+    EXPECT_EQ(ReplaceAtomically(target, target + ".tmp", "new"), std::errc::file_exists);
+    EXPECT_EQ(ReadFileBytes(target + ".tmp"), "a file of that name");
+    EXPECT_EQ(ReadFileBytes(target), "old");
+    EXPECT_EQ(EntryNames(dir.path()), (Names{"target", "target.tmp"}));
+}
+
+TEST_F(ReplaceAtomicallyTest, KeepsAnExistingTargetWhenAsked) {
+    WriteFileBytes(target, "old");
+    const ReplaceOptions keep{Existing::Keep, NewFile::Private};
+    EXPECT_EQ(ReplaceAtomically(target, target + ".tmp", "new", keep), std::errc::file_exists);
+    EXPECT_EQ(ReadFileBytes(target), "old");
+    EXPECT_EQ(EntryNames(dir.path()), Names{"target"});
+}
+
+}  // namespace
+}  // namespace ue::fileio
