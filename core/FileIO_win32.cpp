@@ -65,7 +65,7 @@ void RemoveOwnFile(const std::string& name) {
 }  // namespace
 
 std::wstring WidePath(const std::string& path) {
-    std::wstring wide = text::Wide(path, "path");
+    std::wstring wide = Wide(path, "path");
     for (wchar_t& c : wide) {
         if (c == L'/') c = L'\\';
     }

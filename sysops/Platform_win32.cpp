@@ -20,7 +20,7 @@ std::string ExecutableDir() {
         }
         buffer.resize(buffer.size() * 2);
     }
-    const std::string path = text::Narrow(buffer);
+    const std::string path = Narrow(buffer);
     const auto cut = path.find_last_of('\\');
     return cut == std::string::npos ? std::string(".\\") : path.substr(0, cut + 1);
 }

@@ -3,6 +3,8 @@
 // our code follows Windows there, and the test expects Wine to give something
 // else (if Wine ever agrees, the case fails so that the table gets updated).
 #include "records/IniFormat.h"
+#include "records/SettingsFile.h"
+#include "core/Errors.h"
 #include "tests/records/IniCases.h"
 #include "tests/support/TempDir.h"
 
@@ -92,6 +94,28 @@ TEST_P(ProfileWrite, ReadsBackAsWindowsWrote) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, ProfileWrite, testing::ValuesIn(ApiCases(IniWriteCases())), CaseName);
+
+// The settings object calls the W functions with UTF-8 text; the file keeps
+// its own encoding: an ANSI file stays ANSI (GBK here), a UTF-16 file UTF-16.
+TEST(SettingsFileEncoding, AnsiStaysAnsiAndUtf16StaysUtf16) {
+    if (GetACP() != 936) GTEST_SKIP() << "needs code page 936";
+    TempDir dir;
+    const std::string ansi = dir.file("ansi.ini"), wide = dir.file("wide.ini");
+    WriteFileBytes(ansi, "[Update]\r\nExeFile=\xC9\xFD\xBC\xB6.exe\r\n");  // 升级.exe in GBK
+    SettingsFile a(ansi);
+    EXPECT_EQ(a.ReadSetting("Update", "ExeFile", ""), "升级.exe");
+    a.WriteSetting("Update", "Note", "中文");
+    EXPECT_EQ(ReadFileBytes(ansi), "[Update]\r\nExeFile=\xC9\xFD\xBC\xB6.exe\r\nNote=\xD6\xD0\xCE\xC4\r\n");
+    // What the code page cannot hold is refused, not written as "?".
+    EXPECT_THROW(a.WriteSetting("Update", "Note", "\xF0\x9F\x98\x80"), Error);
+    EXPECT_EQ(a.ReadSetting("Update", "Note", ""), "中文");
+
+    WriteFileBytes(wide, std::string("\xFF\xFE[\0U\0]\0\r\0\n\0", 12));
+    SettingsFile w(wide);
+    w.WriteSetting("U", "k", "\xF0\x9F\x98\x80");
+    EXPECT_EQ(w.ReadSetting("U", "k", ""), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(ReadFileBytes(wide).substr(0, 2), "\xFF\xFE");
+}
 
 }  // namespace
 }  // namespace ue::test
