@@ -11,10 +11,6 @@ function(ue_target_settings target)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
-  if(WIN32)
-    # Narrow strings on the suite's systems are GBK (code page 936); sources are UTF-8.
-    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fexec-charset=GBK>)
-  endif()
 endfunction()
 
 # A folder's static library from its sources, listed by hand per platform
