@@ -22,7 +22,7 @@ TEST(InstanceLock, OneHolderAtATimeAcrossProcessesAndSpellings) {
     std::filesystem::create_directory(inst);
     const std::string flag = dir.file("held");
     {
-        test::Child holder(UE_TEST_LOCK_HOLDER, "\"" + inst + "\\\" \"" + flag + "\"");
+        test::Child holder(UE_TEST_LOCK_HOLDER, "\"" + inst + "\" \"" + flag + "\"");
         ASSERT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(flag); }));
         EXPECT_EQ(test::ReadFileBytes(flag), "0");
         for (const std::string& spelling : {inst, inst + "\\", dir.file("INST"), inst + "\\."})
