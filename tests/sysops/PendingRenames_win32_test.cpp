@@ -38,7 +38,8 @@ std::string ReadValue() {
 // Takes the pairs whose source lies in `folder` out of the value again.
 void RemovePairsFrom(const std::string& folder) {
     PendingList list = DecodePendingRenames(ReadValue());
-    std::erase_if(list.pairs, [&](const RenamePair& p) { return p.first.find(folder) != std::string::npos; });
+    std::erase_if(list.pairs,
+                  [&](const RenamePair& p) { return p.first.find(folder) != std::string::npos; });
     HKEY key = nullptr;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
     if (list.pairs.empty()) {

@@ -70,7 +70,8 @@ TEST_F(RegisterServerLibraryTest, MissingEntryRaisesTheOperatingSystemError) {
 TEST_F(RegisterServerLibraryTest, FileThatIsNoLibraryRaisesLoadFailure) {
     const std::string textFile = dir_.file("Text.dll");
     test::WriteFileBytes(textFile, "not a library\n");
-    for (const std::string& path : {dir_.file("Missing.dll"), textFile, dir_.path(), std::string()}) {
+    for (const std::string& path :
+         {dir_.file("Missing.dll"), textFile, dir_.path(), std::string()}) {
         const std::string message = ErrorOf(path);
         const std::string tail = ": " + path;
         ASSERT_TRUE(message.size() > tail.size() && message.ends_with(tail)) << message;

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -33,15 +34,19 @@ struct Report {
     std::string commandLine;
 };
 
+// The report once it can be read whole: the child renames it into place, and
+// the new name may show a moment before the file can be opened (seen on Wine).
 inline std::optional<Report> AwaitReport(const std::string& exe) {
-    const std::string path = exe + ".report";
-    if (!WaitUntil([&] { return std::filesystem::exists(path); })) return std::nullopt;
-    const std::string all = ReadFileBytes(path);
-    const auto eol = all.find('\n');
     Report r;
-    r.pid = static_cast<DWORD>(std::stoul(all.substr(0, eol)));
-    r.commandLine = all.substr(eol + 1);
-    if (!r.commandLine.empty() && r.commandLine.back() == '\n') r.commandLine.pop_back();
+    const bool read = WaitUntil([&] {
+        std::ifstream in(exe + ".report", std::ios::binary);
+        std::string pid;
+        if (!in || !std::getline(in, pid) || pid.empty()) return false;
+        r.pid = static_cast<DWORD>(std::stoul(pid));
+        std::getline(in, r.commandLine);
+        return true;
+    });
+    if (!read) return std::nullopt;
     return r;
 }
 
@@ -57,7 +62,8 @@ inline std::string CopyChild(const std::string& path) {
 class Child {
 public:
     explicit Child(const std::string& exe, const std::string& args = "") {
-        std::wstring line = L"\"" + text::Wide(exe) + L"\"" + (args.empty() ? L"" : L" " + text::Wide(args));
+        std::wstring line = L"\"" + text::Wide(exe) + L"\"";
+        if (!args.empty()) line += L" " + text::Wide(args);
         STARTUPINFOW si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
@@ -85,8 +91,10 @@ public:
     bool Alive() const { return process_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
     // Waits for its end; its exit code, or nothing when it is still running.
     std::optional<DWORD> Ended(std::chrono::milliseconds bound = std::chrono::seconds(10)) const {
-        if (!process_ || ::WaitForSingleObject(process_, static_cast<DWORD>(bound.count())) != WAIT_OBJECT_0)
+        const DWORD wait = static_cast<DWORD>(bound.count());
+        if (!process_ || ::WaitForSingleObject(process_, wait) != WAIT_OBJECT_0) {
             return std::nullopt;
+        }
         DWORD code = 0;
         ::GetExitCodeProcess(process_, &code);
         return code;

@@ -17,7 +17,8 @@ int main(void) {
     _snwprintf(report, 4200, L"%ls.report", self);
     _snwprintf(temp, 4200, L"%ls.report.tmp", self);
     char line[8192];
-    int size = WideCharToMultiByte(CP_UTF8, 0, GetCommandLineW(), -1, line, sizeof line, NULL, NULL);
+    int size =
+        WideCharToMultiByte(CP_UTF8, 0, GetCommandLineW(), -1, line, sizeof line, NULL, NULL);
     if (size == 0) return 98;
     FILE* f = _wfopen(temp, L"wb");
     if (!f) return 98;
