@@ -87,8 +87,9 @@ std::wstring WithoutTrailingSeparators(std::wstring path) {
 std::optional<std::wstring> FinalPath(const std::wstring& path) {
     if (path.empty() || path.find(L'\0') != std::wstring::npos) return std::nullopt;
     // No access asked for: the name is all we need, also of a file in use.
-    Handle file(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    Handle file(::CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file) return std::nullopt;
     std::vector<wchar_t> buffer(MAX_PATH + 1);
     for (;;) {
@@ -146,8 +147,8 @@ void KillProcessByName(const std::string& imageName, const std::string& installD
     const DWORD self = ::GetCurrentProcessId();
     std::vector<DWORD> matches;
     win32::ForEachProcess([&](const PROCESSENTRY32W& entry) {
-        if (entry.th32ProcessID != self && entry.th32ProcessID != 0 && win32::Lists(entry, imageName))
-            matches.push_back(entry.th32ProcessID);
+        const DWORD pid = entry.th32ProcessID;
+        if (pid != self && pid != 0 && win32::Lists(entry, imageName)) matches.push_back(pid);
         return false;
     });
     for (DWORD pid : matches) {
