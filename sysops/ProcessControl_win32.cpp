@@ -1,0 +1,212 @@
+// Process control on Windows.
+//
+// The process list is a toolhelp snapshot of the processes alone (the heap,
+// module and thread lists of every process are never walked, and taking them
+// would fail for processes we may not read). A process is listed under the
+// file name of its executable, compared by ImageNameMatches.
+//
+// KillProcessByName terminates every matching process whose executable lies
+// in the installation or a folder below it: the folder of the image path that
+// QueryFullProcessImageNameW gives, resolved to its final path, must lie in
+// the installation's final path (links and junctions resolved, letter case
+// ignored). A process we may not open or query (another user's, a protected
+// one) is passed over and the others are still stopped; the caller itself is
+// never stopped. The checks and the termination go through one process
+// handle, so an id that is freed and reused meanwhile is never hit.
+//
+// The second way of ending a program, the console debugger ntsd, is left out:
+// it is not part of any Windows since Vista, so "ntsd" would at best not be
+// found, and at worst be a program of that name planted in the search path
+// and run with the updater's administrator rights.
+//
+// RunProgram starts the program with CreateProcessW. Its command line is the
+// quoted path followed by the parameters, so that the program finds itself
+// as its first argument, as on Linux. No handles are inherited; the show mode
+// goes to the program's first window. There is no length limit of our own; a
+// failure carries the system's error code (2 for a missing file, 3 for a
+// missing folder).
+
+#include "sysops/ProcessControl.h"
+
+#include <windows.h>
+// after windows.h
+#include <tlhelp32.h>
+
+#include <vector>
+
+#include "core/Errors.h"
+#include "core/WinText.h"
+#include "sysops/ProcessControl_win32.h"
+
+namespace ue {
+
+namespace win32 {
+
+namespace {
+
+class Handle {
+public:
+    explicit Handle(HANDLE h) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
+    ~Handle() {
+        if (h_) ::CloseHandle(h_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return h_; }
+    explicit operator bool() const { return h_ != nullptr; }
+
+private:
+    HANDLE h_;
+};
+
+// Calls `visit` for each entry of a process snapshot until it returns true.
+template <typename Visit>
+void ForEachProcess(Visit visit) {
+    Handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+         more = ::Process32NextW(snapshot.get(), &entry)) {
+        entry.szExeFile[MAX_PATH - 1] = L'\0';
+        if (visit(entry)) return;
+    }
+}
+
+bool Lists(const PROCESSENTRY32W& entry, const std::string& imageName) {
+    return ImageNameMatches(Narrow(entry.szExeFile), imageName);
+}
+
+std::wstring WithoutTrailingSeparators(std::wstring path) {
+    while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    return path;
+}
+
+}  // namespace
+
+std::optional<std::wstring> FinalPath(const std::wstring& path) {
+    if (path.empty() || path.find(L'\0') != std::wstring::npos) return std::nullopt;
+    // No access asked for: the name is all we need, also of a file in use.
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    Handle file(::CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file) return std::nullopt;
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    for (;;) {
+        DWORD n = ::GetFinalPathNameByHandleW(file.get(), buffer.data(),
+                                              static_cast<DWORD>(buffer.size()),
+                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0) return std::nullopt;
+        if (n < buffer.size()) return std::wstring(buffer.data(), n);
+        buffer.resize(n + 1);
+    }
+}
+
+bool PathIsWithin(const std::wstring& path, const std::wstring& folder) {
+    const std::wstring p = WithoutTrailingSeparators(path);
+    const std::wstring f = WithoutTrailingSeparators(folder);
+    if (f.empty() || p.size() < f.size()) return false;
+    if (p.size() > f.size() && p[f.size()] != L'\\' && f.back() != L'\\') return false;
+    return ::CompareStringOrdinal(p.c_str(), static_cast<int>(f.size()), f.c_str(),
+                                  static_cast<int>(f.size()), TRUE) == CSTR_EQUAL;
+}
+
+std::optional<std::wstring> ImagePathOf(void* process) {
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    for (int tries = 0; tries < 3; ++tries) {
+        DWORD size = static_cast<DWORD>(buffer.size());
+        if (::QueryFullProcessImageNameW(static_cast<HANDLE>(process), 0, buffer.data(), &size)) {
+            return std::wstring(buffer.data(), size);
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
+        buffer.resize(buffer.size() * 8);  // the longest path is 32767 characters
+    }
+    return std::nullopt;
+}
+
+}  // namespace win32
+
+std::uint32_t FindProcessIdByName(const std::string& imageName) {
+    std::uint32_t found = 0;
+    win32::ForEachProcess([&](const PROCESSENTRY32W& entry) {
+        if (!win32::Lists(entry, imageName)) return false;
+        found = entry.th32ProcessID;
+        return true;
+    });
+    return found;
+}
+
+void KillProcessByName(const std::string& imageName, const std::string& installDir) {
+    std::optional<std::wstring> install;
+    try {
+        install = win32::FinalPath(Wide(installDir));
+    } catch (const Error&) {
+        return;  // not a path this system can hold
+    }
+    if (!install) return;  // no installation: nothing runs from it
+    const DWORD self = ::GetCurrentProcessId();
+    std::vector<DWORD> matches;
+    win32::ForEachProcess([&](const PROCESSENTRY32W& entry) {
+        const DWORD pid = entry.th32ProcessID;
+        if (pid != self && pid != 0 && win32::Lists(entry, imageName)) matches.push_back(pid);
+        return false;
+    });
+    for (DWORD pid : matches) {
+        win32::Handle process(
+            ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid));
+        if (!process) continue;  // gone, or not ours to stop
+        // The snapshot's name is checked again on the image itself: the id
+        // may belong to another program by now.
+        const auto image = win32::ImagePathOf(process.get());
+        if (!image) continue;
+        const auto slash = image->find_last_of(L"\\/");
+        if (slash == std::wstring::npos) continue;
+        if (!ImageNameMatches(Narrow(image->substr(slash + 1)), imageName)) continue;
+        const auto folder = win32::FinalPath(image->substr(0, slash + 1));
+        if (!folder || !win32::PathIsWithin(*folder, *install)) continue;
+        ::TerminateProcess(process.get(), 0);
+    }
+}
+
+std::uint32_t RunProgram(const std::string& file, bool wait, const std::string& parameters,
+                         int showMode) {
+    // An empty name or one cut by a NUL names no program; a path that is no
+    // text cannot name one either.
+    if (file.empty() || file.find('\0') != std::string::npos) {
+        throw Error(RunFailureMessage(file, ERROR_FILE_NOT_FOUND));
+    }
+    std::wstring application;
+    std::wstring commandLine;
+    try {
+        application = Wide(file);
+        commandLine = L"\"" + application + L"\"";
+        if (!parameters.empty()) commandLine += L" " + Wide(parameters);
+    } catch (const Error&) {
+        throw Error(RunFailureMessage(file, ERROR_NO_UNICODE_TRANSLATION));
+    }
+    if (parameters.find('\0') != std::string::npos) {
+        throw Error(RunFailureMessage(file, ERROR_INVALID_PARAMETER));
+    }
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(showMode);
+    PROCESS_INFORMATION info{};
+    // CreateProcessW may write to the command line: it must be a buffer of our own.
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    if (!::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE,
+                          NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &info)) {
+        throw Error(RunFailureMessage(file, ::GetLastError()));
+    }
+    ::CloseHandle(info.hThread);
+    win32::Handle process(info.hProcess);
+    DWORD code = 0;
+    if (wait && ::WaitForSingleObject(process.get(), INFINITE) != WAIT_FAILED) {
+        if (!::GetExitCodeProcess(process.get(), &code)) code = 0;
+    }
+    return code;
+}
+
+}  // namespace ue
