@@ -6,8 +6,8 @@
 // installation directory, created (0644 less the umask) when missing and
 // never written: the system releases it when the process ends, however it
 // ends, so a crash leaves nothing to clean up. The programs the updater
-// starts do not inherit it. On Windows it will be a named mutex derived from
-// the installation path (InstanceLock_win32.cpp, not written yet).
+// starts do not inherit it. On Windows it is a named mutex derived from the
+// installation's final path, so no file is made.
 #pragma once
 
 #include <string>

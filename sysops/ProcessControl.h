@@ -22,8 +22,8 @@ std::uint32_t FindProcessIdByName(const std::string& imageName);
 // programs run from the installation, so a program of the same name elsewhere
 // (another user's, an unrelated one) is never touched.
 //
-// The executable's full path comes from /proc/<pid>/exe on Linux, and will
-// come from QueryFullProcessImageNameW on Windows.
+// The executable's full path comes from /proc/<pid>/exe on Linux and from
+// QueryFullProcessImageNameW on Windows.
 void KillProcessByName(const std::string& imageName, const std::string& installDir);
 
 constexpr int kShowNormal = 1;  // SW_SHOWNORMAL
