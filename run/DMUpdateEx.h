@@ -100,9 +100,12 @@ private:
 std::string FirstInUseMessage(const std::string& target);
 std::string SecondInUseMessage(const std::string& target);
 
-// Raises Error when a downloaded row's FileName is no bare file name or its
-// UpdatePath could lead outside the installation directory (an absolute path,
-// a drive, a ".." step). An empty FileName or UpdatePath is allowed.
+// Raises Error when a downloaded row's FileName is no bare file name, its
+// UpdatePath could lead outside the installation directory (a drive, a share
+// or "\\?\" path, a ".." step), or either names what Windows would not take
+// as written: a ':' (drive or data stream), a device name (CON, NUL, COM1,
+// LPT1, also with an extension), a trailing dot or blank. Both platforms
+// refuse the same rows. An empty FileName or UpdatePath is allowed.
 void CheckDownloadedPaths(const std::string& fileName, const std::string& updatePath);
 
 }  // namespace ue
