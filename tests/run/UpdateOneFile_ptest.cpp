@@ -111,7 +111,7 @@ TEST_P(PerTypeTest, CallsFilesAndLogRow) {
         return;
     }
     EXPECT_EQ(inst.Table("UpdateFileLog"),
-              (SqlRows{{"1", "1", "f.dll", "1", "1", inst.Base() + "bak/V0", "1"}}));
+              (SqlRows{{"1", "1", "f.dll", "1", "1", P("bak/V0"), "1"}}));
     EXPECT_EQ(SoftInfo(), (SqlRows{{"1", "2", "2"}}));
 }
 
