@@ -51,6 +51,12 @@ std::error_code ReadAll(const File& file, std::string& bytes);
 // a device gives an error as well, and is never waited on.
 std::error_code ReadAll(const std::string& path, std::string& bytes);
 
+// Reads at most `count` bytes at the file's position into `buffer`; `got` is
+// 0 at the end of the file.
+std::error_code ReadSome(const File& file, void* buffer, std::size_t count, std::size_t& got);
+// Moves the file's position back to its start.
+std::error_code Rewind(const File& file);
+
 // Writes all of `bytes`, resuming after partial writes and interruptions.
 std::error_code WriteAll(const File& file, std::string_view bytes);
 

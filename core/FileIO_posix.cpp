@@ -108,6 +108,21 @@ std::error_code ReadAll(const std::string& path, std::string& bytes) {
     return ReadAll(file, bytes);
 }
 
+std::error_code ReadSome(const File& file, void* buffer, std::size_t count, std::size_t& got) {
+    for (;;) {
+        const ssize_t n = ::read(file.Native(), buffer, count);
+        if (n >= 0) {
+            got = static_cast<std::size_t>(n);
+            return {};
+        }
+        if (errno != EINTR) return Errno();
+    }
+}
+
+std::error_code Rewind(const File& file) {
+    return ::lseek(file.Native(), 0, SEEK_SET) == 0 ? std::error_code() : Errno();
+}
+
 std::error_code WriteAll(const File& file, std::string_view bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {

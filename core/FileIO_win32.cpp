@@ -137,6 +137,19 @@ std::error_code ReadAll(const std::string& path, std::string& bytes) {
     return ReadAll(file, bytes);
 }
 
+std::error_code ReadSome(const File& file, void* buffer, std::size_t count, std::size_t& got) {
+    DWORD n = 0;
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
+    if (!::ReadFile(file.Native(), buffer, piece, &n, nullptr)) return LastError();
+    got = n;
+    return {};
+}
+
+std::error_code Rewind(const File& file) {
+    LARGE_INTEGER zero{};
+    return ::SetFilePointerEx(file.Native(), zero, nullptr, FILE_BEGIN) ? std::error_code() : LastError();
+}
+
 std::error_code WriteAll(const File& file, std::string_view bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {

@@ -4,6 +4,7 @@
 // download is never taken for its content.
 #include <zlib.h>
 
+#include <cstring>
 #include <vector>
 
 #include "core/Errors.h"
@@ -82,5 +83,38 @@ void DecompressStream(ByteStream& destination, ByteStream& source, std::size_t p
 }
 
 std::string ExpansionTemporary(const std::string& path) { return path + "bakr"; }
+
+std::size_t ExpansionStream::Read(void* buffer, std::size_t count) {
+    std::size_t got = 0;
+    return fileio::ReadSome(file_, buffer, count, got) ? 0 : got;
+}
+
+std::size_t ExpansionStream::Write(const void* buffer, std::size_t count) {
+    if (failed_) return 0;
+    if (pending_ + count > sizeof buffer_ && !Flush()) return 0;
+    if (count >= sizeof buffer_) return WriteAll(buffer, count) ? count : 0;
+    std::memcpy(buffer_ + pending_, buffer, count);
+    pending_ += count;
+    return count;
+}
+
+bool ExpansionStream::SeekToStart() { return Flush() && !fileio::Rewind(file_); }
+
+bool ExpansionStream::Flush() {
+    if (!failed_ && pending_ > 0) WriteAll(buffer_, pending_);
+    pending_ = 0;
+    return !failed_;
+}
+
+bool ExpansionStream::WriteAll(const void* data, std::size_t count) {
+    writeError_ = fileio::WriteAll(file_, std::string_view(static_cast<const char*>(data), count));
+    if (writeError_) failed_ = true;
+    return !failed_;
+}
+
+OSError ExpansionWriteError(const std::string& path, std::error_code ec) {
+    return OSError("Stream write error while expanding \"" + path + "\": " + ec.message(),
+                   static_cast<std::uint32_t>(ec.value()));
+}
 
 }  // namespace ue

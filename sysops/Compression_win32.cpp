@@ -33,66 +33,6 @@ OSError CreateError(const std::string& path, std::error_code ec) {
 
 std::error_code LastError() { return {static_cast<int>(::GetLastError()), std::system_category()}; }
 
-// The expanded content of `path` could not be written: the system's cause
-// (a full disk, a quota) is what the user needs to act on.
-OSError WriteError(const std::string& path, std::error_code ec) {
-    return OSError("Stream write error while expanding \"" + path + "\": " + ec.message(),
-                   static_cast<std::uint32_t>(ec.value()));
-}
-
-// Pieces of 256 KiB: far fewer calls into zlib and the system than 4096.
-constexpr std::size_t kExpandPieceSize = 256 * 1024;
-
-// A byte stream over an open file that it does not own. Small writes are
-// gathered into a fixed buffer of 64 KiB; larger ones go straight to the
-// file. The first failed write's cause is kept for the message.
-class FileStream : public ByteStream {
-public:
-    explicit FileStream(const fileio::File& file) : file_(file) {}
-
-    std::size_t Read(void* buffer, std::size_t count) override {
-        DWORD n = 0;
-        const DWORD piece = count > (1u << 30) ? (1u << 30) : static_cast<DWORD>(count);
-        return ::ReadFile(file_.Native(), buffer, piece, &n, nullptr) ? n : 0;
-    }
-
-    std::size_t Write(const void* buffer, std::size_t count) override {
-        if (failed_) return 0;
-        if (pending_ + count > sizeof buffer_ && !Flush()) return 0;
-        if (count >= sizeof buffer_) return WriteAll(buffer, count) ? count : 0;
-        std::memcpy(buffer_ + pending_, buffer, count);
-        pending_ += count;
-        return count;
-    }
-
-    // Writes what is gathered; false when a write failed at any point.
-    bool Flush() {
-        if (!failed_ && pending_ > 0) WriteAll(buffer_, pending_);
-        pending_ = 0;
-        return !failed_;
-    }
-
-    std::error_code WriteFailure() const { return writeError_; }
-
-    bool SeekToStart() override {
-        LARGE_INTEGER zero{};
-        return Flush() && ::SetFilePointerEx(file_.Native(), zero, nullptr, FILE_BEGIN);
-    }
-
-private:
-    bool WriteAll(const void* data, std::size_t count) {
-        writeError_ = fileio::WriteAll(file_, std::string_view(static_cast<const char*>(data), count));
-        if (writeError_) failed_ = true;
-        return !failed_;
-    }
-
-    const fileio::File& file_;
-    bool failed_ = false;
-    std::error_code writeError_;
-    std::size_t pending_ = 0;
-    char buffer_[64 * 1024];
-};
-
 }  // namespace
 
 void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
@@ -129,18 +69,18 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
     bool created = false;
     const std::error_code ec = fileio::ReplaceAtomically(path, temporary, [&](const fileio::File& out) {
         created = true;
-        FileStream destination(out);
-        FileStream source(in);
+        ExpansionStream destination(out);
+        ExpansionStream source(in);
         try {
             DecompressStream(destination, source, kExpandPieceSize);
         } catch (const DecompressionError&) {
             throw;
         } catch (const Error&) {
             // A short write to the destination: say why, and of which file.
-            if (destination.WriteFailure()) throw WriteError(path, destination.WriteFailure());
+            if (destination.WriteFailure()) throw ExpansionWriteError(path, destination.WriteFailure());
             throw;
         }
-        if (!destination.Flush()) throw WriteError(path, destination.WriteFailure());
+        if (!destination.Flush()) throw ExpansionWriteError(path, destination.WriteFailure());
         // The payload is renamed over next: no handle of ours may stand in the way.
         in.Close();
         // The payload's attributes (it is not read-only, or it would be in use).
@@ -149,7 +89,7 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
                                                            FILE_ATTRIBUTE_ARCHIVE);
         if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
         if (!::SetFileInformationByHandle(out.Native(), FileBasicInfo, &basic, sizeof basic)) {
-            throw WriteError(path, LastError());
+            throw ExpansionWriteError(path, LastError());
         }
         return std::error_code();
     });
