@@ -22,9 +22,11 @@
 // RunProgram starts the program with CreateProcessW. Its command line is the
 // quoted path followed by the parameters, so that the program finds itself
 // as its first argument, as on Linux. No handles are inherited; the show mode
-// goes to the program's first window. There is no length limit of our own; a
-// failure carries the system's error code (2 for a missing file, 3 for a
-// missing folder).
+// goes to the program's first window. There is no length limit of our own: a
+// program whose path is MAX_PATH long or longer, which CreateProcessW cannot
+// start, is started by its short (8.3) path when the volume has short names.
+// A failure carries the system's error code (2 for a missing file, 3 for a
+// missing folder, 206 for a long path without a short form).
 
 #include "sysops/ProcessControl.h"
 
@@ -35,6 +37,7 @@
 #include <vector>
 
 #include "core/Errors.h"
+#include "core/FileIO.h"
 #include "core/WinText.h"
 #include "sysops/ProcessControl_win32.h"
 
@@ -168,6 +171,31 @@ void KillProcessByName(const std::string& imageName, const std::string& installD
     }
 }
 
+namespace {
+
+// The path CreateProcessW can start: the path itself when shorter than
+// MAX_PATH, else its short form if that is.
+std::wstring StartablePath(const std::string& file) {
+    const std::wstring path = Wide(file);
+    if (path.size() < MAX_PATH) return path;
+    const std::wstring extended = fileio::WidePath(file);
+    std::wstring shortPath(extended.size() + 1, L'\0');
+    const DWORD n = ::GetShortPathNameW(extended.c_str(), shortPath.data(),
+                                        static_cast<DWORD>(shortPath.size()));
+    if (n == 0 || n >= shortPath.size()) return path;
+    shortPath.resize(n);
+    // Drop the extended-length prefix again: CreateProcessW wants a plain path.
+    const std::wstring unc = L"\\\\?\\UNC\\", local = L"\\\\?\\";
+    if (shortPath.rfind(unc, 0) == 0) {
+        shortPath = L"\\\\" + shortPath.substr(unc.size());
+    } else if (shortPath.rfind(local, 0) == 0) {
+        shortPath.erase(0, local.size());
+    }
+    return shortPath.size() < MAX_PATH ? shortPath : path;
+}
+
+}  // namespace
+
 std::uint32_t RunProgram(const std::string& file, bool wait, const std::string& parameters,
                          int showMode) {
     // An empty name or one cut by a NUL names no program; a path that is no
@@ -178,7 +206,7 @@ std::uint32_t RunProgram(const std::string& file, bool wait, const std::string& 
     std::wstring application;
     std::wstring commandLine;
     try {
-        application = Wide(file);
+        application = StartablePath(file);
         commandLine = L"\"" + application + L"\"";
         if (!parameters.empty()) commandLine += L" " + Wide(parameters);
     } catch (const Error&) {

@@ -149,6 +149,22 @@ TEST(RunProgram, PassesThePathAndParametersAndReturnsTheExitCode) {
     ::CloseHandle(started);
 }
 
+// CreateProcessW cannot start a program whose path is MAX_PATH long or
+// longer; it is started by its short form.
+TEST(RunProgram, StartsAProgramWhosePathIsLongerThanMaxPath) {
+    TempDir dir;
+    std::string deep = dir.path();
+    for (int i = 0; i < 7; ++i) deep += "\\" + std::string(40, static_cast<char>('a' + i));
+    const std::string exe = deep + "\\Main.exe";
+    ASSERT_GT(exe.size(), 300u);
+    const fs::path extended(L"\\\\?\\" + Wide(exe));
+    fs::create_directories(extended.parent_path());
+    fs::copy_file(UE_TEST_CHILD, extended);
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"UE_CHILD_EXIT_CODE", L"7"));
+    EXPECT_EQ(RunProgram(exe, true, "", kShowNormal), 7u);
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"UE_CHILD_EXIT_CODE", nullptr));
+}
+
 TEST(RunProgram, FailureToStartRaisesWithPathAndTheSystemsCode) {
     TempDir dir;
     auto message = [](const std::string& file) {
