@@ -52,7 +52,7 @@ protected:
         for (const auto& e : fs::directory_iterator(outside.path())) {
             out[e.path().filename().string()] = e.is_symlink()
                                                     ? "-> " + fs::read_symlink(e.path()).string()
-                                                    : ReadFileBytes(e.path());
+                                                    : ReadFileBytes(e.path().string());
         }
         return out;
     }
@@ -60,6 +60,14 @@ protected:
 
 TEST_P(CollidingNamesTest, TheRunNeverTakesOrDeletesAFileItDidNotCreate) {
     const Case& c = GetParam();
+#ifdef _WIN32
+    // Links planted by the test would be host links under Wine, which Windows
+    // programs see as plain files, and symbolic links need a privilege on
+    // Windows; the link cases run on Linux.
+    for (const Plant& p : c.planted) {
+        if (!p.linkTo.empty()) GTEST_SKIP() << "planted links are checked on Linux";
+    }
+#endif
     WriteFileBytes(outside.file("secret"), "outside content");
     std::int64_t aid = 0;
     for (const Row& row : c.rows) {
