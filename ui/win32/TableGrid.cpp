@@ -58,7 +58,11 @@ void TableGrid::Refresh() {
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
         column.fmt = LVCFMT_CENTER;
-        column.cx = Scale(grid::kIndicatorWidth);
+        // The list view pads its cells: room for the widest mark as well.
+        const std::wstring mark = WideOrMarked(grid::RecordIndicator(TableCursor::State::Browsing));
+        column.cx = std::max(Scale(grid::kIndicatorWidth),
+                             static_cast<int>(TextExtent(font_, mark.c_str(), static_cast<int>(mark.size())).cx) +
+                                 kCellPadding);
         column.pszText = const_cast<wchar_t*>(L"");
         ListView_InsertColumn(hwnd_, 0, &column);
         column.fmt = LVCFMT_LEFT;
