@@ -43,7 +43,7 @@ TableGrid::TableGrid(TableCursor& cursor, HWND parent, const layout::Control& en
 
 TableGrid::~TableGrid() {
     cursor_.SetListener({});
-    if (hwnd_ != nullptr && IsWindow(hwnd_)) {
+    if (hwnd_ != nullptr) {
         RemoveWindowSubclass(hwnd_, Subclass, kSubclassId);
         DestroyWindow(hwnd_);
     }
@@ -100,6 +100,7 @@ void TableGrid::RedrawRows(int first, int last) {
 
 void TableGrid::CursorChanged(const TableCursor::Change& change) {
     using Kind = TableCursor::Change::Kind;
+    if (hwnd_ == nullptr) return;  // the window went with its parent
     const int row = change.row <= static_cast<std::size_t>(rows_) ? static_cast<int>(change.row) : -1;
     bool inStep = true, newRowShown = false;
     switch (change.kind) {
@@ -222,7 +223,10 @@ bool TableGrid::Notify(const NMHDR& header, LRESULT& result) {
 
 LRESULT CALLBACK TableGrid::Subclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                      UINT_PTR, DWORD_PTR self) {
-    if (message == kShowFollowedRow) {
+    if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(window, Subclass, kSubclassId);
+        reinterpret_cast<TableGrid*>(self)->hwnd_ = nullptr;
+    } else if (message == kShowFollowedRow) {
         try {
             reinterpret_cast<TableGrid*>(self)->ShowFollowedRow();
         } catch (...) {
