@@ -126,9 +126,11 @@ void TableGrid::CursorChanged(const TableCursor::Change& change) {
         inStep = row >= 0 && row == rows_ - 1;
         if (inStep) {
             if (shownRow_ == row) shownRow_ = -1;
+            // Where the row was is cleared; the rows above stay.
+            RECT gone{};
+            const bool onScreen = ListView_GetItemRect(hwnd_, row, &gone, LVIR_BOUNDS) != FALSE;
             SetRowCount(--rows_, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
-            // The row below the last is gone from the screen.
-            InvalidateRect(hwnd_, nullptr, TRUE);
+            if (onScreen) InvalidateRect(hwnd_, &gone, TRUE);
         }
         break;
     }
