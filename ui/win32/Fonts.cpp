@@ -1,0 +1,90 @@
+#include "ui/win32/Fonts.h"
+
+#include <cwchar>
+#include <map>
+#include <memory>
+
+namespace ue {
+namespace {
+
+int CALLBACK FoundFace(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+bool HasFace(const wchar_t* face) {
+    LOGFONTW wanted{};
+    wanted.lfCharSet = GB2312_CHARSET;
+    wcsncpy(wanted.lfFaceName, face, LF_FACESIZE - 1);
+    bool found = false;
+    HDC screen = GetDC(nullptr);
+    EnumFontFamiliesExW(screen, &wanted, FoundFace, reinterpret_cast<LPARAM>(&found), 0);
+    ReleaseDC(nullptr, screen);
+    return found;
+}
+
+struct FontDeleter {
+    void operator()(HFONT font) const { DeleteObject(font); }
+};
+
+}  // namespace
+
+int ScreenDpi() {
+    static const int dpi = [] {
+        HDC screen = GetDC(nullptr);
+        const int value = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+        if (screen != nullptr) ReleaseDC(nullptr, screen);
+        return value > 0 ? value : 96;
+    }();
+    return dpi;
+}
+
+int Scale(int pixels) { return MulDiv(pixels, ScreenDpi(), 96); }
+
+bool HasSongFace() {
+    // The Chinese name first: a Chinese Windows lists the face under it.
+    static const bool has = HasFace(L"宋体") || HasFace(L"SimSun");
+    return has;
+}
+
+HFONT SongFont(int pixels) {
+    static std::map<int, std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>> fonts;
+    auto& slot = fonts[pixels];
+    if (!slot) {
+        LOGFONTW font{};
+        if (HasSongFace()) {
+            font.lfCharSet = GB2312_CHARSET;
+            wcscpy(font.lfFaceName, HasFace(L"宋体") ? L"宋体" : L"SimSun");
+        } else {
+            NONCLIENTMETRICSW metrics{};
+            metrics.cbSize = sizeof metrics;
+            if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+                font = metrics.lfMessageFont;
+            else
+                font.lfCharSet = DEFAULT_CHARSET;
+        }
+        // Negative: the character height, internal leading left out.
+        font.lfHeight = -Scale(pixels);
+        font.lfWidth = 0;
+        font.lfWeight = FW_NORMAL;
+        font.lfItalic = font.lfUnderline = font.lfStrikeOut = FALSE;
+        font.lfQuality = DEFAULT_QUALITY;
+        slot.reset(CreateFontIndirectW(&font));
+    }
+    return slot.get();
+}
+
+SIZE TextExtent(HFONT font, const wchar_t* text, int length) {
+    SIZE size{0, 0};
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    if (length > 0) GetTextExtentPoint32W(dc, text, length, &size);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    size.cy = metrics.tmHeight;
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    return size;
+}
+
+}  // namespace ue

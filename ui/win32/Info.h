@@ -1,0 +1,54 @@
+// FrmInfo: the modal dialog "替换文件出错" shown while a file to be replaced
+// is held open by a running program. Created hidden from an in-memory
+// template and kept; each showing runs its own modal loop.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "ui/Layout.h"
+
+namespace ue {
+
+class TFrmInfo {
+public:
+    static constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+    static constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST;
+
+    // Owned by `owner` (FrmMain), so that it stays above it.
+    explicit TFrmInfo(HWND owner);
+    ~TFrmInfo();
+    TFrmInfo(const TFrmInfo&) = delete;
+    TFrmInfo& operator=(const TFrmInfo&) = delete;
+
+    HWND Handle() const { return hwnd_; }
+
+    // Sets the message and shows the dialog modally, the application's other
+    // windows disabled meanwhile. Returns layout::mrContinue ("继续.." or
+    // Enter) or layout::mrAbort (the close button, Alt+F4, or the end of the
+    // application requested while it was open; that request is kept).
+    int ShowModal(const std::string& message);
+
+    // Returns only when the user chose "继续..". Esc or "中止安装" ends the
+    // process at once with exit code 0; any other end requests the end of
+    // the application and raises SilentAbort.
+    void ShowFileInUseDialog(const std::string& message);
+
+    // "中止安装": ends the own process at once with exit code 0; no clean-up.
+    void Button2Click();
+
+    HWND Button1 = nullptr;
+    HWND Button2 = nullptr;
+    HWND lbl1 = nullptr;
+
+private:
+    void CreateControls();
+    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    static INT_PTR CALLBACK Procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+    HWND hwnd_ = nullptr;
+    int result_ = 0;
+};
+
+}  // namespace ue

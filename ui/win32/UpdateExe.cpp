@@ -1,0 +1,70 @@
+// UpdateExe: applies the downloaded files of the suite. No command-line
+// arguments; exit code 0 on every path.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+
+#include "run/DMUpdateEx.h"
+#include "ui/Program.h"
+#include "ui/win32/ErrorBox.h"
+#include "ui/win32/Info.h"
+#include "ui/win32/SysProgress.h"
+#include "ui/win32/Win32UserInterface.h"
+#include "ui/win32/updateExeMain.h"
+
+namespace {
+
+class Win32Toolkit : public ue::Toolkit {
+public:
+    void ShowErrorBox(const std::string& text) override { ue::ShowErrorBox(text); }
+
+    ue::UserInterface& CreateWindows(ue::TDM_Update& DM_Update) override {
+        FrmMain = std::make_unique<ue::TFrmMain>(DM_Update.DownLoadFileLog, DM_Update.UpdateFileLog,
+                                                 [&DM_Update] { DM_Update.RunUpdate(); });
+        // The first window is the main window: it owns the error box and
+        // closing it ends the program.
+        ue::SetMainWindow(FrmMain->Handle());
+        FrmInfo = std::make_unique<ue::TFrmInfo>(FrmMain->Handle());
+        FrmProgress = std::make_unique<ue::TFrmProgress>(FrmMain->Handle());
+        userInterface_ = std::make_unique<ue::Win32UserInterface>(*FrmInfo, FrmMain->Handle());
+        return *userInterface_;
+    }
+
+    void Loop() override {
+        FrmMain->Show();
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+
+    void DestroyWindows() noexcept override {
+        userInterface_.reset();
+        FrmProgress.reset();
+        FrmInfo.reset();
+        ue::SetMainWindow(nullptr);
+        FrmMain.reset();
+    }
+
+private:
+    std::unique_ptr<ue::TFrmMain> FrmMain;
+    std::unique_ptr<ue::TFrmInfo> FrmInfo;
+    std::unique_ptr<ue::TFrmProgress> FrmProgress;
+    std::unique_ptr<ue::Win32UserInterface> userInterface_;
+};
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    try {
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&controls);
+        Win32Toolkit toolkit;
+        ue::RunProgram(toolkit);
+    } catch (...) {
+        // Nothing is left to report to: the windows are gone.
+    }
+    return 0;
+}

@@ -1,0 +1,17 @@
+#include "ui/win32/Win32UserInterface.h"
+
+#include "ui/win32/ErrorBox.h"
+
+namespace ue {
+
+void Win32UserInterface::ShowFileInUseDialog(const std::string& message) {
+    info_.ShowFileInUseDialog(message);
+}
+
+bool Win32UserInterface::AskRestart() { return AskRestartQuestion(static_cast<HWND>(OwnerWindow())); }
+
+WindowHandle Win32UserInterface::OwnerWindow() {
+    return main_ != nullptr && IsWindow(main_) ? main_ : nullptr;
+}
+
+}  // namespace ue

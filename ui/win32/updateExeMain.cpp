@@ -1,0 +1,170 @@
+#include "ui/win32/updateExeMain.h"
+
+#include <algorithm>
+
+#include "ui/win32/ErrorBox.h"
+#include "ui/win32/Fonts.h"
+
+namespace ue {
+namespace {
+
+constexpr UINT_PTR kTimer1 = 1;
+constexpr UINT_PTR kTimer2 = 2;
+enum ControlId { idLabel1 = 100, idGrid1, idGrid2 };
+
+}  // namespace
+
+TFrmMain::TFrmMain(TableCursor& downloads, TableCursor& applied, std::function<void()> runUpdate)
+    : runUpdate_(std::move(runUpdate)) {
+    const layout::FrmMainLayout& table = layout::FrmMain;
+    // The table gives the outer size, frame included.
+    Create(L"UpdateExe.FrmMain", kExStyle, kStyle, WideText(table.form.caption), CW_USEDEFAULT,
+           CW_USEDEFAULT, Scale(table.form.width), Scale(table.form.height), nullptr);
+    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(SongFont(table.form.fontPixels)), FALSE);
+
+    Label1 = CreateControl(hwnd_, L"STATIC", table.Label1, SS_LEFT | SS_NOPREFIX, idLabel1);
+    CircularProgress1 = std::make_unique<CircularProgress>(hwnd_, table.CircularProgress1);
+    DBGrid1 = std::make_unique<TableGrid>(downloads, hwnd_, table.DBGrid1, idGrid1);
+    DBGrid2 = std::make_unique<TableGrid>(applied, hwnd_, table.DBGrid2, idGrid2);
+
+    for (const layout::Control* control : table.controls) {
+        const RECT place = PlaceOf(*control);
+        content_.cx = std::max(content_.cx, place.right);
+        content_.cy = std::max(content_.cy, place.bottom);
+    }
+    if (table.Timer2.enabledAtCreation) SetTimer(hwnd_, kTimer2, table.Timer2.intervalMs, nullptr);
+    UpdateScrollBars();
+    CentreOnWorkArea(hwnd_);
+}
+
+TFrmMain::~TFrmMain() {
+    // The grids let go of their cursors before the window goes.
+    DBGrid1.reset();
+    DBGrid2.reset();
+    CircularProgress1.reset();
+    Destroy();
+}
+
+void TFrmMain::Show() {
+    ShowWindow(hwnd_, SW_SHOWNORMAL);
+    UpdateWindow(hwnd_);
+    FormShow();
+}
+
+void TFrmMain::FormShow() {
+    timer1On_ = true;
+    SetTimer(hwnd_, kTimer1, layout::FrmMain.Timer1.intervalMs, nullptr);
+}
+
+void TFrmMain::Timer1Timer() {
+    timer1On_ = false;
+    KillTimer(hwnd_, kTimer1);
+    try {
+        runUpdate_();
+    } catch (...) {
+        ReportException(std::current_exception());
+        return;
+    }
+    if (hwnd_ != nullptr) SendMessageW(hwnd_, WM_CLOSE, 0, 0);
+}
+
+void TFrmMain::Timer2Timer() {
+    ProcessMessages();
+    if (CircularProgress1) CircularProgress1->SetPosition(CircularProgress1->Position() + 1);
+}
+
+void TFrmMain::UpdateScrollBars() {
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    SCROLLINFO info{};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_RANGE | SIF_PAGE;
+    info.nMin = 0;
+    info.nMax = content_.cx - 1;
+    info.nPage = static_cast<UINT>(client.right);
+    SetScrollInfo(hwnd_, SB_HORZ, &info, TRUE);
+    info.nMax = content_.cy - 1;
+    info.nPage = static_cast<UINT>(client.bottom);
+    SetScrollInfo(hwnd_, SB_VERT, &info, TRUE);
+    // A larger window scrolls the contents back into view.
+    for (int bar : {SB_HORZ, SB_VERT}) Scroll(bar, SB_ENDSCROLL);
+}
+
+void TFrmMain::Scroll(int bar, WPARAM request) {
+    SCROLLINFO info{};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
+    GetScrollInfo(hwnd_, bar, &info);
+    const int line = Scale(16);
+    const int page = static_cast<int>(info.nPage);
+    int position = info.nPos;
+    switch (LOWORD(request)) {
+        case SB_LINEUP: position -= line; break;
+        case SB_LINEDOWN: position += line; break;
+        case SB_PAGEUP: position -= page; break;
+        case SB_PAGEDOWN: position += page; break;
+        case SB_THUMBTRACK:
+        case SB_THUMBPOSITION: position = info.nTrackPos; break;
+        case SB_TOP: position = 0; break;
+        case SB_BOTTOM: position = info.nMax; break;
+        default: break;
+    }
+    position = std::clamp(position, 0, std::max(0, info.nMax + 1 - page));
+    info.fMask = SIF_POS;
+    info.nPos = position;
+    SetScrollInfo(hwnd_, bar, &info, TRUE);
+    LONG& offset = bar == SB_HORZ ? scrolled_.x : scrolled_.y;
+    const int by = offset - position;
+    if (by == 0) return;
+    offset = position;
+    ScrollWindowEx(hwnd_, bar == SB_HORZ ? by : 0, bar == SB_VERT ? by : 0, nullptr, nullptr,
+                   nullptr, nullptr, SW_SCROLLCHILDREN | SW_INVALIDATE | SW_ERASE);
+}
+
+LRESULT TFrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_TIMER:
+        if (wParam == kTimer1) Timer1Timer();
+        else if (wParam == kTimer2) Timer2Timer();
+        return 0;
+    case WM_NOTIFY: {
+        const auto& header = *reinterpret_cast<const NMHDR*>(lParam);
+        LRESULT result = 0;
+        for (const auto* grid : {DBGrid1.get(), DBGrid2.get()})
+            if (grid != nullptr && const_cast<TableGrid*>(grid)->Notify(header, result)) return result;
+        break;
+    }
+    case WM_CTLCOLORSTATIC:
+        if (reinterpret_cast<HWND>(lParam) == Label1) {
+            HDC dc = reinterpret_cast<HDC>(wParam);
+            SetTextColor(dc, ToColorRef(*layout::FrmMain.Label1.colour));
+            SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+        }
+        break;
+    case WM_SIZE:
+        UpdateScrollBars();
+        return 0;
+    case WM_HSCROLL:
+        Scroll(SB_HORZ, wParam);
+        return 0;
+    case WM_VSCROLL:
+        Scroll(SB_VERT, wParam);
+        return 0;
+    case WM_CLOSE:
+        // A run that has not started never starts.
+        timer1On_ = false;
+        KillTimer(hwnd_, kTimer1);
+        DestroyWindow(hwnd_);
+        return 0;
+    case WM_DESTROY:
+        KillTimer(hwnd_, kTimer1);
+        KillTimer(hwnd_, kTimer2);
+        timer1On_ = false;
+        if (MainWindow() == hwnd_) PostQuitMessage(0);
+        break;
+    }
+    return Window::HandleMessage(message, wParam, lParam);
+}
+
+}  // namespace ue
