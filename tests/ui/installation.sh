@@ -124,6 +124,16 @@ ue_wine_prefix() {
   wineboot -i >/dev/null 2>&1
 }
 
+# ue_wine_song_font: "宋体" (SimSun) in the prefix, as a Chinese Windows has
+# it, drawn with the host's WenQuanYi Zen Hei; without it the windows fall
+# back to a face that has no Chinese glyphs under Wine.
+ue_wine_song_font() {
+  local face key='HKCU\Software\Wine\Fonts\Replacements'
+  for face in SimSun 宋体; do
+    ue_wine reg add "$key" /v "$face" /t REG_SZ /d "WenQuanYi Zen Hei" /f >/dev/null 2>&1
+  done
+}
+
 # ue_wine PROGRAM [ARG...]: runs a Windows program in the prefix.
 ue_wine() { "$UE_WINE" "$@"; }
 
