@@ -55,6 +55,9 @@ struct TimerSetting {
 
 // The family of every window's font ("宋体", GB2312 character set).
 inline constexpr const char8_t* kFontFamily = u8"宋体";
+// The faces tried in turn for it: its Chinese and Latin names, then a
+// Chinese font that the setup installs where there is no "宋体" (Linux, Wine).
+inline constexpr const char8_t* kFontFaces[] = {kFontFamily, u8"SimSun", u8"WenQuanYi Zen Hei"};
 
 // On the task bar and the caption of the error box.
 inline constexpr const char8_t* kApplicationTitle = u8"Morvel升级";

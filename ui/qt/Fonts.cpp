@@ -9,8 +9,8 @@ namespace ue {
 
 QString SongFamily() {
     static const QString family = [] {
-        for (const QString& candidate : {QString::fromUtf8(layout::kFontFamily), QStringLiteral("SimSun"),
-                                         QStringLiteral("WenQuanYi Zen Hei")}) {
+        for (const char8_t* face : layout::kFontFaces) {
+            const QString candidate = QString::fromUtf8(face);
             if (QFontDatabase::hasFamily(candidate)) return candidate;
         }
         return QApplication::font().family();

@@ -3,17 +3,11 @@
 #include <QHeaderView>
 #include <algorithm>
 
+#include "ui/GridRules.h"
+#include "ui/Layout.h"
 #include "ui/qt/Fonts.h"
 
 namespace ue {
-
-namespace {
-
-// Rows looked at to size the columns when a table is opened: a screenful
-// and some.
-constexpr int kSampledRows = 32;
-
-}  // namespace
 
 TableModel::TableModel(TableCursor& cursor, QObject* parent)
     : QAbstractTableModel(parent), cursor_(cursor) {
@@ -24,16 +18,12 @@ TableModel::TableModel(TableCursor& cursor, QObject* parent)
 TableModel::~TableModel() { cursor_.SetListener({}); }
 
 void TableModel::Refresh() {
-    std::vector<std::string> columns;
-    std::size_t rows = 0;
-    if (cursor_.IsOpen()) {
-        for (const ColumnInfo& column : cursor_.Columns()) columns.push_back(column.name);
-        rows = cursor_.RowCount();
-    }
+    std::vector<std::string> columns = grid::ColumnTitles(cursor_);
+    const std::size_t rows = cursor_.IsOpen() ? cursor_.RowCount() : 0;
     beginResetModel();
     columns_ = std::move(columns);
     rows_ = static_cast<int>(rows);
-    current_ = cursor_.IsOpen() && cursor_.CurrentRow() < rows ? static_cast<int>(cursor_.CurrentRow()) : -1;
+    current_ = grid::CurrentRowOf(cursor_);
     endResetModel();
     // A reset clears the view's selection: it follows the current row anew.
     emit CurrentRowChanged(current_);
@@ -87,8 +77,7 @@ void TableModel::RepaintRow(int row) {
 }
 
 void TableModel::FollowCursor() {
-    const std::size_t at = cursor_.CurrentRow();
-    const int current = at < static_cast<std::size_t>(rows_) ? static_cast<int>(at) : -1;
+    const int current = grid::CurrentRowOf(cursor_);
     if (current == current_) return;
     const int previous = current_;
     current_ = current;
@@ -105,20 +94,13 @@ int TableModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant TableModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || !cursor_.IsOpen()) return {};
-    const auto row = static_cast<std::size_t>(index.row());
-    const auto column = static_cast<std::size_t>(index.column());
-    if (row >= cursor_.RowCount() || column >= cursor_.Columns().size()) return {};
-    return QString::fromStdString(cursor_.Cell(row, column).ToDisplayText());
+    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    return QString::fromStdString(grid::CellText(cursor_, index.row(), index.column()));
 }
 
 QString TableModel::Indicator(int row) const {
     if (row != current_) return {};
-    switch (cursor_.GetState()) {
-        case TableCursor::State::Editing: return QStringLiteral("I");
-        case TableCursor::State::Appending: return QStringLiteral("*");
-        default: return QStringLiteral("▶");
-    }
+    return QString::fromUtf8(grid::RecordIndicator(cursor_.GetState()));
 }
 
 QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -138,7 +120,7 @@ Qt::ItemFlags TableModel::flags(const QModelIndex& index) const {
 TableGrid::TableGrid(TableCursor& cursor, QWidget* parent)
     : QTableView(parent), model_(new TableModel(cursor, this)) {
     setModel(model_);
-    setFont(SongFont(13));
+    setFont(SongFont(layout::FrmMain.DBGrid1.fontPixels));
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -150,13 +132,13 @@ TableGrid::TableGrid(TableCursor& cursor, QWidget* parent)
     // Sizing the columns to their contents looks at this many rows, not at
     // the whole table; rows beyond widen their columns when they change or
     // are shown.
-    horizontalHeader()->setResizeContentsPrecision(kSampledRows);
+    horizontalHeader()->setResizeContentsPrecision(grid::kSampledRows);
     QHeaderView* indicator = verticalHeader();
     indicator->setSectionResizeMode(QHeaderView::Fixed);
-    indicator->setDefaultSectionSize(18);
+    indicator->setDefaultSectionSize(grid::kRowHeight);
     indicator->setDefaultAlignment(Qt::AlignCenter);
     indicator->setHighlightSections(false);
-    indicator->setFixedWidth(14);
+    indicator->setFixedWidth(grid::kIndicatorWidth);
 
     connect(model_, &TableModel::CurrentRowChanged, this, &TableGrid::FollowCurrentRow);
     connect(model_, &TableModel::IndicatorChanged, this, &TableGrid::RepaintIndicator);

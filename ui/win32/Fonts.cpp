@@ -3,6 +3,10 @@
 #include <cwchar>
 #include <map>
 #include <memory>
+#include <string>
+
+#include "ui/Layout.h"
+#include "ui/win32/Win32Layout.h"
 
 namespace ue {
 namespace {
@@ -12,6 +16,7 @@ int CALLBACK FoundFace(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found)
     return 0;
 }
 
+// True when `face` is installed with the GB2312 character set.
 bool HasFace(const wchar_t* face) {
     LOGFONTW wanted{};
     wanted.lfCharSet = GB2312_CHARSET;
@@ -41,10 +46,21 @@ int ScreenDpi() {
 
 int Scale(int pixels) { return MulDiv(pixels, ScreenDpi(), 96); }
 
+// The first of the table's faces that is installed with GB2312; empty for none.
+const std::wstring& ChineseFace() {
+    static const std::wstring found = [] {
+        for (const char8_t* face : layout::kFontFaces) {
+            const std::wstring name = WideText(face);
+            if (HasFace(name.c_str())) return name;
+        }
+        return std::wstring();
+    }();
+    return found;
+}
+
 bool HasSongFace() {
-    // The Chinese name first: a Chinese Windows lists the face under it.
-    static const bool has = HasFace(L"宋体") || HasFace(L"SimSun");
-    return has;
+    const std::wstring& face = ChineseFace();
+    return face == WideText(layout::kFontFaces[0]) || face == WideText(layout::kFontFaces[1]);
 }
 
 HFONT SongFont(int pixels) {
@@ -52,9 +68,9 @@ HFONT SongFont(int pixels) {
     auto& slot = fonts[pixels];
     if (!slot) {
         LOGFONTW font{};
-        if (HasSongFace()) {
+        if (!ChineseFace().empty()) {
             font.lfCharSet = GB2312_CHARSET;
-            wcscpy(font.lfFaceName, HasFace(L"宋体") ? L"宋体" : L"SimSun");
+            wcsncpy(font.lfFaceName, ChineseFace().c_str(), LF_FACESIZE - 1);
         } else {
             NONCLIENTMETRICSW metrics{};
             metrics.cbSize = sizeof metrics;

@@ -17,8 +17,10 @@ int Scale(int pixels);
 bool HasSongFace();
 
 // "宋体", GB2312, with a character height of `pixels` (at 96 dpi) where it is
-// installed; else the system's message font at that height. Kept for the
-// life of the program: callers never delete it.
+// installed; else the next of the table's faces that is (a Chinese font the
+// setup installs: Wine links its UI font to none); else the system's message
+// font at that height. Kept for the life of the program: callers never
+// delete it.
 HFONT SongFont(int pixels);
 
 // Width and height of `text` in `font`, in screen pixels.

@@ -15,11 +15,11 @@ enum ControlId { idLabelInfo = 100, idLabelTitle, idButton1, idProgressBar, idEd
 
 }  // namespace
 
-TFrmProgress::TFrmProgress(HWND owner) {
+TFrmProgress::TFrmProgress() {
     const layout::FrmProgressLayout& table = layout::FrmProgress;
     const SIZE outer = OuterSize(table.form.width, table.form.height, kStyle, kExStyle);
     Create(L"UpdateExe.FrmProgress", kExStyle, kStyle, WideText(table.form.caption), CW_USEDEFAULT,
-           CW_USEDEFAULT, outer.cx, outer.cy, owner);
+           CW_USEDEFAULT, outer.cx, outer.cy, nullptr);
     SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(SongFont(table.form.fontPixels)), FALSE);
 
     LabelInfo = CreateControl(hwnd_, L"STATIC", table.LabelInfo, SS_LEFT | SS_NOPREFIX, idLabelInfo);

@@ -14,7 +14,8 @@ public:
     static constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN;
     static constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
 
-    explicit TFrmProgress(HWND owner);
+    // Not owned by FrmMain: an owned window would share its stays-on-top.
+    TFrmProgress();
 
     // The gauge's value, kept within 0..100.
     int Gauge() const { return gauge_; }

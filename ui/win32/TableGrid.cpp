@@ -43,7 +43,7 @@ TableGrid::TableGrid(TableCursor& cursor, HWND parent, const layout::Control& en
 
 TableGrid::~TableGrid() {
     cursor_.SetListener({});
-    if (hwnd_ != nullptr && IsWindow(hwnd_)) {
+    if (hwnd_ != nullptr) {
         RemoveWindowSubclass(hwnd_, Subclass, kSubclassId);
         DestroyWindow(hwnd_);
     }
@@ -58,7 +58,11 @@ void TableGrid::Refresh() {
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
         column.fmt = LVCFMT_CENTER;
-        column.cx = Scale(grid::kIndicatorWidth);
+        // The list view pads its cells: room for the widest mark as well.
+        const std::wstring mark = WideOrMarked(grid::RecordIndicator(TableCursor::State::Browsing));
+        column.cx = std::max(Scale(grid::kIndicatorWidth),
+                             static_cast<int>(TextExtent(font_, mark.c_str(), static_cast<int>(mark.size())).cx) +
+                                 kCellPadding);
         column.pszText = const_cast<wchar_t*>(L"");
         ListView_InsertColumn(hwnd_, 0, &column);
         column.fmt = LVCFMT_LEFT;
@@ -96,6 +100,7 @@ void TableGrid::RedrawRows(int first, int last) {
 
 void TableGrid::CursorChanged(const TableCursor::Change& change) {
     using Kind = TableCursor::Change::Kind;
+    if (hwnd_ == nullptr) return;  // the window went with its parent
     const int row = change.row <= static_cast<std::size_t>(rows_) ? static_cast<int>(change.row) : -1;
     bool inStep = true, newRowShown = false;
     switch (change.kind) {
@@ -121,9 +126,11 @@ void TableGrid::CursorChanged(const TableCursor::Change& change) {
         inStep = row >= 0 && row == rows_ - 1;
         if (inStep) {
             if (shownRow_ == row) shownRow_ = -1;
+            // Where the row was is cleared; the rows above stay.
+            RECT gone{};
+            const bool onScreen = ListView_GetItemRect(hwnd_, row, &gone, LVIR_BOUNDS) != FALSE;
             SetRowCount(--rows_, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
-            // The row below the last is gone from the screen.
-            InvalidateRect(hwnd_, nullptr, TRUE);
+            if (onScreen) InvalidateRect(hwnd_, &gone, TRUE);
         }
         break;
     }
@@ -218,7 +225,10 @@ bool TableGrid::Notify(const NMHDR& header, LRESULT& result) {
 
 LRESULT CALLBACK TableGrid::Subclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                      UINT_PTR, DWORD_PTR self) {
-    if (message == kShowFollowedRow) {
+    if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(window, Subclass, kSubclassId);
+        reinterpret_cast<TableGrid*>(self)->hwnd_ = nullptr;
+    } else if (message == kShowFollowedRow) {
         try {
             reinterpret_cast<TableGrid*>(self)->ShowFollowedRow();
         } catch (...) {

@@ -26,7 +26,7 @@ public:
         // closing it ends the program.
         ue::SetMainWindow(FrmMain->Handle());
         FrmInfo = std::make_unique<ue::TFrmInfo>(FrmMain->Handle());
-        FrmProgress = std::make_unique<ue::TFrmProgress>(FrmMain->Handle());
+        FrmProgress = std::make_unique<ue::TFrmProgress>();
         userInterface_ = std::make_unique<ue::Win32UserInterface>(*FrmInfo, FrmMain->Handle());
         return *userInterface_;
     }

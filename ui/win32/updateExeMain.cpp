@@ -130,8 +130,8 @@ LRESULT TFrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_NOTIFY: {
         const auto& header = *reinterpret_cast<const NMHDR*>(lParam);
         LRESULT result = 0;
-        for (const auto* grid : {DBGrid1.get(), DBGrid2.get()})
-            if (grid != nullptr && const_cast<TableGrid*>(grid)->Notify(header, result)) return result;
+        for (TableGrid* grid : {DBGrid1.get(), DBGrid2.get()})
+            if (grid != nullptr && grid->Notify(header, result)) return result;
         break;
     }
     case WM_CTLCOLORSTATIC:
