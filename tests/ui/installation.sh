@@ -1,7 +1,8 @@
 # Shell helpers that lay out a demo or test installation of UpdateExe in a
 # folder: the program, UpdateFile.mdb made with sqlite3 from the reference
-# schema, Update.ini, the update folder and a small main program. Sourced by
-# tests/ui/e2e.sh and scripts/demo.
+# schema, Update.ini, the update folder and a small main program; and, for the
+# Windows program, a Wine prefix of its own to run it in. Sourced by
+# tests/ui/e2e.sh, tests/win/e2e.sh, scripts/demo and the bench scripts.
 
 # ue_lay_out DIR UPDATEEXE SCHEMA MAIN_NAME
 #   MAIN_NAME is the ExeFile of Update.ini: a shell script that writes
@@ -9,14 +10,31 @@
 #   version 2 downloaded.
 ue_lay_out() {
   local dir=$1 exe=$2 schema=$3 main=$4
-  mkdir -p "$dir/update"
+  ue_records "$dir" "$schema" "$main"
   cp "$exe" "$dir/UpdateExe"
+  ue_main_program "$dir/$main" "installed"
+}
+
+# ue_lay_out_windows DIR UPDATEEXE_EXE SCHEMA MAIN_NAME MAIN_EXE
+#   As ue_lay_out for the Windows program: UpdateExe.exe, and MAIN_EXE
+#   (a Windows program) installed as MAIN_NAME.
+ue_lay_out_windows() {
+  local dir=$1 exe=$2 schema=$3 main=$4 main_exe=$5
+  ue_records "$dir" "$schema" "$main"
+  cp "$exe" "$dir/UpdateExe.exe"
+  cp "$main_exe" "$dir/$main"
+}
+
+# ue_records DIR SCHEMA MAIN_NAME: the update folder, UpdateFile.mdb and
+# Update.ini of an installation at version 1 with version 2 downloaded.
+ue_records() {
+  local dir=$1 schema=$2 main=$3
+  mkdir -p "$dir/update"
   sqlite3 "$dir/UpdateFile.mdb" < "$schema"
   sqlite3 "$dir/UpdateFile.mdb" \
     "INSERT INTO CurSoftInfo (IsAllUpdate, SoftVer, CurUpdateVer) VALUES (0, 1, 2);"
   printf '[Update]\r\nExeFile=%s\r\nExeFile2=\r\nCurVer=1\r\nUpdateTime=2024-01-01\r\n' \
     "$main" > "$dir/Update.ini"
-  ue_main_program "$dir/$main" "installed"
 }
 
 # ue_main_program PATH LABEL: a main program that records that it was
@@ -89,3 +107,41 @@ ue_await_shown() {
   done
   return 1
 }
+
+# ue_wine_prefix DIR: makes a Wine prefix of its own in DIR (one `wineboot -i`,
+# some seconds) and points WINEPREFIX at it, with a wineserver that stays
+# until ue_wine_end, so that later starts are quick. Wine converts the
+# command line with the locale's character set: a UTF-8 one keeps Chinese
+# window captions whole. The Wine processes of this prefix never see
+# anything outside it but the folders the caller hands them.
+ue_wine_prefix() {
+  export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+  export LC_ALL=C.UTF-8
+  UE_WINE=wine
+  [ -x /usr/lib/wine/wine64 ] && UE_WINE=/usr/lib/wine/wine64
+  mkdir -p "$1"
+  wineserver -p >/dev/null 2>&1
+  wineboot -i >/dev/null 2>&1
+}
+
+# ue_wine_song_font: "宋体" (SimSun) in the prefix, as a Chinese Windows has
+# it, drawn with the host's WenQuanYi Zen Hei; without it the windows fall
+# back to a face that has no Chinese glyphs under Wine.
+ue_wine_song_font() {
+  local face key='HKCU\Software\Wine\Fonts\Replacements'
+  for face in SimSun 宋体; do
+    ue_wine reg add "$key" /v "$face" /t REG_SZ /d "WenQuanYi Zen Hei" /f >/dev/null 2>&1
+  done
+}
+
+# ue_wine PROGRAM [ARG...]: runs a Windows program in the prefix.
+ue_wine() { "$UE_WINE" "$@"; }
+
+# ue_wine_end: ends every process of the prefix and its wineserver.
+ue_wine_end() {
+  [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ] && wineserver -k >/dev/null 2>&1
+  return 0
+}
+
+# ue_winpath PATH: PATH as the Windows program sees it (Z:\...).
+ue_winpath() { winepath -w "$1" 2>/dev/null; }
