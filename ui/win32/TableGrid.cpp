@@ -16,6 +16,8 @@ constexpr UINT kShowFollowedRow = WM_APP + 1;
 constexpr UINT_PTR kSubclassId = 1;
 // Room around a cell's text: the list view's own margins and the grid line.
 constexpr int kCellPadding = 13;
+// Rows noted one by one in a burst; past this the whole list is redrawn.
+constexpr std::size_t kMaxNotedRows = 64;
 
 std::wstring WideOrMarked(const std::string& text) {
     try {
@@ -80,6 +82,10 @@ void TableGrid::Refresh() {
     ++counts_.fullRedraws;
     InvalidateRect(hwnd_, nullptr, TRUE);
     WidenColumns(0, std::min(rows_, grid::kSampledRows) - 1);
+    markedRow_ = current_;
+    appendedRow_ = -1;
+    changedRows_.clear();
+    allChanged_ = false;
     selectedRow_ = current_;
     if (current_ >= 0) scrollRow_ = current_;
     RequestShow();
@@ -102,7 +108,7 @@ void TableGrid::CursorChanged(const TableCursor::Change& change) {
     using Kind = TableCursor::Change::Kind;
     if (hwnd_ == nullptr) return;  // the window went with its parent
     const int row = change.row <= static_cast<std::size_t>(rows_) ? static_cast<int>(change.row) : -1;
-    bool inStep = true, newRowShown = false;
+    bool inStep = true;
     switch (change.kind) {
     case Kind::Reset:
         Refresh();
@@ -110,22 +116,24 @@ void TableGrid::CursorChanged(const TableCursor::Change& change) {
     case Kind::Moved:
         break;
     case Kind::RowChanged:
-        RedrawRows(row, row);
-        WidenColumns(row, row);
+        NoteChangedRow(row);
         break;
     case Kind::RowAppended:
         inStep = row == rows_;
         if (inStep) {
             // The new row is painted as it comes into view; the rest stay.
             SetRowCount(++rows_, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
-            WidenColumns(row, row);
-            newRowShown = true;
+            appendedRow_ = row;
+            NoteChangedRow(row);
         }
         break;
     case Kind::RowRemoved:
         inStep = row >= 0 && row == rows_ - 1;
         if (inStep) {
             if (shownRow_ == row) shownRow_ = -1;
+            if (markedRow_ == row) markedRow_ = -1;
+            if (appendedRow_ == row) appendedRow_ = -1;
+            std::erase(changedRows_, row);
             // Where the row was is cleared; the rows above stay.
             RECT gone{};
             const bool onScreen = ListView_GetItemRect(hwnd_, row, &gone, LVIR_BOUNDS) != FALSE;
@@ -140,19 +148,29 @@ void TableGrid::CursorChanged(const TableCursor::Change& change) {
         Refresh();
         return;
     }
-    FollowCursor(newRowShown);
+    FollowCursor();
 }
 
-void TableGrid::FollowCursor(bool newRowShown) {
+void TableGrid::FollowCursor() {
     const int current = grid::CurrentRowOf(cursor_);
     if (current == current_) return;
-    const int previous = current_;
+    // Cells read current_ when they are painted; the record indicator's two
+    // rows are redrawn with the burst.
     current_ = current;
-    // Only the two record indicators change; a row just added is painted anyway.
-    if (previous >= 0 && previous < rows_) RedrawRows(previous, previous);
-    if (current >= 0 && !newRowShown) RedrawRows(current, current);
     selectedRow_ = current;
     if (current >= 0) scrollRow_ = current;
+    RequestShow();
+}
+
+void TableGrid::NoteChangedRow(int row) {
+    if (row < 0 || allChanged_) return;
+    if (std::find(changedRows_.begin(), changedRows_.end(), row) != changedRows_.end()) return;
+    if (changedRows_.size() < kMaxNotedRows) {
+        changedRows_.push_back(row);
+    } else {
+        allChanged_ = true;
+        changedRows_.clear();
+    }
     RequestShow();
 }
 
@@ -163,8 +181,33 @@ void TableGrid::RequestShow() {
     PostMessageW(hwnd_, kShowFollowedRow, 0, 0);
 }
 
+void TableGrid::RedrawNotedRows() {
+    if (allChanged_) {
+        // Columns then widen to the rows shown, as after any scroll.
+        allChanged_ = false;
+        ++counts_.fullRedraws;
+        InvalidateRect(hwnd_, nullptr, TRUE);
+        markedRow_ = current_;
+        appendedRow_ = -1;
+        return;
+    }
+    std::vector<int> rows = changedRows_;
+    // Only the two record indicators change on a move.
+    if (markedRow_ != current_) {
+        for (int row : {markedRow_, current_})
+            if (row >= 0 && std::find(rows.begin(), rows.end(), row) == rows.end()) rows.push_back(row);
+        markedRow_ = current_;
+    }
+    for (int row : rows)
+        if (row != appendedRow_) RedrawRows(row, row);
+    for (int row : changedRows_) WidenColumns(row, row);
+    changedRows_.clear();
+    appendedRow_ = -1;
+}
+
 void TableGrid::ShowFollowedRow() {
     showPending_ = false;
+    RedrawNotedRows();
     if (shownRow_ != selectedRow_ && shownRow_ >= 0 && shownRow_ < rows_)
         ListView_SetItemState(hwnd_, shownRow_, 0, LVIS_SELECTED | LVIS_FOCUSED);
     shownRow_ = selectedRow_ >= 0 && selectedRow_ < rows_ ? selectedRow_ : -1;

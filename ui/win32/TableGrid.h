@@ -1,7 +1,12 @@
 // A read-only grid over a TableCursor: a virtual list view (report view,
 // owner data) that reads its cells from the cursor when it paints them, so it
 // copies no rows, with a record-indicator column first. It follows the
-// cursor's changes by redrawing only the rows they concern.
+// cursor's changes by redrawing only the rows they concern, once per burst of
+// changes: a move or an edited value only notes its rows, and one posted
+// message redraws them, selects the current row and scrolls to it when the
+// message loop runs. Under Wine every redraw is a round trip to the
+// wineserver, and a run moves the cursors thousands of times between two
+// turns of the loop.
 #pragma once
 
 #include <windows.h>
@@ -52,11 +57,15 @@ private:
     void Refresh();
     void SetRowCount(int rows, DWORD flags);
     void RedrawRows(int first, int last);
-    void FollowCursor(bool newRowShown);
-    // Selecting and scrolling wait for the message loop: one posted message
-    // per burst of moves, so a move costs the same whatever the table's size.
+    void FollowCursor();
+    // Notes a row whose cells changed, to be redrawn with the burst.
+    void NoteChangedRow(int row);
+    // Redrawing, selecting and scrolling wait for the message loop: one
+    // posted message per burst of changes, so a change costs the same
+    // whatever the table's size and makes no window call.
     void RequestShow();
     void ShowFollowedRow();
+    void RedrawNotedRows();
     // Widens the field columns that rows first..last need wider; never narrows.
     void WidenColumns(int first, int last);
 
@@ -72,6 +81,10 @@ private:
     int selectedRow_ = -1;  // the row to select (-1: none)
     int shownRow_ = -1;     // the row selected now
     int scrollRow_ = -1;    // the last row followed, to scroll to
+    int markedRow_ = -1;    // the row last redrawn with the record indicator
+    int appendedRow_ = -1;  // a row added in this burst: the list view paints it
+    std::vector<int> changedRows_;  // rows whose cells changed in this burst
+    bool allChanged_ = false;       // too many to note: all are redrawn
     bool showPending_ = false;
     Counts counts_;
 };
