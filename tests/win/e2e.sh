@@ -275,6 +275,17 @@ four_dialogs_to_restart_question() {
   [ -n "$win" ] || fail "the restart question did not appear"
 }
 
+# Answers the restart question ($win) with KEY. Under Wine on this Xvfb the
+# question now and then lets the first key go (seen once in three runs, cause
+# not found): then the key is pressed once more and the test says so, rather
+# than hiding it or failing on it.
+answer_question() {
+  press "$win" "$1"
+  await_hidden "$win" '^提示$' && return 0
+  echo "  NOTE: the restart question let the first $1 go; pressed again"
+  press "$win" "$1"
+}
+
 pending_renames() {
   ue_wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' \
     /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' | grep -a PendingFileRenameOperations
@@ -294,7 +305,7 @@ started_pids+=("$suite")
 for i in $(seq 200); do [ -e "$suite_flag" ] && break; sleep 0.05; done
 start_program
 four_dialogs_to_restart_question
-press "$win" Escape
+answer_question Escape
 await_end 30
 suite=""
 check "exit code" 0 "$rc"
@@ -321,7 +332,7 @@ hold "$dir/X.dll"
 start_program
 four_dialogs_to_restart_question
 release_held
-press "$win" Return
+answer_question Return
 await_end 30
 check "exit code" 0 "$rc"
 for i in $(seq 50); do [ "$(cat "$dir/X.dll")" = "new content" ] && break; sleep 0.1; done
