@@ -392,6 +392,46 @@ TEST_F(Win32Windows, FileInUseDialogEndsByHowItWasLeft) {
     EXPECT_NO_THROW(FrmInfo.ShowFileInUseDialog("once more"));
 }
 
+// What a key press meets while the dialog is shown: the keyboard focus and
+// the active window. Enter is then posted to the focus; without one the
+// dialog is closed, so that the loop ends and the result tells.
+struct KeyboardSeen {
+    static inline HWND focus = nullptr;
+    static inline HWND active = nullptr;
+    static inline HWND dialog = nullptr;
+    static void CALLBACK PressEnter(HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        focus = GetFocus();
+        active = GetActiveWindow();
+        if (focus != nullptr) PostMessageW(focus, WM_KEYDOWN, VK_RETURN, 0);
+        else PostMessageW(dialog, WM_CLOSE, 0, 0);
+    }
+};
+
+TEST_F(Win32Windows, FileInUseDialogTakesEnterEachTimeItIsShown) {
+    Tables tables(1);
+    TFrmMain FrmMain(tables.downloads, tables.applied, [] {});
+    TFrmInfo FrmInfo(FrmMain.Handle());
+    ShowWindow(FrmMain.Handle(), SW_SHOW);
+    SetForegroundWindow(FrmMain.Handle());
+    DrainMessages();
+    for (int showing = 1; showing <= 3; ++showing) {
+        SCOPED_TRACE(showing);
+        KeyboardSeen::dialog = FrmInfo.Handle();
+        const HWND button1 = FrmInfo.Button1;
+        SetTimer(nullptr, 0, 10, KeyboardSeen::PressEnter);
+        EXPECT_EQ(FrmInfo.ShowModal("in use"), layout::mrContinue);
+        EXPECT_EQ(KeyboardSeen::focus, button1);
+        EXPECT_EQ(KeyboardSeen::active, KeyboardSeen::dialog);
+        // The activation is back on FrmMain, for the restart question after it.
+        EXPECT_EQ(GetActiveWindow(), FrmMain.Handle());
+        // Ready for the next showing: hidden, owned by FrmMain, "继续.." default.
+        EXPECT_FALSE(IsWindowVisible(FrmInfo.Handle()));
+        EXPECT_EQ(GetWindow(FrmInfo.Handle(), GW_OWNER), FrmMain.Handle());
+        EXPECT_EQ(LOWORD(SendMessageW(FrmInfo.Handle(), DM_GETDEFID, 0, 0)), IDOK);
+    }
+}
+
 TEST_F(Win32Windows, ClosingFrmMainBeforeTimer1StartsNoRun) {
     Tables tables(1);
     int runs = 0;

@@ -122,13 +122,17 @@ press() {  # press WINDOW KEY
   xdotool key --clearmodifiers "$2"
 }
 
-# Clicks a button of a dialog from inside the prefix, by its control id (1
-# "继续.." or OK, 2 Cancel), and waits until the dialog is hidden. Wine (8.0,
-# on Xvfb with or without a window manager) gives the in-use dialog, shown
-# again after it was hidden, and the restart question after it the X input
-# focus but not the keyboard: Enter and Esc do nothing there. Clicks work,
-# but X cannot tell one showing of the dialog from the next.
-click_button() { ue_wine "$helper" click "$1" "$2" >/dev/null 2>&1; }
+# Waits (bounded) until the window with this id is no longer shown. Each
+# showing of the in-use dialog is a window of its own, so this tells one
+# showing from the next.
+await_hidden() {
+  local i
+  for i in $(seq 500); do
+    xdotool search --onlyvisible --name "$2" 2>/dev/null | grep -qx "$1" || return 0
+    sleep 0.01
+  done
+  return 1
+}
 
 # Presses the close button of the window with this caption, from inside the
 # prefix as the window manager would (there is none on this Xvfb).
@@ -249,23 +253,17 @@ check "exit code" 0 "$rc"
 check "no database created" "no" "$(exists "$dir/UpdateFile.mdb")"
 check "main program not started" "" "$(started_marks 5)"
 
-# Answers the four in-use dialogs with "继续..": Enter in the first, a click
-# on the button in the others (under Wine the dialog shown again ignores the
-# keyboard: see click_button). After the first, the suite's
-# program ($suite) must have been stopped. Then waits for the restart
-# question; sets win to it.
+# Answers the four in-use dialogs with Enter ("继续.."), as a user would.
+# After the first, the suite's program ($suite) must have been stopped. Then
+# waits for the restart question; sets win to it.
 four_dialogs_to_restart_question() {
   local n dialogs=0
   for n in 1 2 3 4; do
     win=$(await_window '^替换文件出错$')
     [ -n "$win" ] || break
     dialogs=$((dialogs + 1))
-    if [ "$n" = 1 ]; then
-      press "$win" Return
-      await_gone '^替换文件出错$'
-    else
-      click_button '替换文件出错' 1
-    fi || { fail "dialog $n stayed open"; break; }
+    press "$win" Return
+    await_hidden "$win" '^替换文件出错$' || { fail "dialog $n stayed open after Enter"; break; }
     if [ "$n" = 1 ] && [ -n "${suite:-}" ]; then
       for i in $(seq 50); do kill -0 "$suite" 2>/dev/null || break; sleep 0.1; done
       check "the suite's program stopped after the first dialog" no \
@@ -277,12 +275,26 @@ four_dialogs_to_restart_question() {
   [ -n "$win" ] || fail "the restart question did not appear"
 }
 
+# Answers the restart question ($win) with KEY, after half a second, as a
+# person reading it would. X shows the box a moment before Wine has made it
+# the active window: a key in that moment goes to the upgrade window's
+# focused control (WM_CHAR there in a +key,+win trace) and is lost, as
+# type-ahead is on Windows. Should a key still be lost, it is pressed once
+# more and the test says so.
+answer_question() {
+  sleep 0.5
+  press "$win" "$1"
+  await_hidden "$win" '^提示$' && return 0
+  echo "  NOTE: the restart question let the first $1 go; pressed again"
+  press "$win" "$1"
+}
+
 pending_renames() {
   ue_wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' \
     /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' | grep -a PendingFileRenameOperations
 }
 
-echo "== a file held open: four dialogs, programs stopped, queued; Cancel; wineboot -r replaces it"
+echo "== a file held open: four dialogs, programs stopped, queued; Esc; wineboot -r replaces it"
 new_installation held
 hold "$dir/X.dll"
 # A running copy of the suite's main program, from the installation: stopped
@@ -296,7 +308,7 @@ started_pids+=("$suite")
 for i in $(seq 200); do [ -e "$suite_flag" ] && break; sleep 0.05; done
 start_program
 four_dialogs_to_restart_question
-click_button '提示' 2
+answer_question Escape
 await_end 30
 suite=""
 check "exit code" 0 "$rc"
@@ -323,7 +335,7 @@ hold "$dir/X.dll"
 start_program
 four_dialogs_to_restart_question
 release_held
-click_button '提示' 1
+answer_question Return
 await_end 30
 check "exit code" 0 "$rc"
 for i in $(seq 50); do [ "$(cat "$dir/X.dll")" = "new content" ] && break; sleep 0.1; done

@@ -7,14 +7,7 @@
  *   close <caption>      presses the close button of the visible top-level
  *                        window with that caption, as the window manager does
  *                        (WM_SYSCOMMAND SC_CLOSE); waits for it ten seconds
- *                        at most; exit code 1 when there was none;
- *   click <caption> <id> clicks the button with that control id (1 OK or
- *                        "继续..", 2 Cancel) in the visible top-level window
- *                        with that caption, waiting for it as close does,
- *                        and then until that window is hidden or gone (ten
- *                        seconds at most; exit code 1 when it stays). The
- *                        window may be shown again at once: looking from
- *                        here sees each showing, which X does not. */
+ *                        at most; exit code 1 when there was none. */
 #include <windows.h>
 #include <shellapi.h>
 
@@ -49,23 +42,11 @@ static int Close(const wchar_t* caption) {
     return w && PostMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : 1;
 }
 
-static int Click(const wchar_t* caption, int id) {
-    HWND w = AwaitWindow(caption);
-    HWND button = w ? GetDlgItem(w, id) : NULL;
-    if (!button || !PostMessageW(button, BM_CLICK, 0, 0)) return 1;
-    for (int i = 0; i < 10000; ++i) {
-        if (!IsWindow(w) || !IsWindowVisible(w)) return 0;
-        Sleep(1);
-    }
-    return 1;
-}
-
 int main(void) {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (!argv) return 64;
     if (argc == 4 && lstrcmpW(argv[1], L"hold") == 0) return Hold(argv[2], argv[3]);
     if (argc == 3 && lstrcmpW(argv[1], L"close") == 0) return Close(argv[2]);
-    if (argc == 4 && lstrcmpW(argv[1], L"click") == 0) return Click(argv[2], _wtoi(argv[3]));
     return 64;
 }

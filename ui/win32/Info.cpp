@@ -46,17 +46,22 @@ BOOL CALLBACK DisableOne(HWND window, LPARAM state) {
 
 }  // namespace
 
-TFrmInfo::TFrmInfo(HWND owner) {
+TFrmInfo::TFrmInfo(HWND owner) : owner_(owner) { Create(); }
+
+TFrmInfo::~TFrmInfo() { Destroy(); }
+
+void TFrmInfo::Create() {
     const std::vector<DWORD> frame = DialogTemplate(WideText(layout::FrmInfo.form.caption));
     CreateDialogIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<const DLGTEMPLATE*>(frame.data()),
-                               owner, Procedure, reinterpret_cast<LPARAM>(this));
+                               owner_, Procedure, reinterpret_cast<LPARAM>(this));
 }
 
-TFrmInfo::~TFrmInfo() {
+void TFrmInfo::Destroy() {
     if (hwnd_ != nullptr && IsWindow(hwnd_)) {
         SetWindowLongPtrW(hwnd_, DWLP_USER, 0);
         DestroyWindow(hwnd_);
     }
+    hwnd_ = Button1 = Button2 = lbl1 = nullptr;
 }
 
 void TFrmInfo::CreateControls() {
@@ -108,11 +113,20 @@ int TFrmInfo::ShowModal(const std::string& message) {
             DispatchMessageW(&msg);
         }
     }
-    // Enabled before the dialog hides, so that the activation goes back to them.
+    // Enabled before the dialog goes, so that the activation goes back to them.
     for (HWND window : disabled.windows)
         if (IsWindow(window)) EnableWindow(window, TRUE);
-    ShowWindow(hwnd_, SW_HIDE);
-    return result_;
+    // Not hidden but replaced by a fresh hidden window. Under Wine (X11) the
+    // focus-out of a hidden window reaches it late: when it is the same window
+    // shown again, Wine then hands the foreground to the desktop, and the
+    // dialog has no keyboard (Enter and Esc do nothing) while it looks
+    // active. An event for a destroyed window is dropped. Windows has no
+    // such late event; there the fresh window costs nothing the user sees.
+    const int result = result_;
+    Destroy();
+    Create();
+    SetWindowTextW(lbl1, text.c_str());
+    return result;
 }
 
 void TFrmInfo::ShowFileInUseDialog(const std::string& message) {

@@ -1,6 +1,6 @@
 // FrmInfo: the modal dialog "替换文件出错" shown while a file to be replaced
-// is held open by a running program. Created hidden from an in-memory
-// template and kept; each showing runs its own modal loop.
+// is held open by a running program. Made hidden from an in-memory template;
+// each showing runs its own modal loop and leaves a fresh hidden window.
 #pragma once
 
 #include <windows.h>
@@ -25,7 +25,7 @@ public:
     HWND Handle() const { return hwnd_; }
 
     // Sets the message and shows the dialog modally, the application's other
-    // windows disabled meanwhile. Returns layout::mrContinue ("继续.." or
+    // windows disabled meanwhile, "继续.." with the keyboard focus. Returns layout::mrContinue ("继续.." or
     // Enter) or layout::mrAbort (the close button, Alt+F4, or the end of the
     // application requested while it was open; that request is kept).
     int ShowModal(const std::string& message);
@@ -43,10 +43,13 @@ public:
     HWND lbl1 = nullptr;
 
 private:
+    void Create();
+    void Destroy();
     void CreateControls();
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK Procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+    HWND owner_;
     HWND hwnd_ = nullptr;
     int result_ = 0;
 };
