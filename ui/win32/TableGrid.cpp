@@ -16,6 +16,7 @@ constexpr UINT kShowFollowedRow = WM_APP + 1;
 constexpr UINT_PTR kSubclassId = 1;
 // Room around a cell's text: the list view's own margins and the grid line.
 constexpr int kCellPadding = 13;
+constexpr int kFirstColumnMargin = 8;
 // Rows noted one by one in a burst; past this the whole list is redrawn.
 constexpr std::size_t kMaxNotedRows = 64;
 
@@ -60,11 +61,13 @@ void TableGrid::Refresh() {
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
         column.fmt = LVCFMT_CENTER;
-        // The list view pads its cells: room for the widest mark as well.
+        // The list view pads its cells, the first column more than the
+        // others (the margin where an item's icon would start): room for the
+        // widest mark as well, else the mark is cut to an ellipsis.
         const std::wstring mark = WideOrMarked(grid::RecordIndicator(TableCursor::State::Browsing));
         column.cx = std::max(Scale(grid::kIndicatorWidth),
                              static_cast<int>(TextExtent(font_, mark.c_str(), static_cast<int>(mark.size())).cx) +
-                                 kCellPadding);
+                                 kCellPadding + kFirstColumnMargin);
         column.pszText = const_cast<wchar_t*>(L"");
         ListView_InsertColumn(hwnd_, 0, &column);
         column.fmt = LVCFMT_LEFT;
