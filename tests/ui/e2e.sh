@@ -10,15 +10,12 @@ set -uo pipefail
 exe=$1 wmclose=${2:-} schema=$3
 here=$(cd "$(dirname "$0")" && pwd)
 
-for tool in Xvfb xdotool sqlite3 python3; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: $tool is not installed (scripts/setup installs it)"
-    exit 77
-  fi
-done
 
 # shellcheck source=installation.sh
 source "$here/installation.sh"
+# shellcheck source=e2e-steps.sh
+source "$here/e2e-steps.sh"
+ue_require_tools Xvfb xdotool sqlite3 python3
 
 # Under a sanitizer build: system libraries' own leaks are not ours.
 export LSAN_OPTIONS="suppressions=$here/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
@@ -34,13 +31,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-passes=0
-fail() { echo "  FAIL: $*"; failures=$((failures + 1)); }
-pass() { passes=$((passes + 1)); }
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then pass; else fail "$1: expected [$2], got [$3]"; fi
-}
 
 ue_start_xvfb || { echo "SKIP: Xvfb did not start"; exit 77; }
 export XDG_RUNTIME_DIR=$work/runtime
@@ -74,27 +64,6 @@ await_window() {
   timeout "${2:-20}" xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n1
 }
 
-# Waits (bounded) for the program to end; sets rc (124 when it had to be stopped).
-await_end() {
-  local i
-  for i in $(seq $((${1:-30} * 10))); do
-    kill -0 "$app" 2>/dev/null || break
-    sleep 0.1
-  done
-  if kill -0 "$app" 2>/dev/null; then
-    kill "$app"
-    wait "$app" 2>/dev/null
-    rc=124
-  else
-    wait "$app"
-    rc=$?
-  fi
-}
-
-press() {  # press WINDOW KEY
-  xdotool windowfocus --sync "$1" 2>/dev/null
-  xdotool key --clearmodifiers "$2"
-}
 
 echo "== one file: applied, logged, version raised, main program refreshed and started"
 new_installation road

@@ -13,15 +13,12 @@ set -uo pipefail
 exe=$1 main_installed=$2 main_updated=$3 helper=$4 schema=$5
 here=$(cd "$(dirname "$0")" && pwd)
 
-for tool in Xvfb xdotool sqlite3 python3 wineboot wineserver winepath; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: $tool is not installed (scripts/setup installs it)"
-    exit 77
-  fi
-done
 
 # shellcheck source=../ui/installation.sh
 source "$here/../ui/installation.sh"
+# shellcheck source=../ui/e2e-steps.sh
+source "$here/../ui/e2e-steps.sh"
+ue_require_tools Xvfb xdotool sqlite3 python3 wineboot wineserver winepath
 
 work=$(mktemp -d)
 started_pids=()
@@ -37,13 +34,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-passes=0
-fail() { echo "  FAIL: $*"; failures=$((failures + 1)); }
-pass() { passes=$((passes + 1)); }
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then pass; else fail "$1: expected [$2], got [$3]"; fi
-}
 
 ue_start_xvfb || { echo "SKIP: Xvfb did not start"; exit 77; }
 boot_start=$(date +%s)
@@ -100,27 +90,6 @@ await_gone() {
   return 1
 }
 
-# Waits (bounded) for the program to end; sets rc (124 when it had to be stopped).
-await_end() {
-  local i
-  for i in $(seq $((${1:-30} * 10))); do
-    kill -0 "$app" 2>/dev/null || break
-    sleep 0.1
-  done
-  if kill -0 "$app" 2>/dev/null; then
-    kill "$app"
-    wait "$app" 2>/dev/null
-    rc=124
-  else
-    wait "$app"
-    rc=$?
-  fi
-}
-
-press() {  # press WINDOW KEY
-  xdotool windowfocus --sync "$1" 2>/dev/null
-  xdotool key --clearmodifiers "$2"
-}
 
 # Waits (bounded) until the window with this id is no longer shown. Each
 # showing of the in-use dialog is a window of its own, so this tells one

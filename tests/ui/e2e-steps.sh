@@ -1,0 +1,44 @@
+# Shell steps that the end-to-end tests of the Linux and the Windows program
+# share: the tally of checks, waiting for the program to end, key presses.
+# Sourced by tests/ui/e2e.sh and tests/win/e2e.sh.
+
+# ue_require_tools TOOL...: skips the test (exit 77) when one is missing.
+ue_require_tools() {
+  local tool
+  for tool in "$@"; do
+    if ! command -v "$tool" >/dev/null; then
+      echo "SKIP: $tool is not installed (scripts/setup installs it)"
+      exit 77
+    fi
+  done
+}
+
+failures=0
+passes=0
+fail() { echo "  FAIL: $*"; failures=$((failures + 1)); }
+pass() { passes=$((passes + 1)); }
+check() {  # check DESCRIPTION EXPECTED ACTUAL
+  if [ "$2" == "$3" ]; then pass; else fail "$1: expected [$2], got [$3]"; fi
+}
+
+# Waits (bounded) for the program $app to end; sets rc (124 when it had to be stopped).
+await_end() {
+  local i
+  for i in $(seq $((${1:-30} * 10))); do
+    kill -0 "$app" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$app" 2>/dev/null; then
+    kill "$app"
+    wait "$app" 2>/dev/null
+    rc=124
+  else
+    wait "$app"
+    rc=$?
+  fi
+}
+
+press() {  # press WINDOW KEY
+  xdotool windowfocus --sync "$1" 2>/dev/null
+  xdotool key --clearmodifiers "$2"
+}
