@@ -117,4 +117,19 @@ OSError ExpansionWriteError(const std::string& path, std::error_code ec) {
                    static_cast<std::uint32_t>(ec.value()));
 }
 
+void ExpandInto(const fileio::File& out, const fileio::File& in, const std::string& path) {
+    ExpansionStream destination(out);
+    ExpansionStream source(in);
+    try {
+        DecompressStream(destination, source, kExpandPieceSize);
+    } catch (const DecompressionError&) {
+        throw;
+    } catch (const Error&) {
+        // A short write to the destination: say why, and of which file.
+        if (destination.WriteFailure()) throw ExpansionWriteError(path, destination.WriteFailure());
+        throw;
+    }
+    if (!destination.Flush()) throw ExpansionWriteError(path, destination.WriteFailure());
+}
+
 }  // namespace ue

@@ -99,4 +99,9 @@ private:
 // full disk, a quota) is what the user needs to act on.
 OSError ExpansionWriteError(const std::string& path, std::error_code ec);
 
+// Inflates the payload `in` (of `path`) into `out` and writes it all out.
+// Raises DecompressionError for a damaged payload and ExpansionWriteError
+// with the cause when a write fails.
+void ExpandInto(const fileio::File& out, const fileio::File& in, const std::string& path);
+
 }  // namespace ue

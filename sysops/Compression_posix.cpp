@@ -52,18 +52,7 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
     bool created = false;
     const std::error_code ec = fileio::ReplaceAtomically(path, temporary, [&](const fileio::File& out) {
         created = true;
-        ExpansionStream destination(out);
-        ExpansionStream source(in);
-        try {
-            DecompressStream(destination, source, kExpandPieceSize);
-        } catch (const DecompressionError&) {
-            throw;
-        } catch (const Error&) {
-            // A short write to the destination: say why, and of which file.
-            if (destination.WriteFailure()) throw ExpansionWriteError(path, destination.WriteFailure());
-            throw;
-        }
-        if (!destination.Flush()) throw ExpansionWriteError(path, destination.WriteFailure());
+        ExpandInto(out, in, path);
         // The payload's owner (when we may give it) and permission bits.
         if (::fchown(out.Native(), payload.st_uid, payload.st_gid) != 0) {
             // Not ours to give away; the file stays ours.

@@ -69,18 +69,7 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
     bool created = false;
     const std::error_code ec = fileio::ReplaceAtomically(path, temporary, [&](const fileio::File& out) {
         created = true;
-        ExpansionStream destination(out);
-        ExpansionStream source(in);
-        try {
-            DecompressStream(destination, source, kExpandPieceSize);
-        } catch (const DecompressionError&) {
-            throw;
-        } catch (const Error&) {
-            // A short write to the destination: say why, and of which file.
-            if (destination.WriteFailure()) throw ExpansionWriteError(path, destination.WriteFailure());
-            throw;
-        }
-        if (!destination.Flush()) throw ExpansionWriteError(path, destination.WriteFailure());
+        ExpandInto(out, in, path);
         // The payload is renamed over next: no handle of ours may stand in the way.
         in.Close();
         // The payload's attributes (it is not read-only, or it would be in use).
