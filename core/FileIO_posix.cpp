@@ -62,22 +62,6 @@ std::error_code CreateExclusive(const std::string& name, NewFile access, File& f
 
 NativeFile File::None() { return -1; }
 
-File::~File() { Close(); }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        native_ = other.Release();
-    }
-    return *this;
-}
-
-NativeFile File::Release() {
-    const NativeFile native = native_;
-    native_ = None();
-    return native;
-}
-
 std::error_code File::Close() {
     if (!Valid()) return {};
     // Never retried: the descriptor is gone even when close reports EINTR.

@@ -86,22 +86,6 @@ std::wstring WidePath(const std::string& path) {
 
 NativeFile File::None() { return INVALID_HANDLE_VALUE; }
 
-File::~File() { Close(); }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        native_ = other.Release();
-    }
-    return *this;
-}
-
-NativeFile File::Release() {
-    const NativeFile native = native_;
-    native_ = None();
-    return native;
-}
-
 std::error_code File::Close() {
     if (!Valid()) return {};
     return ::CloseHandle(Release()) ? std::error_code() : LastError();
