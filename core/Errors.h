@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <system_error>
 
 namespace ue {
 
@@ -41,5 +43,26 @@ class SilentAbort : public Error {
 public:
     SilentAbort() : Error("Operation aborted") {}
 };
+
+// The system's last error (errno, GetLastError()) and a given system code as
+// std::error_code of the system category. Written once per platform
+// (Errors_posix.cpp, Errors_win32.cpp), as every other binding uses them.
+std::error_code LastSystemError();
+std::error_code SystemError(int code);
+
+// The reason of `ec` as UTF-8 text without a trailing full stop or line end.
+// For the system category it comes from the system in the user's language
+// (strerror_r; FormatMessageW on Windows, where the narrow form would hand
+// back the ANSI code page's bytes); other categories give their own message.
+std::string SystemReason(const std::error_code& ec);
+
+// The one form of a failed operation: `action` names the operation and ends
+// where the path follows ("Cannot replace", "Cannot copy \"a\" to"), then
+// the path in quotes and the system's reason:
+//   Cannot replace "C:\suite\a.dll": Access is denied
+std::string FailureText(std::string_view action, std::string_view path, const std::error_code& ec);
+// FailureText as an OSError that keeps the system's code.
+[[noreturn]] void ThrowFailure(std::string_view action, std::string_view path,
+                               const std::error_code& ec);
 
 }  // namespace ue

@@ -5,6 +5,7 @@
 // its cause can reach the message the user reads.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -51,6 +52,10 @@ std::error_code ReadAll(const File& file, std::string& bytes);
 // a device gives an error as well, and is never waited on.
 std::error_code ReadAll(const std::string& path, std::string& bytes);
 
+// At most the first `count` bytes of the regular file at `path`, fewer for a
+// shorter file; the same errors as ReadAll.
+std::error_code ReadPrefix(const std::string& path, std::size_t count, std::string& bytes);
+
 // Reads at most `count` bytes at the file's position into `buffer`; `got` is
 // 0 at the end of the file.
 std::error_code ReadSome(const File& file, void* buffer, std::size_t count, std::size_t& got);
@@ -71,6 +76,22 @@ std::string ParentDirectory(const std::string& path);
 // Makes the latest changes of entries (renames, removals) in the directory
 // holding `path` durable.
 std::error_code SyncDirectoryOf(const std::string& path);
+
+// What lies under a name, its last name not followed when it is a link (a
+// symbolic link, or on Windows any reparse point).
+enum class Kind { Missing, Regular, Directory, Link, Other };
+struct Status {
+    Kind kind = Kind::Missing;
+    std::uint64_t size = 0;  // of a regular file
+};
+// The status of `path`. A name that is not there (nor is its folder) gives
+// Kind::Missing and no error; a name the system cannot look at (too long, a
+// folder we may not search, a file where a folder is needed) gives its error.
+std::error_code StatusOf(const std::string& path, Status& status);
+
+// Removes the file or link at `path` (never a directory); a name that is not
+// there is no error.
+std::error_code RemoveFile(const std::string& path);
 
 // What happens to an existing target.
 enum class Existing {

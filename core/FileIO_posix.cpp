@@ -9,10 +9,13 @@
 #include <random>
 #include <vector>
 
+#include "core/Errors.h"
+
 namespace ue::fileio {
 namespace {
 
-std::error_code Errno(int code = errno) { return {code, std::system_category()}; }
+std::error_code Errno() { return LastSystemError(); }
+std::error_code Errno(int code) { return SystemError(code); }
 
 std::error_code CopyByReadWrite(const File& from, const File& to) {
     std::vector<char> buffer(128 * 1024);
@@ -90,6 +93,52 @@ std::error_code ReadAll(const std::string& path, std::string& bytes) {
     if (::fstat(file.Native(), &st) != 0) return Errno();
     if (!S_ISREG(st.st_mode)) return Errno(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
     return ReadAll(file, bytes);
+}
+
+std::error_code ReadPrefix(const std::string& path, std::size_t count, std::string& bytes) {
+    bytes.clear();
+    File file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file.Valid()) return Errno();
+    struct stat st {};
+    if (::fstat(file.Native(), &st) != 0) return Errno();
+    if (!S_ISREG(st.st_mode)) return Errno(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    bytes.resize(count);
+    std::size_t done = 0;
+    while (done < count) {
+        std::size_t got = 0;
+        if (auto ec = ReadSome(file, bytes.data() + done, count - done, got)) return ec;
+        if (got == 0) break;
+        done += got;
+    }
+    bytes.resize(done);
+    return {};
+}
+
+std::error_code StatusOf(const std::string& path, Status& status) {
+    status = {};
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        // ENOTDIR: a file stands where a folder of the path should be; the
+        // name itself is then not there either, as ENOENT says for a
+        // missing folder.
+        return errno == ENOENT ? std::error_code() : Errno();
+    }
+    if (S_ISREG(st.st_mode)) {
+        status.kind = Kind::Regular;
+        status.size = static_cast<std::uint64_t>(st.st_size);
+    } else if (S_ISDIR(st.st_mode)) {
+        status.kind = Kind::Directory;
+    } else if (S_ISLNK(st.st_mode)) {
+        status.kind = Kind::Link;
+    } else {
+        status.kind = Kind::Other;
+    }
+    return {};
+}
+
+std::error_code RemoveFile(const std::string& path) {
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return {};
+    return Errno();
 }
 
 std::error_code ReadSome(const File& file, void* buffer, std::size_t count, std::size_t& got) {

@@ -6,15 +6,17 @@
 #include <random>
 #include <vector>
 
+#include "core/Errors.h"
 #include "core/FileIO.h"
 #include "core/WinText.h"
 
 namespace ue::fileio {
 namespace {
 
-std::error_code LastError(DWORD code = ::GetLastError()) {
-    return {static_cast<int>(code), std::system_category()};
-}
+std::error_code LastError() { return LastSystemError(); }
+std::error_code LastError(DWORD code) { return SystemError(static_cast<int>(code)); }
+
+bool IsMissing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -119,6 +121,67 @@ std::error_code ReadAll(const std::string& path, std::string& bytes) {
     }
     if (::GetFileType(file.Native()) != FILE_TYPE_DISK) return LastError(ERROR_INVALID_PARAMETER);
     return ReadAll(file, bytes);
+}
+
+std::error_code ReadPrefix(const std::string& path, std::size_t count, std::string& bytes) {
+    bytes.clear();
+    File file(::CreateFileW(WidePath(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.Valid()) return LastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(file.Native(), &info)) return LastError();
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        return std::make_error_code(std::errc::is_a_directory);
+    }
+    bytes.resize(count);
+    std::size_t done = 0;
+    while (done < count) {
+        std::size_t got = 0;
+        if (auto ec = ReadSome(file, bytes.data() + done, count - done, got)) return ec;
+        if (got == 0) break;
+        done += got;
+    }
+    bytes.resize(done);
+    return {};
+}
+
+std::error_code StatusOf(const std::string& path, Status& status) {
+    status = {};
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) {
+        const DWORD code = ::GetLastError();
+        return IsMissing(code) ? std::error_code() : LastError(code);
+    }
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        status.kind = Kind::Link;
+    } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        status.kind = Kind::Directory;
+    } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) {
+        status.kind = Kind::Other;
+    } else {
+        status.kind = Kind::Regular;
+        status.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+    return {};
+}
+
+std::error_code RemoveFile(const std::string& path) {
+    const std::wstring wide = WidePath(path);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = ::GetLastError();
+        return IsMissing(code) ? std::error_code() : LastError(code);
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return LastError(ERROR_DIRECTORY_NOT_SUPPORTED);
+    }
+    // A link to a folder is removed as a folder; the folder it leads to stays.
+    const BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(wide.c_str())
+                                                                 : ::DeleteFileW(wide.c_str());
+    if (removed) return {};
+    const DWORD code = ::GetLastError();
+    return IsMissing(code) ? std::error_code() : LastError(code);
 }
 
 std::error_code ReadSome(const File& file, void* buffer, std::size_t count, std::size_t& got) {

@@ -39,7 +39,7 @@ std::string Connection::DataSourceOf(const std::string& connectionString) {
 }
 
 void Connection::Open() {
-    std::string path = DataSourceOf(ConnectionString);
+    const std::string path = DataSource.empty() ? DataSourceOf(ConnectionString) : DataSource;
     if (path.empty()) {
         throw Error("The connection text names no database file (\"Data Source=...\"): " +
                     ConnectionString);

@@ -1,10 +1,9 @@
 #include "records/Store.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "core/Errors.h"
+#include "core/FileIO.h"
 #include "core/Text.h"
 
 namespace ue {
@@ -55,27 +54,21 @@ FieldKind KindOfDeclaredType(std::string_view declaredType) {
 }
 
 DatabaseFormat DetectDatabaseFormat(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        int err = errno;
-        if (err == ENOENT) throw Error("The update database \"" + path + "\" does not exist");
-        throw Error("Cannot open the update database \"" + path + "\": " + std::strerror(err));
+    std::string head;
+    if (const std::error_code ec = fileio::ReadPrefix(path, 32, head)) {
+        if (ec == std::errc::no_such_file_or_directory) {
+            throw Error("The update database \"" + path + "\" does not exist");
+        }
+        ThrowFailure("Cannot read the update database", path, ec);
     }
-    unsigned char head[32] = {};
-    std::size_t n = std::fread(head, 1, sizeof head, f);
-    bool failed = std::ferror(f) != 0;
-    int err = errno;
-    std::fclose(f);
-    if (failed) {
-        throw Error("Cannot read the update database \"" + path + "\": " + std::strerror(err));
-    }
+    const std::size_t n = head.size();
 
     static const char kSqlite[] = "SQLite format 3";  // followed by a zero byte
-    if (n >= sizeof kSqlite && std::memcmp(head, kSqlite, sizeof kSqlite) == 0) {
+    if (n >= sizeof kSqlite && std::memcmp(head.data(), kSqlite, sizeof kSqlite) == 0) {
         return DatabaseFormat::SQLite;
     }
-    if (n >= 4 + 15 && (std::memcmp(head + 4, "Standard Jet DB", 15) == 0 ||
-                        std::memcmp(head + 4, "Standard ACE DB", 15) == 0)) {
+    if (n >= 4 + 15 && (std::memcmp(head.data() + 4, "Standard Jet DB", 15) == 0 ||
+                        std::memcmp(head.data() + 4, "Standard ACE DB", 15) == 0)) {
         return DatabaseFormat::Access;
     }
     if (n == 0) throw Error("The update database \"" + path + "\" is an empty file, not a database");

@@ -19,6 +19,10 @@ namespace ue {
 class Connection {
 public:
     std::string ConnectionString;
+    // The database file. When set, Open takes it as it is and the connection
+    // text only describes the connection: a path holding ";" or a quote
+    // cannot be read back out of that text.
+    std::string DataSource;
 
     void Open();   // raises Error with the store's message
     void Close();  // the cursors keep the rows they read

@@ -1,7 +1,5 @@
 #include "run/DMUpdateEx.h"
 
-#include <cstdio>
-#include <filesystem>
 #include <initializer_list>
 #include <set>
 #include <string_view>
@@ -113,8 +111,7 @@ bool HasExeExtension(const std::string& fileName) {
     return text::UpperAscii(std::string_view(fileName).substr(dot)) == ".EXE";
 }
 
-// std::remove takes the platform's narrow path as it is (ANSI on Windows).
-void RemoveQuietly(const std::string& path) { std::remove(path.c_str()); }
+void RemoveQuietly(const std::string& path) { (void)fileio::RemoveFile(path); }
 
 }  // namespace
 
@@ -183,6 +180,7 @@ void TDM_Update::DataModuleCreate() {
     ADOCDB.Close();
     ADOCDB.ConnectionString = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + BaseDir +
                               "UpdateFile.mdb;Persist Security Info=False";
+    ADOCDB.DataSource = BaseDir + "UpdateFile.mdb";
     ADOCDB.Open();
     ExeFile = IniFile->ReadSetting("Update", "ExeFile", "");
     ExeFile2 = IniFile->ReadSetting("Update", "ExeFile2", "");
@@ -481,11 +479,11 @@ public:
     // What lies under `path`. Only a regular file can be ours: the run makes
     // no other kind.
     Found Look(const std::string& path) const {
-        std::error_code ec;
-        const auto status = std::filesystem::symlink_status(path, ec);
-        if (status.type() == std::filesystem::file_type::not_found) return Found::Nothing;
+        fileio::Status status;
+        const std::error_code ec = fileio::StatusOf(path, status);
+        if (!ec && status.kind == fileio::Kind::Missing) return Found::Nothing;
         std::set<std::string> names;
-        const bool ours = !ec && std::filesystem::is_regular_file(status) && !Read(names) &&
+        const bool ours = !ec && status.kind == fileio::Kind::Regular && !Read(names) &&
                           names.count(Name(path)) != 0;
         return ours ? Found::Ours : Found::Foreign;
     }
@@ -524,11 +522,11 @@ private:
     // No journal is an empty one; one that is a link or no regular file is
     // not read.
     std::error_code Read(std::set<std::string>& names) const {
-        std::error_code ec;
-        const auto status = std::filesystem::symlink_status(journal_, ec);
-        if (status.type() == std::filesystem::file_type::not_found) return {};
+        fileio::Status status;
+        std::error_code ec = fileio::StatusOf(journal_, status);
         if (ec) return ec;
-        if (!std::filesystem::is_regular_file(status)) {
+        if (status.kind == fileio::Kind::Missing) return {};
+        if (status.kind != fileio::Kind::Regular) {
             return std::make_error_code(std::errc::invalid_argument);
         }
         std::string bytes;
@@ -541,11 +539,7 @@ private:
     }
 
     std::error_code Write(const std::set<std::string>& names) const {
-        if (names.empty()) {
-            std::error_code ec;
-            std::filesystem::remove(journal_, ec);
-            return ec;
-        }
+        if (names.empty()) return fileio::RemoveFile(journal_);
         std::string bytes;
         for (const std::string& name : names) bytes += name + '\0';
         // ".~ue": the same mark as the temporaries of a copy.
@@ -584,7 +578,7 @@ void TDM_Update::ExpandPayload(const std::string& source) {
 
     if (keptFound == Found::Ours) {
         // An earlier run ended before saving FileType 0: start from the download.
-        if (const std::error_code ec = CopyFileOver(Owner(), kept, source)) {
+        if (const std::error_code ec = CopyFileOver(kept, source)) {
             throw Error("Cannot restore the downloaded file " + source + " from " + kept + ". " +
                         ec.message());
         }
@@ -592,7 +586,7 @@ void TDM_Update::ExpandPayload(const std::string& source) {
         // A second name costs nothing where hard links exist (the expansion
         // replaces the download by a rename, so the kept name still holds
         // it); elsewhere the download is copied.
-        if (const std::error_code ec = CopyFileOver(Owner(), source, kept)) {
+        if (const std::error_code ec = CopyFileOver(source, kept)) {
             throw Error("Cannot keep a copy of the downloaded file " + source + " as " + kept +
                         ". " + ec.message());
         }
@@ -630,7 +624,7 @@ bool TDM_Update::HeldOpen(const std::string& target) {
 }
 
 void TDM_Update::CopyOver(const std::string& source, const std::string& target) {
-    if (const std::error_code ec = CopyFileOver(Owner(), source, target)) {
+    if (const std::error_code ec = CopyFileOver(source, target)) {
         ThrowFileError("Cannot copy " + source + " to " + target, ec);
     }
 }

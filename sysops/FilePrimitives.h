@@ -35,13 +35,13 @@ std::error_code ReplaceBlocker(const std::string& path);
 // Copies over the target without asking; the target gets the source's content,
 // permission bits and modified time. The target is replaced whole or not at
 // all: false, with the target untouched, when the source is absent, the target
-// is in use, or anything fails.
+// is in use, or anything fails. The owner window is not used: no progress or
+// question is shown.
 bool ShellCopyFile(WindowHandle owner, const std::string& source, const std::string& target);
 // ShellCopyFile with the cause of a failure: the system's error (a missing
 // source gives std::errc::no_such_file_or_directory, a target in use
 // std::errc::device_or_resource_busy or what keeps us from writing it).
-std::error_code CopyFileOver(WindowHandle owner, const std::string& source,
-                             const std::string& target);
+std::error_code CopyFileOver(const std::string& source, const std::string& target);
 
 // Creates a directory with all missing parents; false on failure.
 bool ForceDirectories(const std::string& path);

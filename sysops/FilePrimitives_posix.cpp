@@ -381,8 +381,6 @@ std::int32_t GetFileSizeByName(const std::string& path) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(st.st_size)));
 }
 
-bool IsFileInUse(const std::string& path) { return static_cast<bool>(ReplaceBlocker(path)); }
-
 std::error_code ReplaceBlocker(const std::string& path) {
     try {
         return std::error_code(posix::FileReplaceBlocker(path), std::system_category());
@@ -391,8 +389,7 @@ std::error_code ReplaceBlocker(const std::string& path) {
     }
 }
 
-std::error_code CopyFileOver(WindowHandle /*owner*/, const std::string& source,
-                             const std::string& target) {
+std::error_code CopyFileOver(const std::string& source, const std::string& target) {
     auto error = [](int code) { return std::error_code(code, std::system_category()); };
     try {
         struct stat sourceStat;
@@ -424,14 +421,6 @@ std::error_code CopyFileOver(WindowHandle /*owner*/, const std::string& source,
     }
 }
 
-bool ShellCopyFile(WindowHandle owner, const std::string& source, const std::string& target) {
-    try {
-        return !CopyFileOver(owner, source, target);
-    } catch (...) {
-        return false;
-    }
-}
-
 std::error_code CreateDirectories(const std::string& path) {
     auto error = [](int code) { return std::error_code(code, std::system_category()); };
     if (path.empty()) return error(ENOENT);
@@ -447,14 +436,6 @@ std::error_code CreateDirectories(const std::string& path) {
     }
     if (::stat(path.c_str(), &st) != 0) return error(errno);
     return S_ISDIR(st.st_mode) ? std::error_code() : error(ENOTDIR);
-}
-
-bool ForceDirectories(const std::string& path) {
-    try {
-        return !CreateDirectories(path);
-    } catch (...) {
-        return false;
-    }
 }
 
 }  // namespace ue

@@ -252,8 +252,6 @@ std::int32_t GetFileSizeByName(const std::string& path) {
     return static_cast<std::int32_t>(info.nFileSizeLow);
 }
 
-bool IsFileInUse(const std::string& path) { return static_cast<bool>(ReplaceBlocker(path)); }
-
 std::error_code ReplaceBlocker(const std::string& path) {
     try {
         return Blocker(path);
@@ -262,8 +260,7 @@ std::error_code ReplaceBlocker(const std::string& path) {
     }
 }
 
-std::error_code CopyFileOver(WindowHandle /*owner*/, const std::string& source,
-                             const std::string& target) {
+std::error_code CopyFileOver(const std::string& source, const std::string& target) {
     try {
         BY_HANDLE_FILE_INFORMATION sourceInfo;
         if (auto ec = StatRegularFile(source, sourceInfo)) return ec;
@@ -309,14 +306,6 @@ std::error_code CopyFileOver(WindowHandle /*owner*/, const std::string& source,
     }
 }
 
-bool ShellCopyFile(WindowHandle owner, const std::string& source, const std::string& target) {
-    try {
-        return !CopyFileOver(owner, source, target);
-    } catch (...) {
-        return false;
-    }
-}
-
 std::error_code CreateDirectories(const std::string& path) {
     try {
         if (path.empty()) return SystemError(ERROR_PATH_NOT_FOUND);
@@ -349,14 +338,6 @@ std::error_code CreateDirectories(const std::string& path) {
         return std::make_error_code(std::errc::not_enough_memory);
     } catch (const std::exception&) {
         return SystemError(ERROR_INVALID_NAME);
-    }
-}
-
-bool ForceDirectories(const std::string& path) {
-    try {
-        return !CreateDirectories(path);
-    } catch (...) {
-        return false;
     }
 }
 

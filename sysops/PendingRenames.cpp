@@ -62,4 +62,12 @@ std::string AppendPendingRename(const std::string& present, const std::string& s
     return EncodePendingRenames(list.pairs);
 }
 
+void ReplaceFileAtRestart(const std::string& source, const std::string& target) {
+    try {
+        QueueFileReplacement(source, target);
+    } catch (...) {
+        // Silent by contract: the caller treats the replacement as queued.
+    }
+}
+
 }  // namespace ue

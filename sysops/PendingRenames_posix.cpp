@@ -242,12 +242,4 @@ std::error_code QueueFileReplacement(const std::string& source, const std::strin
     return {};
 }
 
-void ReplaceFileAtRestart(const std::string& source, const std::string& target) {
-    try {
-        QueueFileReplacement(source, target);
-    } catch (...) {
-        // Silent by contract: the caller treats the replacement as queued.
-    }
-}
-
 }  // namespace ue

@@ -94,7 +94,7 @@ TEST(FilePrimitivesContract, CopyReplacesTheTargetWithContentAndTheSourcesTime) 
     const auto time = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
     fs::last_write_time(source, time);
 
-    ASSERT_FALSE(CopyFileOver(nullptr, source, target));
+    ASSERT_FALSE(CopyFileOver(source, target));
     EXPECT_EQ(ReadFileBytes(target), std::string(300000, 'n'));
     EXPECT_EQ(fs::last_write_time(target), fs::last_write_time(source));
     EXPECT_EQ(GetFileModifiedTime(target), GetFileModifiedTime(source));
@@ -112,25 +112,25 @@ TEST(FilePrimitivesContract, TargetInUseOrReadOnlyStaysUntouchedAndTheCopySaysWh
     const std::string source = dir.file("new.dll"), target = dir.file("installed.dll");
     WriteFileBytes(source, "new");
     WriteFileBytes(target, "old");
-    EXPECT_EQ(CopyFileOver(nullptr, dir.file("missing.dll"), target), std::errc::no_such_file_or_directory);
-    EXPECT_EQ(CopyFileOver(nullptr, dir.path(), target), std::errc::is_a_directory);
-    EXPECT_EQ(CopyFileOver(nullptr, source, dir.file("no/dir/x.dll")), std::errc::no_such_file_or_directory);
+    EXPECT_EQ(CopyFileOver(dir.file("missing.dll"), target), std::errc::no_such_file_or_directory);
+    EXPECT_EQ(CopyFileOver(dir.path(), target), std::errc::is_a_directory);
+    EXPECT_EQ(CopyFileOver(source, dir.file("no/dir/x.dll")), std::errc::no_such_file_or_directory);
     {
         HeldFile held(target);
         EXPECT_TRUE(IsFileInUse(target));
         EXPECT_EQ(ReplaceBlocker(target), std::errc::device_or_resource_busy);
-        EXPECT_EQ(CopyFileOver(nullptr, source, target), std::errc::device_or_resource_busy);
+        EXPECT_EQ(CopyFileOver(source, target), std::errc::device_or_resource_busy);
         EXPECT_FALSE(ShellCopyFile(nullptr, source, target));
         EXPECT_FALSE(IsFileInUse(source));
     }
     EXPECT_FALSE(IsFileInUse(target));
     MakeReadOnly(target, true);
     EXPECT_TRUE(IsFileInUse(target));
-    EXPECT_EQ(CopyFileOver(nullptr, source, target), std::errc::permission_denied);
+    EXPECT_EQ(CopyFileOver(source, target), std::errc::permission_denied);
     EXPECT_EQ(ReadFileBytes(target), "old");
     EXPECT_EQ(EntryNames(dir.path()), (Names{"new.dll", "installed.dll"}));
     MakeReadOnly(target, false);
-    EXPECT_FALSE(CopyFileOver(nullptr, source, target));
+    EXPECT_FALSE(CopyFileOver(source, target));
     EXPECT_EQ(ReadFileBytes(target), "new");
 }
 
@@ -170,7 +170,7 @@ TEST(FilePrimitivesContract, PathsLongerThan260CharactersWork) {
     ASSERT_GT(target.size(), 300u);
     WriteFileBytes(dir.file("source"), "payload");
     ASSERT_TRUE(ForceDirectories(deep));
-    ASSERT_FALSE(CopyFileOver(nullptr, dir.file("source"), target));
+    ASSERT_FALSE(CopyFileOver(dir.file("source"), target));
     EXPECT_TRUE(IsFilePresent(target));
     EXPECT_EQ(GetFileSizeByName(target), 7);
     EXPECT_EQ(GetFileModifiedTime(target), GetFileModifiedTime(dir.file("source")));
@@ -180,7 +180,7 @@ TEST(FilePrimitivesContract, PathsLongerThan260CharactersWork) {
     std::string bytes;
     EXPECT_FALSE(fileio::ReadAll(target, bytes));
     EXPECT_EQ(bytes, "payload");
-    EXPECT_FALSE(CopyFileOver(nullptr, dir.file("source"), target));  // over an existing one
+    EXPECT_FALSE(CopyFileOver(dir.file("source"), target));  // over an existing one
 }
 
 // The parts of the beneath check that need no link: a path is beneath its
