@@ -174,7 +174,7 @@ std::error_code RemoveFile(const std::string& path) {
         return IsMissing(code) ? std::error_code() : LastError(code);
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        return LastError(ERROR_DIRECTORY_NOT_SUPPORTED);
+        return LastError(ERROR_ACCESS_DENIED);  // as DeleteFileW answers for a folder
     }
     // A link to a folder is removed as a folder; the folder it leads to stays.
     const BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(wide.c_str())
