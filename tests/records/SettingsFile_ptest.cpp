@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -81,13 +82,21 @@ TEST_F(SettingsFileTest, RefusalsAndFailuresNameTheFileAndLeaveItAlone) {
     fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
     EXPECT_THAT([&] { ini.WriteSetting("Update", "CurVer", "2"); },
-                ThrowsMessage<Error>("Unable to write to " + path));
+                ThrowsMessage<Error>("Unable to write to " + path + ": the file is read-only"));
     EXPECT_EQ(ReadFileBytes(path), original);
     EXPECT_EQ(ini.ReadSetting("Update", "CurVer", ""), "1");
 
+    // The system's own reason (on Windows FormatMessageW's, as UTF-8).
+#ifdef _WIN32
+    const int pathNotFound = 3;  // ERROR_PATH_NOT_FOUND
+#else
+    const int pathNotFound = ENOENT;
+#endif
     std::string missing = (fs::path(dir.file("missing")) / "Update.ini").string();
     EXPECT_THAT([&] { SettingsFile(missing).WriteSetting("Update", "CurVer", "2"); },
-                ThrowsMessage<Error>("Unable to write to " + missing));
+                ThrowsMessage<OSError>("Unable to write to " + missing + ": " +
+                                       SystemReason(SystemError(pathNotFound))));
+    EXPECT_EQ(EntryNamesOf(dir.path()), std::vector<std::string>{"Update.ini"});
 }
 
 // CheckWritable says beforehand what WriteSetting would meet, and touches
