@@ -265,19 +265,28 @@ std::string WhyNotWritable(sqlite3* db, const std::string& path) {
         }
     }
     const std::string message = err ? err : sqlite3_errstr(rc);
+    const int systemCode = sqlite3_system_errno(db);
     sqlite3_free(err);
     if (sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    const std::string folderHint =
+        "UpdateExe must be able to create files in its folder \"" + fileio::ParentDirectory(path) + "\"";
     switch (rc & 0xff) {
     case SQLITE_OK:
     case SQLITE_BUSY:
     case SQLITE_LOCKED: return {};
-    case SQLITE_CANTOPEN:
+    case SQLITE_CANTOPEN: {
+        // The journal beside the file could not be made; the system says
+        // why (a link or other file in its place, a folder we may not write).
+        if (systemCode == 0) return "a trial write failed (" + message + "): " + folderHint;
+        const std::error_code ec = SystemError(systemCode);
+        std::string why = "a trial write failed: " + FailureText("Cannot create the journal", path + "-journal", ec);
+        if (ec == std::errc::permission_denied || ec == std::errc::read_only_file_system) why += "; " + folderHint;
+        return why;
+    }
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_AUTH:
-        return "a trial write failed (" + message +
-               "): UpdateExe must be able to create files in its folder \"" + fileio::ParentDirectory(path) +
-               "\"";
+        return "a trial write failed (" + message + "): " + folderHint;
     default: return "a trial write failed (" + message + ")";
     }
 }
