@@ -6,7 +6,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 
@@ -90,7 +89,7 @@ public:
     // rowid in column 0, the table's columns after it.
     StoredRow Row(int columnCount) const {
         StoredRow row;
-        row.rowId = sqlite3_column_int64(stmt_, 0);
+        row.rowid = sqlite3_column_int64(stmt_, 0);
         row.values.reserve(columnCount);
         for (int i = 1; i <= columnCount; ++i) row.values.push_back(Column(i));
         return row;
@@ -199,7 +198,7 @@ public:
         Statement update(db_, sql);
         int index = 1;
         for (std::size_t c : set) update.Bind(index++, values.at(c));
-        update.Bind(index++, FieldValue::Int(before.rowId));
+        update.Bind(index++, FieldValue::Int(before.rowid));
         for (std::size_t c = 0; c < columns.size(); ++c) update.Bind(index++, before.values.at(c));
         bool found = false;
         StoredRow row;
@@ -250,9 +249,9 @@ private:
 std::string WhyNotWritable(sqlite3* db, const std::string& path) {
     if (sqlite3_db_readonly(db, "main") == 1)
         return "it is read-only, or UpdateExe may not write it or its folder";
-    int version = 0;
+    std::int64_t version = 0;
     auto readVersion = [](void* out, int, char** values, char**) {
-        *static_cast<int*>(out) = values[0] ? std::atoi(values[0]) : 0;
+        if (!values[0] || !ParseInteger(values[0], *static_cast<std::int64_t*>(out))) return 1;
         return 0;
     };
     char* err = nullptr;
