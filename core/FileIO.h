@@ -137,6 +137,11 @@ std::error_code ReplaceAtomically(const std::string& target, const std::string& 
 std::error_code ReplaceAtomically(const std::string& target, const std::string& temporary,
                                   std::string_view bytes, const ReplaceOptions& options = {});
 
+// Creates the new file `name` exclusively (a trailing "XXXXXX" is first
+// replaced as for ReplaceAtomically's temporary; `name` then holds the name
+// made), writes `bytes` into it and closes it. On failure nothing is left.
+std::error_code WriteNewFile(std::string& name, std::string_view bytes, NewFile access = NewFile::Default);
+
 #ifdef _WIN32
 // `path` (UTF-8, with "/" or "\\" between names) as the W calls take it: "/"
 // becomes "\\", and a path too long for MAX_PATH is made absolute and given

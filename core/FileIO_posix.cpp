@@ -225,6 +225,21 @@ std::error_code LinkFile(const std::string& from, const std::string& to) {
     return SyncDirectoryOf(to);
 }
 
+std::error_code WriteNewFile(std::string& name, std::string_view bytes, NewFile access) {
+    File file;
+    std::string created;
+    if (auto ec = CreateExclusive(name, access, file, created)) return ec;
+    std::error_code ec = WriteAll(file, bytes);
+    const std::error_code closed = file.Close();
+    if (!ec) ec = closed;
+    if (ec) {
+        ::unlink(created.c_str());
+        return ec;
+    }
+    name = created;
+    return {};
+}
+
 std::error_code ReplaceAtomically(const std::string& target, const std::string& temporary,
                                   const ContentWriter& write, const ReplaceOptions& options) {
     File file;

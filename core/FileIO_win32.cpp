@@ -16,6 +16,11 @@ namespace {
 std::error_code LastError() { return LastSystemError(); }
 std::error_code LastError(DWORD code) { return SystemError(static_cast<int>(code)); }
 
+// Not in every MinGW-w64's headers.
+#ifndef ERROR_DIRECTORY_NOT_SUPPORTED
+#define ERROR_DIRECTORY_NOT_SUPPORTED 336L
+#endif
+
 bool IsMissing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
@@ -264,6 +269,21 @@ std::error_code RenameFile(const std::string& from, const std::string& to, Exist
 std::error_code LinkFile(const std::string& from, const std::string& to) {
     if (!::CreateHardLinkW(WidePath(to).c_str(), WidePath(from).c_str(), nullptr)) return LastError();
     return SyncDirectoryOf(to);
+}
+
+std::error_code WriteNewFile(std::string& name, std::string_view bytes, NewFile) {
+    File file;
+    std::string created;
+    if (auto ec = CreateExclusive(name, file, created)) return ec;
+    std::error_code ec = WriteAll(file, bytes);
+    const std::error_code closed = file.Close();
+    if (!ec) ec = closed;
+    if (ec) {
+        RemoveOwnFile(created);
+        return ec;
+    }
+    name = created;
+    return {};
 }
 
 std::error_code ReplaceAtomically(const std::string& target, const std::string& temporary,

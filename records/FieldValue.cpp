@@ -6,6 +6,23 @@
 
 namespace ue {
 
+bool ParseInteger(std::string_view s, std::int64_t& value) {
+    if (s.empty()) return false;
+    const bool negative = s[0] == '-';
+    std::size_t i = (negative || s[0] == '+') ? 1 : 0;
+    if (i == s.size()) return false;
+    const std::uint64_t limit = negative ? std::uint64_t{1} << 63 : (std::uint64_t{1} << 63) - 1;
+    std::uint64_t v = 0;
+    for (; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        const unsigned d = static_cast<unsigned>(s[i] - '0');
+        if (v > (limit - d) / 10) return false;
+        v = v * 10 + d;
+    }
+    value = negative ? static_cast<std::int64_t>(0 - v) : static_cast<std::int64_t>(v);
+    return true;
+}
+
 bool FieldValue::EqualsNumber(std::int64_t n) const {
     switch (kind()) {
     case Kind::Integer: return AsInt() == n;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace ue {
@@ -50,5 +51,10 @@ public:
 private:
     std::variant<std::monostate, bool, std::int64_t, std::string, Real, Blob> v_;
 };
+
+// The whole of `text` as a decimal integer of 64 bits: an optional sign,
+// then digits; no blanks, no fraction, nothing beyond the range. The one
+// reading of integer text for the cursors and the stores.
+bool ParseInteger(std::string_view text, std::int64_t& value);
 
 }  // namespace ue

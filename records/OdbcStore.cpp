@@ -311,7 +311,7 @@ public:
 
         // The row as stored: what was set, null for the rest. A column the
         // store fills (a default, a counter) is not known until the table is
-        // read again, so the optimistic check leaves it out (rowId's mask).
+        // read again, so the optimistic check leaves it out (unknownColumns).
         StoredRow row;
         row.values.assign(columns.size(), FieldValue::Null());
         for (std::size_t c : set) row.values[c] = ReadForm(values[c]);
@@ -320,7 +320,7 @@ public:
             const bool isSet = std::find(set.begin(), set.end(), c) != set.end();
             if (!isSet && (columns[c].hasDefault || columns[c].generated)) unknown |= Bit(c);
         }
-        row.rowId = static_cast<std::int64_t>(unknown);
+        row.unknownColumns = unknown;
         return row;
     }
 
@@ -335,7 +335,7 @@ public:
             params.push_back(MakeParameter(values.at(set[i]), TypeOf(table, set[i])));
         }
         std::string where;
-        const auto unknown = static_cast<std::uint64_t>(before.rowId);
+        const std::uint64_t unknown = before.unknownColumns;
         for (std::size_t c = 0; c < columns.size(); ++c) {
             const SQLSMALLINT type = TypeOf(table, c);
             if ((unknown & Bit(c)) != 0 || !Comparable(type)) continue;
@@ -371,7 +371,7 @@ public:
             row.values.at(c) = ReadForm(values.at(c));
             stillUnknown &= ~Bit(c);
         }
-        row.rowId = static_cast<std::int64_t>(stillUnknown);
+        row.unknownColumns = stillUnknown;
         return row;
     }
 
@@ -496,20 +496,7 @@ private:
             // A number as the driver writes it; anything else (SQLite keeps
             // what it is given) is carried as text.
             std::int64_t n = 0;
-            const char* begin = value.data();
-            const char* end = begin + value.size();
-            bool negative = begin != end && *begin == '-';
-            const char* p = negative ? begin + 1 : begin;
-            bool digits = p != end;
-            std::uint64_t magnitude = 0;
-            for (; p != end && digits; ++p) {
-                if (*p < '0' || *p > '9' || magnitude > (std::uint64_t{1} << 62)) digits = false;
-                else magnitude = magnitude * 10 + static_cast<std::uint64_t>(*p - '0');
-            }
-            if (digits && magnitude <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-                n = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
-                return FieldValue::Int(n);
-            }
+            if (ParseInteger(value, n)) return FieldValue::Int(n);
         }
         return FieldValue::Text(std::move(value));
     }

@@ -19,8 +19,11 @@ public:
     // At most 2047 bytes; the default when file, section or key is missing.
     std::string ReadSetting(std::string_view section, std::string_view key,
                             std::string_view defaultValue) const;
-    // Raises Error "Unable to write to %s" when the file cannot be written, and
-    // Error for a name or value that would break the file's lines.
+    // Raises Error "Unable to write to %s: <reason>" when the file cannot be
+    // written (an OSError with the system's code when the system said why),
+    // and Error for a name or value that would break the file's lines. The
+    // file written lies beneath the file's folder: a link at the path that
+    // leads elsewhere is refused when the write is made, not only before.
     void WriteSetting(std::string_view section, std::string_view key, std::string_view value);
 
     // Raises Error "Unable to write to %s: <reason>" when a WriteSetting now

@@ -3,9 +3,20 @@
 // forms: text is UTF-8 here and UTF-16 at the call; the file keeps its own
 // encoding (the system converts an ANSI file through the ANSI code page and
 // reads and writes a file that starts with a UTF-16 mark as UTF-16).
+//
+// A write is never made on the file itself: the profile functions rewrite a
+// file in place, and on a full disk have been seen to cut it and report
+// success. They work on a copy beside the file instead; the copy must read
+// back key by key as the change demands, and then replaces the file whole
+// (flushed, renamed over it). Only where the folder lets no new file be made
+// is the file written in place, as the profile functions alone would.
+//
+// The profile functions take no "\\?\" path: a path of MAX_PATH or more is
+// handed to them with its folder's short (8.3) form.
 #include "records/SettingsFile.h"
 
 #include "core/Errors.h"
+#include "core/FileIO.h"
 #include "core/Text.h"
 #include "core/WinText.h"
 #include "records/IniFormat.h"
@@ -24,67 +35,124 @@ constexpr DWORD kBufferSize = 2048;
 // The longest value ReadSetting gives, in UTF-8 bytes.
 constexpr std::size_t kMaxValueBytes = kBufferSize - 1;
 
-// Whether `text` can be written into `path` without loss: a file that is not
-// UTF-16 holds ANSI text, and a character outside the ANSI code page would
-// be written as "?" (or a look-alike).
-bool FitsTheFile(const std::wstring& path, const std::wstring& text) {
-    if (text.empty()) return true;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        unsigned char mark[2] = {};
-        DWORD got = 0;
-        const BOOL read = ReadFile(file, mark, 2, &got, nullptr);
-        CloseHandle(file);
-        if (read && got == 2 && mark[0] == 0xFF && mark[1] == 0xFE) return true;
-    }
-    BOOL lossy = FALSE;
-    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, &lossy);
-    return n > 0 && !lossy;
+// "Unable to write to <path>: <why>"; an OSError when a system code says why.
+[[noreturn]] void Unable(const std::string& path, const std::string& why, DWORD code = 0) {
+    const std::string message = "Unable to write to " + path + ": " + why;
+    if (code != 0) throw OSError(message, code);
+    throw Error(message);
+}
+[[noreturn]] void Unable(const std::string& path, const std::error_code& ec) {
+    Unable(path, SystemReason(ec), static_cast<DWORD>(ec.value()));
 }
 
-// The system's text for `code`, without the line break and full stop that
-// FormatMessage ends it with.
-std::string SystemText(DWORD code) {
-    std::string text = std::system_category().message(static_cast<int>(code));
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.' ||
-                             text.back() == ' '))
-        text.pop_back();
-    return text;
+bool IsUtf16(std::string_view bytes) {
+    return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+           static_cast<unsigned char>(bytes[1]) == 0xFE;
 }
+
+// `text` in the ANSI code page; nothing when a character has no place
+// there (it would be written as "?" or a look-alike).
+bool ToAnsi(const std::wstring& text, std::string& ansi) {
+    ansi.clear();
+    if (text.empty()) return true;
+    BOOL lossy = FALSE;
+    const int size = static_cast<int>(text.size());
+    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), size, nullptr, 0, nullptr, &lossy);
+    if (n <= 0 || lossy) return false;
+    ansi.resize(static_cast<std::size_t>(n));
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), size, ansi.data(), n, nullptr, nullptr);
+    return true;
+}
+
+// The name the profile functions take for `path`; `why` says why there is
+// none.
+struct ProfileName {
+    std::wstring path;
+    std::string why;
+};
+
+ProfileName ProfileNameOf(const std::string& path) {
+    std::wstring wide = Wide(path, "path");
+    for (wchar_t& c : wide)
+        if (c == L'/') c = L'\\';
+    if (wide.size() < MAX_PATH) return {wide, {}};
+    const std::wstring name = wide.substr(wide.find_last_of(L'\\') + 1);
+    const std::wstring folder = fileio::WidePath(fileio::ParentDirectory(path));
+    std::wstring shortFolder(folder.size() + 1, L'\0');
+    const DWORD n = GetShortPathNameW(folder.c_str(), shortFolder.data(), static_cast<DWORD>(shortFolder.size()));
+    if (n == 0 || n >= shortFolder.size()) {
+        return {{}, "the path is too long for the profile functions, and its folder's short (8.3) form "
+                    "cannot be had (" + SystemReason(LastSystemError()) + ")"};
+    }
+    shortFolder.resize(n);
+    // The profile functions want a plain path again.
+    const std::wstring unc = L"\\\\?\\UNC\\", local = L"\\\\?\\";
+    if (shortFolder.rfind(unc, 0) == 0) {
+        shortFolder = L"\\\\" + shortFolder.substr(unc.size());
+    } else if (shortFolder.rfind(local, 0) == 0) {
+        shortFolder.erase(0, local.size());
+    }
+    if (!shortFolder.empty() && shortFolder.back() != L'\\') shortFolder += L'\\';
+    std::wstring result = shortFolder + name;
+    if (result.size() >= MAX_PATH) {
+        return {{}, "the path is too long for the profile functions, and the volume keeps no short (8.3) "
+                    "names that would make it short enough"};
+    }
+    return {result, {}};
+}
+
+// Whether `written` reads, key by key, as `expected` does: what the profile
+// functions made of the copy against what the change demands. A file cut
+// short (a full disk) loses or changes the value of its last key.
+bool ReadsAs(std::string_view written, std::string_view expected, ini::Encoding encoding) {
+    const std::string text = ini::DecodeFile(expected);
+    std::string_view section;
+    bool inSection = false;
+    for (const ini::Line& line : ini::SplitLines(text, encoding)) {
+        const std::string_view name(text.data() + line.nameBegin, line.nameEnd - line.nameBegin);
+        if (line.kind == ini::Line::Kind::Header) {
+            section = name;
+            inSection = true;
+        } else if (line.kind == ini::Line::Kind::Key && inSection) {
+            if (ini::FindValue(written, section, name, encoding) != ini::FindValue(expected, section, name, encoding))
+                return false;
+        }
+    }
+    return true;
+}
+
+// Removes the copy when it leaves scope.
+struct WorkCopy {
+    std::string name;
+    ~WorkCopy() {
+        if (!name.empty()) (void)fileio::RemoveFile(name);
+    }
+};
 
 // Why WritePrivateProfileStringW could not write `path` now; empty when it
 // could. The file is opened for writing with full sharing, as a writer that
 // leaves room for the suite's readers would, and closed unwritten.
 std::string WhyNotWritable(const std::string& path) {
-    const std::wstring widePath = Wide(path, "path");
+    const std::wstring widePath = fileio::WidePath(path);
     const DWORD attributes = GetFileAttributesW(widePath.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
-        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) return SystemText(code);
-        // Missing: it is created, in a folder that must exist. The folder's
-        // part of the full path, split by the system.
-        wchar_t full[MAX_PATH * 2];
-        wchar_t* name = nullptr;
-        const DWORD n = GetFullPathNameW(widePath.c_str(), MAX_PATH * 2, full, &name);
-        if (n == 0 || n >= MAX_PATH * 2 || !name) return SystemText(code);
-        std::wstring wideFolder(full, static_cast<std::size_t>(name - full));
-        if (wideFolder.size() > 3 && (wideFolder.back() == L'\\' || wideFolder.back() == L'/'))
-            wideFolder.pop_back();
-        const std::string folder = Narrow(wideFolder);
-        const DWORD folderAttributes = GetFileAttributesW(wideFolder.c_str());
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) return SystemReason(SystemError(static_cast<int>(code)));
+        // Missing: it is created, in a folder that must exist.
+        const std::string folder = fileio::ParentDirectory(path);
+        const DWORD folderAttributes = GetFileAttributesW(fileio::WidePath(folder).c_str());
         if (folderAttributes == INVALID_FILE_ATTRIBUTES || !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY))
             return "its folder \"" + folder + "\" does not exist";
-        return {};
+    } else {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a directory";
+        if (attributes & FILE_ATTRIBUTE_READONLY) return "the file is read-only";
+        HANDLE file = CreateFileW(widePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return "UpdateExe may not write it (" + SystemReason(LastSystemError()) + ")";
+        CloseHandle(file);
     }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a directory";
-    if (attributes & FILE_ATTRIBUTE_READONLY) return "the file is read-only";
-    HANDLE file = CreateFileW(widePath.c_str(), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "UpdateExe may not write it (" + SystemText(GetLastError()) + ")";
-    CloseHandle(file);
+    if (const ProfileName name = ProfileNameOf(path); !name.why.empty()) return name.why;
     return {};
 }
 
@@ -95,7 +163,8 @@ SettingsFile::SettingsFile(std::string path) : path_(std::move(path)) {}
 SettingsFile::~SettingsFile() {
     // Writes out what the platform caches for the file; returns FALSE by design.
     try {
-        WritePrivateProfileStringW(nullptr, nullptr, nullptr, Wide(path_, "path").c_str());
+        const ProfileName name = ProfileNameOf(path_);
+        if (name.why.empty()) WritePrivateProfileStringW(nullptr, nullptr, nullptr, name.path.c_str());
     } catch (const Error&) {
         // A path that is no UTF-8 was never written either.
     }
@@ -104,9 +173,16 @@ SettingsFile::~SettingsFile() {
 std::string SettingsFile::ReadSetting(std::string_view section, std::string_view key,
                                       std::string_view defaultValue) const {
     const std::wstring s = Wide(section, "section"), k = Wide(key, "key"), d = Wide(defaultValue, "default");
+    const ProfileName name = ProfileNameOf(path_);
     wchar_t buffer[kBufferSize] = {};
-    DWORD n = GetPrivateProfileStringW(s.c_str(), k.c_str(), d.c_str(), buffer, kBufferSize,
-                                       Wide(path_, "path").c_str());
+    DWORD n = 0;
+    if (name.why.empty()) {
+        n = GetPrivateProfileStringW(s.c_str(), k.c_str(), d.c_str(), buffer, kBufferSize, name.path.c_str());
+    } else {
+        // Unreachable for the profile functions: read as a missing file.
+        n = static_cast<DWORD>(std::min<std::size_t>(d.size(), kBufferSize - 1));
+        std::memcpy(buffer, d.data(), n * sizeof(wchar_t));
+    }
     if (n >= kBufferSize) n = kBufferSize - 1;
     std::wstring_view value(buffer, wcsnlen(buffer, n));
     // A cut value may end in half a surrogate pair.
@@ -126,24 +202,55 @@ void SettingsFile::WriteSetting(std::string_view section, std::string_view key,
     // The profile functions escape nothing: a line break in a value would
     // write lines of its own.
     ini::CheckWriteArguments(section, key, value, ini::Encoding::Utf8);
-    const std::wstring path = Wide(path_, "path");
     const std::wstring s = Wide(section, "section"), k = Wide(key, "key"), v = Wide(value, "value");
-    if (!FitsTheFile(path, s + k + v)) {
-        throw Error("Unable to write to " + path_ +
-                    ": the text has characters that the file's code page cannot hold");
+
+    std::string old;
+    bool exists = true;
+    if (const std::error_code ec = fileio::ReadAll(path_, old)) {
+        if (ec != std::errc::no_such_file_or_directory) Unable(path_, ec);
+        exists = false;
     }
+    // What the change demands, in the file's encoding.
+    const bool utf16 = IsUtf16(old);
+    const ini::Encoding encoding = utf16 ? ini::Encoding::Utf8 : ini::Encoding::Gbk;
+    std::string fileSection(section), fileKey(key), fileValue(value);
+    if (!utf16 && !(ToAnsi(s, fileSection) && ToAnsi(k, fileKey) && ToAnsi(v, fileValue)))
+        Unable(path_, "the text has characters that the file's code page cannot hold");
+    const std::string expected = ini::WriteValue(old, fileSection, fileKey, fileValue, encoding);
+    if (exists && expected == old) return;  // already there: nothing to write
     // Windows refuses a read-only file; said here too so that it holds where
     // the platform would let the write through (Wine run as root).
-    DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(fileio::WidePath(path_).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        throw Error("Unable to write to " + path_);
-    if (!WritePrivateProfileStringW(s.c_str(), k.c_str(), v.c_str(), path.c_str()))
-        throw Error("Unable to write to " + path_);
+        Unable(path_, "the file is read-only", ERROR_ACCESS_DENIED);
+
+    WorkCopy copy{path_ + ".~ueXXXXXX"};
+    if (const std::error_code ec = fileio::WriteNewFile(copy.name, old)) {
+        copy.name.clear();
+        if (ec.value() != ERROR_ACCESS_DENIED) Unable(path_, ec);
+        // No new file may be made beside it: in place, as the profile
+        // functions alone would write it.
+        const ProfileName name = ProfileNameOf(path_);
+        if (!name.why.empty()) Unable(path_, name.why);
+        if (!WritePrivateProfileStringW(s.c_str(), k.c_str(), v.c_str(), name.path.c_str()))
+            Unable(path_, LastSystemError());
+        return;
+    }
+    const ProfileName name = ProfileNameOf(copy.name);
+    if (!name.why.empty()) Unable(path_, name.why);
+    if (!WritePrivateProfileStringW(s.c_str(), k.c_str(), v.c_str(), name.path.c_str()))
+        Unable(path_, LastSystemError());
+    std::string written;
+    if (const std::error_code ec = fileio::ReadAll(copy.name, written)) Unable(path_, ec);
+    if (!ReadsAs(written, expected, encoding))
+        Unable(path_, "the profile functions did not write the whole file (is the disk full?)");
+    const fileio::ReplaceOptions options{fileio::Existing::Replace, fileio::NewFile::Default};
+    if (const std::error_code ec = fileio::ReplaceAtomically(path_, path_ + ".~ueXXXXXX", written, options))
+        Unable(path_, ec);
 }
 
 void SettingsFile::CheckWritable() const {
-    if (const std::string why = WhyNotWritable(path_); !why.empty())
-        throw Error("Unable to write to " + path_ + ": " + why);
+    if (const std::string why = WhyNotWritable(path_); !why.empty()) Unable(path_, why);
 }
 
 }  // namespace ue

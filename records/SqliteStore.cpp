@@ -6,7 +6,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 
@@ -90,7 +89,7 @@ public:
     // rowid in column 0, the table's columns after it.
     StoredRow Row(int columnCount) const {
         StoredRow row;
-        row.rowId = sqlite3_column_int64(stmt_, 0);
+        row.rowid = sqlite3_column_int64(stmt_, 0);
         row.values.reserve(columnCount);
         for (int i = 1; i <= columnCount; ++i) row.values.push_back(Column(i));
         return row;
@@ -199,7 +198,7 @@ public:
         Statement update(db_, sql);
         int index = 1;
         for (std::size_t c : set) update.Bind(index++, values.at(c));
-        update.Bind(index++, FieldValue::Int(before.rowId));
+        update.Bind(index++, FieldValue::Int(before.rowid));
         for (std::size_t c = 0; c < columns.size(); ++c) update.Bind(index++, before.values.at(c));
         bool found = false;
         StoredRow row;
@@ -250,9 +249,9 @@ private:
 std::string WhyNotWritable(sqlite3* db, const std::string& path) {
     if (sqlite3_db_readonly(db, "main") == 1)
         return "it is read-only, or UpdateExe may not write it or its folder";
-    int version = 0;
+    std::int64_t version = 0;
     auto readVersion = [](void* out, int, char** values, char**) {
-        *static_cast<int*>(out) = values[0] ? std::atoi(values[0]) : 0;
+        if (!values[0] || !ParseInteger(values[0], *static_cast<std::int64_t*>(out))) return 1;
         return 0;
     };
     char* err = nullptr;
@@ -265,19 +264,28 @@ std::string WhyNotWritable(sqlite3* db, const std::string& path) {
         }
     }
     const std::string message = err ? err : sqlite3_errstr(rc);
+    const int systemCode = sqlite3_system_errno(db);
     sqlite3_free(err);
     if (sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    const std::string folderHint =
+        "UpdateExe must be able to create files in its folder \"" + fileio::ParentDirectory(path) + "\"";
     switch (rc & 0xff) {
     case SQLITE_OK:
     case SQLITE_BUSY:
     case SQLITE_LOCKED: return {};
-    case SQLITE_CANTOPEN:
+    case SQLITE_CANTOPEN: {
+        // The journal beside the file could not be made; the system says
+        // why (a link or other file in its place, a folder we may not write).
+        if (systemCode == 0) return "a trial write failed (" + message + "): " + folderHint;
+        const std::error_code ec = SystemError(systemCode);
+        std::string why = "a trial write failed: " + FailureText("Cannot create the journal", path + "-journal", ec);
+        if (ec == std::errc::permission_denied || ec == std::errc::read_only_file_system) why += "; " + folderHint;
+        return why;
+    }
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_AUTH:
-        return "a trial write failed (" + message +
-               "): UpdateExe must be able to create files in its folder \"" + fileio::ParentDirectory(path) +
-               "\"";
+        return "a trial write failed (" + message + "): " + folderHint;
     default: return "a trial write failed (" + message + ")";
     }
 }

@@ -1,7 +1,7 @@
 // The store behind the table cursors. A store reads whole tables and writes
 // single rows at once; it holds no transaction between calls. Backends are
-// named for what they are (SqliteStore, later OdbcStore); each build links
-// the ones its platform reaches the file through, and the file's first bytes
+// named for what they are (SqliteStore, OdbcStore); each build links the
+// ones its platform reaches the file through, and the file's first bytes
 // choose among them.
 #pragma once
 
@@ -25,11 +25,18 @@ struct ColumnInfo {
     bool generated = false;    // the store computes it; may not be set
 };
 
-// One row as read: the store's own identity of the row (rowid) and the
-// values in column order, exactly as the store holds them.
+// One row as read: the values in column order, exactly as the store holds
+// them, and what the store needs to find the row again. A store keeps one of
+// the two fields below and leaves the other as it is.
 struct StoredRow {
-    std::int64_t rowId = 0;
+    // The SQLite store's rowid, by which an update finds the row. The ODBC
+    // store keeps 0: Jet has no rowid, so a row is found by its values.
+    std::int64_t rowid = 0;
     std::vector<FieldValue> values;
+    // The ODBC store: bit c (columns past 63 share bit 63) is set while the
+    // value the store gave column c at insert (a default, a counter) is not
+    // known, so the optimistic check leaves that column out.
+    std::uint64_t unknownColumns = 0;
 };
 
 struct TableData {
@@ -52,7 +59,7 @@ public:
                                 const std::vector<std::size_t>& set,
                                 const std::vector<FieldValue>& values) = 0;
 
-    // Updates the columns in `set` of the row `before.rowId`, but only while
+    // Updates the columns in `set` of the row `before`, but only while
     // the row still holds every value of `before` (optimistic check). Raises
     // Error when the row was changed or removed by another program meanwhile.
     // `values` holds one value per column; only those in `set` are written.

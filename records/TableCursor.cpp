@@ -19,23 +19,6 @@ namespace {
 using text::LowerAscii;
 using text::Trim;
 
-// Whole text as a decimal integer, optionally signed; nothing else.
-bool ParseInt64(std::string_view s, std::int64_t& out) {
-    if (s.empty()) return false;
-    std::size_t i = (s[0] == '-' || s[0] == '+') ? 1 : 0;
-    if (i == s.size()) return false;
-    std::uint64_t limit = s[0] == '-' ? std::uint64_t{1} << 63 : (std::uint64_t{1} << 63) - 1;
-    std::uint64_t v = 0;
-    for (; i < s.size(); ++i) {
-        if (s[i] < '0' || s[i] > '9') return false;
-        unsigned d = static_cast<unsigned>(s[i] - '0');
-        if (v > (limit - d) / 10) return false;
-        v = v * 10 + d;
-    }
-    out = s[0] == '-' ? static_cast<std::int64_t>(0 - v) : static_cast<std::int64_t>(v);
-    return true;
-}
-
 bool ParseBoolWord(std::string_view s, bool& out) {
     const std::string w = LowerAscii(s);
     if (w == "true" || w == "yes" || w == "1" || w == "-1") return out = true, true;
@@ -114,7 +97,7 @@ FieldValue StoreForm(FieldKind kind, const FieldValue& v, const std::string& fie
         switch (v.kind()) {
         case K::Boolean: CannotAccess(field, "Boolean");
         case K::Real: return IntegralReal(v.AsReal(), i) ? FieldValue::Int(i) : v;
-        case K::Text: return ParseInt64(Trim(v.AsText()), i) ? FieldValue::Int(i) : v;
+        case K::Text: return ParseInteger(Trim(v.AsText()), i) ? FieldValue::Int(i) : v;
         default: return v;
         }
     }
@@ -175,7 +158,7 @@ bool PutKeyPart(std::string& key, FieldKind kind, const FieldValue& v) {
         return true;
     case K::Text:
         if (kind == FieldKind::Boolean && ParseBoolWord(v.AsText(), b)) PutInt(key, b ? 1 : 0);
-        else if (kind == FieldKind::Integer && ParseInt64(v.AsText(), i)) PutInt(key, i);
+        else if (kind == FieldKind::Integer && ParseInteger(v.AsText(), i)) PutInt(key, i);
         else PutBytes(key, 't', v.AsText());
         return true;
     // In a text column a blob matches the text of the same bytes, so that a
@@ -386,7 +369,7 @@ std::int32_t TableCursor::GetInt(std::string_view field) const {
         if (!IntegralReal(v.AsReal(), i)) CannotAccess(col.name, "Integer");
         break;
     case FieldValue::Kind::Text:
-        if (!ParseInt64(Trim(v.AsText()), i)) CannotAccess(col.name, "Integer");
+        if (!ParseInteger(Trim(v.AsText()), i)) CannotAccess(col.name, "Integer");
         break;
     default: CannotAccess(col.name, "Integer");
     }

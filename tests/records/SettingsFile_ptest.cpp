@@ -3,12 +3,15 @@
 #include "records/SettingsFile.h"
 
 #include "core/Errors.h"
+#include "core/FileIO.h"
+#include "core/WinText.h"
 #include "tests/support/TempDir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -81,13 +84,44 @@ TEST_F(SettingsFileTest, RefusalsAndFailuresNameTheFileAndLeaveItAlone) {
     fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
     EXPECT_THAT([&] { ini.WriteSetting("Update", "CurVer", "2"); },
-                ThrowsMessage<Error>("Unable to write to " + path));
+                ThrowsMessage<Error>("Unable to write to " + path + ": the file is read-only"));
     EXPECT_EQ(ReadFileBytes(path), original);
     EXPECT_EQ(ini.ReadSetting("Update", "CurVer", ""), "1");
 
+    // The system's own reason (on Windows FormatMessageW's, as UTF-8).
+#ifdef _WIN32
+    const int pathNotFound = 3;  // ERROR_PATH_NOT_FOUND
+#else
+    const int pathNotFound = ENOENT;
+#endif
     std::string missing = (fs::path(dir.file("missing")) / "Update.ini").string();
     EXPECT_THAT([&] { SettingsFile(missing).WriteSetting("Update", "CurVer", "2"); },
-                ThrowsMessage<Error>("Unable to write to " + missing));
+                ThrowsMessage<OSError>("Unable to write to " + missing + ": " +
+                                       SystemReason(SystemError(pathNotFound))));
+    EXPECT_EQ(EntryNamesOf(dir.path()), std::vector<std::string>{"Update.ini"});
+}
+
+// An installation folder of about 300 characters, with Chinese, a blank and
+// a ";" in it: on Windows the profile functions, which take no "\\?\" path,
+// reach the file through its folder's short form.
+TEST_F(SettingsFileTest, ALongInstallationPathIsWrittenAndReadBack) {
+    const std::string folder =
+        dir.path() + "/" + std::string(120, 'l') + "/" + std::string(120, 'm') + "/升级 测试;1";
+    fs::create_directories(fs::path(reinterpret_cast<const char8_t*>(folder.c_str())));
+    const std::string file = folder + "/Update.ini";
+    ASSERT_GE(Wide(file).size(), 280u);
+    {
+        SettingsFile ini(file);
+        EXPECT_EQ(ini.ReadSetting("Update", "CurVer", "none"), "none");
+        EXPECT_NO_THROW(ini.CheckWritable());
+        ini.WriteSetting("Update", "CurVer", "12");
+        ini.WriteSetting("Update", "UpdateTime", "2008-05-09");
+        ini.WriteSetting("Update", "CurVer", "13");
+    }
+    EXPECT_EQ(SettingsFile(file).ReadSetting("Update", "CurVer", ""), "13");
+    std::string bytes;
+    ASSERT_FALSE(fileio::ReadAll(file, bytes));
+    EXPECT_EQ(bytes, "[Update]\r\nCurVer=13\r\nUpdateTime=2008-05-09\r\n");
 }
 
 // CheckWritable says beforehand what WriteSetting would meet, and touches

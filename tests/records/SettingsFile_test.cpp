@@ -10,11 +10,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace ue {
@@ -86,15 +89,81 @@ TEST_F(SettingsFilePosix, WritesThroughASymbolicLink) {
     EXPECT_EQ(ReadFileBytes(real), "[Update]\nCurVer=2\n");
 }
 
-TEST_F(SettingsFilePosix, FailuresNameTheFileAndLeaveNothingBehind) {
+// Update.ini swapped for a link while the run waits (after the object was
+// made and checked): where it leads is judged at the write, and a file
+// outside the installation is neither written nor replaced.
+TEST_F(SettingsFilePosix, ALinkLeadingOutsideItsFolderIsRefusedAtTheWrite) {
+    test::TempDir outside;
+    const std::string secret = outside.file("owned-by-root.conf");
+    const std::string outsideName = fs::path(outside.path()).filename().string();
+    const std::string inside = dir.file("sub");
+    fs::create_directory(inside);
+    for (const std::string& link : {secret, "../" + outsideName + "/owned-by-root.conf",
+                                    "sub/../../" + outsideName + "/owned-by-root.conf"}) {
+        WriteFileBytes(secret, "key=value\n");
+        WriteFileBytes(path, "[Update]\nCurVer=1\n");
+        SettingsFile ini(path);
+        ASSERT_NO_THROW(ini.CheckWritable());
+        fs::remove(path);
+        fs::create_symlink(link, path);
+        EXPECT_THAT([&] { ini.WriteSetting("Update", "CurVer", "2"); },
+                    testing::ThrowsMessage<OSError>(testing::AllOf(
+                        testing::StartsWith("Unable to write to " + path + ": it is a link that leads outside"),
+                        testing::HasSubstr(secret))))
+            << link;
+        EXPECT_THAT([&] { ini.CheckWritable(); }, testing::ThrowsMessage<Error>(testing::HasSubstr("leads outside")));
+        EXPECT_EQ(ReadFileBytes(secret), "key=value\n") << link;
+        EXPECT_TRUE(fs::is_symlink(path)) << link;
+        EXPECT_EQ(test::EntryNames(outside.path()), std::set<std::string>{"owned-by-root.conf"});
+        EXPECT_EQ(test::EntryNames(dir.path()), (std::set<std::string>{"Update.ini", "sub"}));
+        fs::remove(path);
+    }
+    // A link to a file in a folder beneath stays writable.
+    WriteFileBytes(inside + "/shared.ini", "[Update]\nCurVer=1\n");
+    fs::create_symlink("sub/shared.ini", path);
+    SettingsFile(path).WriteSetting("Update", "CurVer", "2");
+    EXPECT_EQ(ReadFileBytes(inside + "/shared.ini"), "[Update]\nCurVer=2\n");
+}
+
+// Every failed write says why, in the system's words, and leaves the old
+// file whole: a folder where the file should be, a file where a folder
+// should be, and a disk that takes no more bytes (a file-size limit stands
+// in for a full disk).
+TEST_F(SettingsFilePosix, FailuresSayWhyAndLeaveTheOldFileWhole) {
     fs::create_directory(path);  // the path is a directory
     std::string underFile = dir.file("plain") + "/Update.ini";  // a part of the directory is a file
     WriteFileBytes(dir.file("plain"), "x");
-    for (const std::string& p : {path, underFile}) {
+    const std::pair<std::string, std::string> cases[] = {
+        {path, "Is a directory"},
+        {underFile, "Not a directory"},
+    };
+    for (const auto& [p, reason] : cases) {
         EXPECT_THAT([&] { SettingsFile(p).WriteSetting("Update", "CurVer", "2"); },
-                    testing::ThrowsMessage<Error>("Unable to write to " + p));
+                    testing::ThrowsMessage<OSError>("Unable to write to " + p + ": " + reason));
     }
     EXPECT_EQ(EntriesIn(dir.path()), 2u);
+
+    test::TempDir small;
+    const std::string ini = small.file("Update.ini");
+    const std::string original = "[Update]\nCurVer=1\n";  // 18 bytes
+    WriteFileBytes(ini, original);
+    test::HandToUnprivileged(small.path());
+    test::HandToUnprivileged(ini);
+    const std::optional<std::string> outcome = test::RunUnprivileged([&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit {16, 16};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            SettingsFile(ini).WriteSetting("Update", "UpdateTime", "2008-05-09");
+            return std::string("written");
+        } catch (const Error& e) {
+            return std::string(e.what());
+        }
+    });
+    if (!outcome) GTEST_SKIP() << "cannot run as an ordinary user";
+    EXPECT_EQ(*outcome, "Unable to write to " + ini + ": File too large");
+    EXPECT_EQ(ReadFileBytes(ini), original);
+    EXPECT_EQ(test::EntryNames(small.path()), std::set<std::string>{"Update.ini"});
 }
 
 // What only the Linux writer meets: modes that hold for an ordinary user (the

@@ -65,6 +65,11 @@ TEST(SqliteStoreOpen, DatabaseThatCannotBeWrittenIsRefusedAtOpenAndLeftAlone) {
         {"folder not writable", 0644, 0555,
          "a trial write failed (attempt to write a readonly database): UpdateExe must be able to "
          "create files in its folder \"<folder>\""},
+        // The journal's name taken by a link that leads nowhere: SQLite
+        // cannot create the journal, and says so only at the first save.
+        {"dangling journal link", 0644, 0755,
+         "a trial write failed: Cannot create the journal \"<folder>/UpdateFile.mdb-journal\": Too many "
+         "levels of symbolic links"},
     };
     test::TempDir dir;
     for (const Case& c : cases) {
@@ -75,6 +80,8 @@ TEST(SqliteStoreOpen, DatabaseThatCannotBeWrittenIsRefusedAtOpenAndLeftAlone) {
         // Owned by the child's user, so that only the modes stand in its way.
         test::HandToUnprivileged(folder);
         test::HandToUnprivileged(path);
+        const bool link = std::string(c.name) == "dangling journal link";
+        if (link) std::filesystem::create_symlink(folder + "/nowhere/journal", path + "-journal");
         ASSERT_EQ(::chmod(path.c_str(), c.fileMode), 0);
         ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
         const std::string before = test::ReadFileBytes(path);
@@ -91,7 +98,8 @@ TEST(SqliteStoreOpen, DatabaseThatCannotBeWrittenIsRefusedAtOpenAndLeftAlone) {
         });
         if (!outcome) GTEST_SKIP() << "cannot run as an ordinary user";
         std::string reason = c.reason;
-        if (auto at = reason.find("<folder>"); at != std::string::npos) reason.replace(at, 8, folder);
+        for (auto at = reason.find("<folder>"); at != std::string::npos; at = reason.find("<folder>"))
+            reason.replace(at, 8, folder);
         EXPECT_EQ(*outcome, reason.empty() ? "" : "The update database \"" + path + "\" cannot be written (" +
                                                       reason + "); UpdateExe changes nothing until it can")
             << c.name;
@@ -101,7 +109,10 @@ TEST(SqliteStoreOpen, DatabaseThatCannotBeWrittenIsRefusedAtOpenAndLeftAlone) {
         EXPECT_EQ(test::ReadFileBytes(path), before) << c.name;
         EXPECT_EQ(after.st_mtim.tv_sec, st.st_mtim.tv_sec) << c.name;
         EXPECT_EQ(after.st_mtim.tv_nsec, st.st_mtim.tv_nsec) << c.name;
-        EXPECT_EQ(test::EntryNames(folder), std::set<std::string>{"UpdateFile.mdb"}) << c.name;
+        std::set<std::string> names{"UpdateFile.mdb"};
+        if (link) names.insert("UpdateFile.mdb-journal");
+        EXPECT_EQ(test::EntryNames(folder), names) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(folder + "/nowhere")) << c.name;
     }
 }
 

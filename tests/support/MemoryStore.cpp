@@ -31,7 +31,7 @@ std::int64_t MemoryStore::AddRow(const std::string& table, std::vector<FieldValu
     Table& t = GetTable(table);
     values.resize(t.columns.size());
     t.rows.push_back({t.nextRowId++, std::move(values)});
-    return t.rows.back().rowId;
+    return t.rows.back().rowid;
 }
 
 TableData MemoryStore::ReadTable(const std::string& table) {
@@ -58,7 +58,7 @@ StoredRow MemoryStore::UpdateRow(const std::string& table, const std::vector<Col
     ++updates;
     if (!failNextWrite.empty()) throw Error(std::exchange(failNextWrite, {}));
     for (StoredRow& r : GetTable(table).rows) {
-        if (r.rowId == before.rowId && r.values == before.values) {
+        if (r.rowid == before.rowid && r.values == before.values) {
             for (std::size_t c : set) r.values.at(c) = values.at(c);
             return r;
         }
