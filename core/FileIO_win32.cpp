@@ -16,11 +16,6 @@ namespace {
 std::error_code LastError() { return LastSystemError(); }
 std::error_code LastError(DWORD code) { return SystemError(static_cast<int>(code)); }
 
-// Not in every MinGW-w64's headers.
-#ifndef ERROR_DIRECTORY_NOT_SUPPORTED
-#define ERROR_DIRECTORY_NOT_SUPPORTED 336L
-#endif
-
 bool IsMissing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
