@@ -2,6 +2,9 @@
 // closing and the I/O itself are in FileIO_posix.cpp and FileIO_win32.cpp.
 #include "core/FileIO.h"
 
+#include <chrono>
+#include <random>
+
 namespace ue::fileio {
 
 File::~File() { Close(); }
@@ -12,6 +15,17 @@ File& File::operator=(File&& other) noexcept {
         native_ = other.Release();
     }
     return *this;
+}
+
+void FillTemplate(std::string& name) {
+    static constexpr char kChars[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    if (name.size() < 6) return;
+    thread_local std::minstd_rand generator(
+        std::random_device{}() ^
+        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kChars - 2);
+    for (std::size_t i = name.size() - 6; i < name.size(); ++i) name[i] = kChars[pick(generator)];
 }
 
 NativeFile File::Release() {

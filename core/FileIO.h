@@ -118,6 +118,10 @@ struct ReplaceOptions {
     NewFile access = NewFile::Private;
 };
 
+// Replaces the last six characters of `name` (a temporary's "XXXXXX") by
+// letters and digits, as mkstemp does.
+void FillTemplate(std::string& name);
+
 // Fills the temporary file; returns the first error.
 using ContentWriter = std::function<std::error_code(const File& temporary)>;
 

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <random>
 #include <vector>
 
 #include "core/Errors.h"
@@ -28,16 +27,6 @@ std::error_code CopyByReadWrite(const File& from, const File& to) {
             return ec;
         }
     }
-}
-
-// Replaces the trailing "XXXXXX" of `name` by letters and digits.
-void FillTemplate(std::string& name) {
-    static constexpr char kChars[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::minstd_rand generator(std::random_device{}() ^
-                                            static_cast<unsigned>(::getpid()));
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof kChars - 2);
-    for (std::size_t i = name.size() - 6; i < name.size(); ++i) name[i] = kChars[pick(generator)];
 }
 
 // Creates `name` exclusively; with a trailing "XXXXXX", under the first

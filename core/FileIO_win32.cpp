@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <random>
 #include <vector>
 
 #include "core/Errors.h"
@@ -19,16 +18,6 @@ std::error_code LastError(DWORD code) { return SystemError(static_cast<int>(code
 bool IsMissing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// Replaces the trailing "XXXXXX" of `name` by letters and digits.
-void FillTemplate(std::string& name) {
-    static constexpr char kChars[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::minstd_rand generator(std::random_device{}() ^
-                                            static_cast<unsigned>(::GetCurrentProcessId()));
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof kChars - 2);
-    for (std::size_t i = name.size() - 6; i < name.size(); ++i) name[i] = kChars[pick(generator)];
-}
 
 // Creates `name` exclusively (CREATE_NEW fails on anything there, a link
 // included); with a trailing "XXXXXX", under the first unused name it leads

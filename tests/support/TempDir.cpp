@@ -3,9 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
+
+#include "core/FileIO.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -35,22 +42,34 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
+// Joined as text: a narrow std::filesystem::path would read a UTF-8 name in
+// the ANSI code page on Windows.
 std::string TempDir::file(const std::string& name) const {
-    return (fs::path(path_) / name).string();
+#ifdef _WIN32
+    return path_ + '\\' + name;
+#else
+    return path_ + '/' + name;
+#endif
 }
 
+// Through the project's file I/O, which takes UTF-8 paths on both platforms.
 std::string ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in.good()) << "cannot read " << path;
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    std::string bytes;
+    const std::error_code ec = fileio::ReadAll(path, bytes);
+    EXPECT_FALSE(ec) << "cannot read " << path << ": " << ec.message();
+    return bytes;
 }
 
+// Truncates and writes the file in place (through a link, as an editor would).
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    ASSERT_TRUE(out.good()) << "cannot write " << path;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+#ifdef _WIN32
+    const fileio::File file(::CreateFileW(fileio::WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                          nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+#else
+    const fileio::File file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+#endif
+    ASSERT_TRUE(file.Valid()) << "cannot write " << path;
+    ASSERT_FALSE(fileio::WriteAll(file, bytes)) << "cannot write " << path;
 }
 
 }  // namespace ue::test

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "core/FileIO.h"
+#include "core/Root.h"
+#include "sysops/FilePrimitives.h"
 #include "tests/support/TempDir.h"
 
 #ifdef _WIN32
@@ -163,6 +165,40 @@ TEST_F(ReplaceAtomicallyTest, KeepsAnExistingTargetWhenAsked) {
     EXPECT_EQ(ReplaceAtomically(target, target + ".tmp", "new", keep), std::errc::file_exists);
     EXPECT_EQ(ReadFileBytes(target), "old");
     EXPECT_EQ(EntryNames(dir.path()), Names{"target"});
+}
+
+// The installation as a root: a path is used beneath it or not at all.
+TEST(Root, LocatesNamesBeneathItAndNothingElse) {
+    TempDir dir;
+    // Chinese, a blank and ';', as installation folders are named.
+    const std::string base = dir.file("升级 测试;1");
+    ASSERT_FALSE(CreateDirectories(base + "/子目录"));
+    Root root;
+    ASSERT_FALSE(Root::Open(base, root));
+    const std::string in = root.Path();
+
+    Place place;
+    ASSERT_FALSE(root.Locate(in + "子目录/配置.dat", place));
+    EXPECT_EQ(place.Name(), "配置.dat");
+    ASSERT_FALSE(place.Replace("配置.dat.~ueXXXXXX", [](const File& f) { return WriteAll(f, "新"); }));
+    File file;
+    ASSERT_FALSE(place.OpenForReading(file));
+    std::string bytes;
+    EXPECT_FALSE(ReadAll(file, bytes));
+    EXPECT_EQ(bytes, "新");
+    Status status;
+    EXPECT_FALSE(place.StatusOf(status));
+    EXPECT_EQ(status.kind, Kind::Regular);
+    EXPECT_EQ(ReadFileBytes(base + "/子目录/配置.dat"), "新");
+
+    const std::errc outside = std::errc::cross_device_link;
+    for (const std::string& path : {in + "../x", in + "子目录/../../x", in + "子目录/..", in,
+                                    dir.file("升级 测试;1-old/x"), dir.file("x")}) {
+        EXPECT_EQ(root.Locate(path, place), outside) << path;
+    }
+    EXPECT_TRUE(root.Locate(in + "missing/x", place)) << "a missing folder is not created";
+    EXPECT_FALSE(root.Locate(in + "新.dll", place)) << "a name directly in the root";
+    EXPECT_FALSE(place.Remove()) << "nothing there is no error";
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "core/FileIO.h"
+#include "core/Root.h"
 #include "tests/support/TempDir.h"
 #include "tests/sysops/helpers/Support.h"
 
@@ -115,6 +116,48 @@ TEST_F(ReplaceAtomicallyOnLinux, TemporaryIsPrivateOrHasTheBitsOfANewFile) {
         EXPECT_EQ(seen, bits);
     }
     ::umask(umask);
+}
+
+// A folder or a download swapped for a link after the run looked at it (while
+// a dialog waits, say) leads nowhere outside the installation.
+TEST(Root, SwapsForLinksLeadNowhereOutside) {
+    TempDir dir;
+    const std::string base = dir.file("inst");
+    const std::string outside = dir.file("outside");
+    for (const std::string& d : {base, base + "/lib", base + "/update", outside}) {
+        ASSERT_EQ(::mkdir(d.c_str(), 0755), 0);
+    }
+    WriteFileBytes(outside + "/secret", "secret");
+    WriteFileBytes(base + "/update/a.dll", "new");
+    Root root;
+    ASSERT_FALSE(Root::Open(base, root));
+
+    // The target's folder, located, then swapped: the file goes where the
+    // folder went, never outside.
+    Place target;
+    ASSERT_FALSE(root.Locate(base + "/lib/a.dll", target));
+    ASSERT_EQ(::rename((base + "/lib").c_str(), (base + "/lib.old").c_str()), 0);
+    ASSERT_EQ(::symlink(outside.c_str(), (base + "/lib").c_str()), 0);
+    EXPECT_FALSE(target.Replace("a.dll.~ueXXXXXX", [](const File& f) { return WriteAll(f, "new"); }));
+    EXPECT_EQ(ReadFileBytes(base + "/lib.old/a.dll"), "new");
+    EXPECT_FALSE(::access((outside + "/a.dll").c_str(), F_OK) == 0);
+    // Located after the swap: refused, relative or absolute link alike.
+    EXPECT_EQ(root.Locate(base + "/lib/a.dll", target), std::errc::cross_device_link);
+    ASSERT_EQ(::symlink("../../outside", (base + "/lib.old/up").c_str()), 0);
+    EXPECT_EQ(root.Locate(base + "/lib.old/up/secret", target), std::errc::cross_device_link);
+    // A link made with the installation's own path stays usable.
+    ASSERT_EQ(::symlink((base + "/lib.old").c_str(), (base + "/abs").c_str()), 0);
+    EXPECT_FALSE(root.Locate(base + "/abs/a.dll", target));
+    EXPECT_EQ(target.Name(), "a.dll");
+
+    // The download swapped for a link to a secret is never read.
+    Place download;
+    ASSERT_FALSE(root.Locate(base + "/update/a.dll", download));
+    ASSERT_EQ(::unlink((base + "/update/a.dll").c_str()), 0);
+    ASSERT_EQ(::symlink((outside + "/secret").c_str(), (base + "/update/a.dll").c_str()), 0);
+    File file;
+    EXPECT_EQ(download.OpenForReading(file), std::errc::too_many_symbolic_link_levels);
+    EXPECT_FALSE(file.Valid());
 }
 
 }  // namespace

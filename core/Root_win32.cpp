@@ -1,0 +1,142 @@
+// The installation root on Windows: the root and each path's folder are
+// opened without delete sharing, so that neither can be renamed, removed or
+// replaced by a junction while it is held, and the folder's final path (every
+// link and junction on the way followed by the system) must lie beneath the
+// root's. The name is then used by its path while the folder is held.
+#include <windows.h>
+
+#include <vector>
+
+#include "core/Errors.h"
+#include "core/Root.h"
+#include "core/WinText.h"
+
+namespace ue::fileio {
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::error_code Outside() { return std::make_error_code(std::errc::cross_device_link); }
+
+// A folder held open: others may read and write in it, but not rename or
+// remove it.
+File HoldFolder(const std::string& path) {
+    return File(::CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+// The final path of an open folder with its volume, without a trailing
+// separator ("\\?\C:\suite", or as the system names a share).
+std::error_code FinalPath(const File& folder, std::wstring& path) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetFinalPathNameByHandleW(folder.Native(), buffer.data(),
+                                                    static_cast<DWORD>(buffer.size()),
+                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0) return LastSystemError();
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            break;
+        }
+        buffer.resize(n + 1);
+    }
+    while (!buffer.empty() && buffer.back() == L'\\') buffer.pop_back();
+    path = std::move(buffer);
+    return {};
+}
+
+// `path` is `dir` or lies in it, whole names compared without regard to case.
+bool IsBeneath(const std::wstring& dir, const std::wstring& path) {
+    if (path.size() < dir.size() ||
+        ::CompareStringOrdinal(dir.data(), static_cast<int>(dir.size()), path.data(),
+                               static_cast<int>(dir.size()), TRUE) != CSTR_EQUAL) {
+        return false;
+    }
+    return path.size() == dir.size() || path[dir.size()] == L'\\';
+}
+
+}  // namespace
+
+std::error_code Root::Open(const std::string& dir, Root& root) {
+    root = Root();
+    try {
+        root.folder_ = HoldFolder(dir);
+        if (!root.folder_.Valid()) return LastSystemError();
+        root.path_ = dir.empty() || !IsSeparator(dir.back()) ? dir + '\\' : dir;
+        return FinalPath(root.folder_, root.finalPath_);
+    } catch (const Error&) {
+        return SystemError(ERROR_INVALID_NAME);  // not UTF-8
+    }
+}
+
+std::error_code Root::Locate(const std::string& path, Place& place) const {
+    if (!Valid()) return Outside();
+    std::string_view dir(path_);
+    while (!dir.empty() && IsSeparator(dir.back())) dir.remove_suffix(1);
+    if (path.size() <= dir.size() || path.compare(0, dir.size(), dir) != 0 ||
+        !IsSeparator(path[dir.size()])) {
+        return Outside();
+    }
+    // The names below the root; Windows itself drops "." and takes ".." back
+    // before it follows any link, so a ".." is refused here outright.
+    std::vector<std::string> names;
+    const std::string_view relative = std::string_view(path).substr(dir.size());
+    for (std::size_t start = 0; start <= relative.size();) {
+        std::size_t end = relative.find_first_of("\\/", start);
+        if (end == std::string_view::npos) end = relative.size();
+        const std::string_view name = relative.substr(start, end - start);
+        if (name == "..") return Outside();
+        if (!name.empty() && name != ".") names.emplace_back(name);
+        start = end + 1;
+    }
+    if (names.empty()) return Outside();
+    place = Place();
+    place.name_ = names.back();
+    place.path_ = path;
+    place.folderPath_ = path_;
+    for (std::size_t i = 0; i + 1 < names.size(); ++i) place.folderPath_ += names[i] + '\\';
+    try {
+        place.folder_ = HoldFolder(place.folderPath_);
+        if (!place.folder_.Valid()) return LastSystemError();
+        std::wstring final;
+        if (auto ec = FinalPath(place.folder_, final)) return ec;
+        return IsBeneath(finalPath_, final) ? std::error_code() : Outside();
+    } catch (const Error&) {
+        return SystemError(ERROR_INVALID_NAME);
+    }
+}
+
+std::error_code Place::StatusOf(Status& status) const { return fileio::StatusOf(path_, status); }
+
+std::error_code Place::OpenForReading(File& file) const {
+    // The reparse point itself is opened, so that a link is seen, never followed.
+    file = File(::CreateFileW(WidePath(path_).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS |
+                                  FILE_FLAG_SEQUENTIAL_SCAN,
+                              nullptr));
+    if (!file.Valid()) return LastSystemError();
+    BY_HANDLE_FILE_INFORMATION info;
+    std::error_code ec;
+    if (!::GetFileInformationByHandle(file.Native(), &info)) {
+        ec = LastSystemError();
+    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        ec = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        ec = std::make_error_code(std::errc::is_a_directory);
+    } else if (::GetFileType(file.Native()) != FILE_TYPE_DISK) {
+        ec = std::make_error_code(std::errc::invalid_argument);
+    }
+    if (ec) file.Close();
+    return ec;
+}
+
+std::error_code Place::Replace(const std::string& temporary, const ContentWriter& write,
+                               const ReplaceOptions& options) const {
+    return ReplaceAtomically(path_, folderPath_ + temporary, write, options);
+}
+
+std::error_code Place::Remove() const { return RemoveFile(path_); }
+
+}  // namespace ue::fileio
