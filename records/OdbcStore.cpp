@@ -531,6 +531,35 @@ std::string OdbcDriverPath(const std::string& path) {
     return result;
 }
 
+std::string SqliteDatabaseValue(const std::string& path) {
+    // Letters, digits, "-._~" and the path's own "/" ":" need no escape; a
+    // blank never troubled the driver, but inside a URI it must be escaped.
+    const auto plain = [](unsigned char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '-' || c == '.' || c == '_' || c == '~' || c == '/' || c == '\\' || c == ':';
+    };
+    bool needsUri = false;
+    for (unsigned char c : path) needsUri = needsUri || !(plain(c) || c == ' ');
+    if (!needsUri) return path;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    // "file://" and an empty authority, then the path from its first "/":
+    // "/tmp/a", "/C:/a" or "//server/share/a".
+    std::string uri = "file://";
+    if (path.empty() || (path[0] != '/' && path[0] != '\\')) uri += '/';
+    for (unsigned char c : path) {
+        if (c == '\\') {
+            uri += '/';
+        } else if (plain(c)) {
+            uri += static_cast<char>(c);
+        } else {
+            uri += '%';
+            uri += kHex[c >> 4];
+            uri += kHex[c & 15];
+        }
+    }
+    return uri;
+}
+
 std::unique_ptr<Store> OpenOdbcStore(const std::string& path, DatabaseFormat format,
                                      std::span<const char* const> drivers) {
     const std::string prefix = "Cannot open the update database \"" + path + "\"";
@@ -546,7 +575,7 @@ std::unique_ptr<Store> OpenOdbcStore(const std::string& path, DatabaseFormat for
         if (format == DatabaseFormat::SQLite) {
             // NoCreat: a missing file is refused, never made. Timeout: the
             // busy wait on another program's lock, in milliseconds.
-            attributes += "Database=" + AttributeValue(driverPath) + ";NoCreat=1;Timeout=2000;";
+            attributes += "Database=" + SqliteDatabaseValue(driverPath) + ";NoCreat=1;Timeout=2000;";
         } else {
             // Shared, never exclusive; implicit transactions (autocommit)
             // written through at once.

@@ -60,4 +60,11 @@ std::unique_ptr<Store> OpenOdbcStore(const std::string& path, DatabaseFormat for
 // `path` itself.
 std::string OdbcDriverPath(const std::string& path);
 
+// The SQLite driver's Database value for the driver path `path`: the path
+// itself, or, where it holds what a connection text cannot carry (";", "=",
+// braces, which the driver does not honour) or what Wine's bridge to the
+// host's driver narrows to single bytes (anything not ASCII), a file: URI
+// with every such byte percent-encoded, which the driver hands to SQLite.
+std::string SqliteDatabaseValue(const std::string& path);
+
 }  // namespace ue

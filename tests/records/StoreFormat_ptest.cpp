@@ -37,13 +37,6 @@ TEST(DatabaseFormat, FromTheFirstBytes) {
             EXPECT_EQ(DetectDatabaseFormat(path), format) << bytes.substr(0, 19) << " in " << folder;
         }
         ASSERT_FALSE(fileio::RemoveFile(path));
-#ifdef _WIN32
-        // Under Wine the SQLite ODBC driver is the host's, reached through
-        // Wine's ODBC bridge: a non-ASCII path does not arrive whole, and a
-        // ";" ends the Database value, braces or not. Opened in the plain
-        // folder only, until the store reaches the driver another way.
-        if (folder != dir.path()) continue;
-#endif
         test::OpenTestDatabase(path)->Exec("CREATE TABLE CurSoftInfo (SoftVer INTEGER); "
                                            "INSERT INTO CurSoftInfo VALUES (7)");
         const TableData table = OpenStoreForFile(path)->ReadTable("CurSoftInfo");

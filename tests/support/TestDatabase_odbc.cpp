@@ -64,7 +64,8 @@ public:
             SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
             // Made when missing; no fsync needed for a fixture.
             std::wstring text = Wide("Driver={" + std::string(driver) +
-                                     "};Database=" + OdbcDriverPath(path) + ";SyncPragma=OFF;");
+                                     "};Database=" + SqliteDatabaseValue(OdbcDriverPath(path)) +
+                                     ";SyncPragma=OFF;");
             SQLSMALLINT outLength = 0;
             if (SQL_SUCCEEDED(SQLDriverConnectW(dbc_, nullptr, reinterpret_cast<SQLWCHAR*>(text.data()),
                                                 SQL_NTS, nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT)))
