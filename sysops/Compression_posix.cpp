@@ -21,25 +21,36 @@
 namespace ue {
 namespace {
 
-OSError FileError(const char* what, const std::string& path, int code) {
-    return OSError(std::string(what) + " \"" + path + "\". " + std::system_category().message(code),
-                   static_cast<std::uint32_t>(code));
+// The expansion's own message form, with the system's reason.
+OSError FileError(const char* what, const std::string& path, const std::error_code& ec) {
+    return OSError(std::string(what) + " \"" + path + "\". " + SystemReason(ec),
+                   static_cast<std::uint32_t>(ec.value()));
 }
 
-OSError OpenError(const std::string& path, int code) { return FileError("Cannot open file", path, code); }
-OSError CreateError(const std::string& path, int code) { return FileError("Cannot create file", path, code); }
+OSError OpenError(const std::string& path, const std::error_code& ec) {
+    return FileError("Cannot open file", path, ec);
+}
+OSError CreateError(const std::string& path, const std::error_code& ec) {
+    return FileError("Cannot create file", path, ec);
+}
 
 }  // namespace
 
 void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
+    // Never read through a symbolic link: a payload swapped for a link to a
+    // file that we may read and its writer may not must not be expanded into
+    // a file of theirs.
     struct stat payload;
-    if (::stat(path.c_str(), &payload) != 0) throw OpenError(path, errno);
-    if (!S_ISREG(payload.st_mode)) throw OpenError(path, S_ISDIR(payload.st_mode) ? EISDIR : EINVAL);
+    if (::lstat(path.c_str(), &payload) != 0) throw OpenError(path, LastSystemError());
+    if (S_ISLNK(payload.st_mode)) throw OpenError(path, SystemError(ELOOP));
+    if (!S_ISREG(payload.st_mode)) throw OpenError(path, SystemError(S_ISDIR(payload.st_mode) ? EISDIR : EINVAL));
     // Checked before we open X ourselves: our own descriptor would count.
-    if (const int blocker = posix::FileReplaceBlocker(path)) throw CreateError(path, blocker);
+    if (const int blocker = posix::FileReplaceBlocker(path)) throw CreateError(path, SystemError(blocker));
 
-    const fileio::File in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in.Valid() || ::fstat(in.Native(), &payload) != 0) throw OpenError(path, errno);
+    // O_NONBLOCK: a FIFO swapped in meanwhile must not make us wait.
+    const fileio::File in(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!in.Valid() || ::fstat(in.Native(), &payload) != 0) throw OpenError(path, LastSystemError());
+    if (!S_ISREG(payload.st_mode)) throw OpenError(path, SystemError(EINVAL));
 
     // A file under the temporary's name may be a download of that name: it
     // is removed only when the caller knows it for its own leftover. The new
@@ -47,7 +58,7 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
     // written through.
     const std::string temporary = ExpansionTemporary(path);
     if (left == LeftTemporary::Replace && ::unlink(temporary.c_str()) != 0 && errno != ENOENT) {
-        throw CreateError(temporary, errno);
+        throw CreateError(temporary, LastSystemError());
     }
     bool created = false;
     const std::error_code ec = fileio::ReplaceAtomically(path, temporary, [&](const fileio::File& out) {
@@ -58,11 +69,11 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
             // Not ours to give away; the file stays ours.
         }
         if (::fchmod(out.Native(), payload.st_mode & 0777) != 0)
-            throw ExpansionWriteError(path, std::error_code(errno, std::system_category()));
+            throw ExpansionWriteError(path, LastSystemError());
         return std::error_code();
     });
     // Not made at all, or not put in place.
-    if (ec) throw CreateError(created ? path : temporary, ec.value());
+    if (ec) throw CreateError(created ? path : temporary, ec);
 }
 
 }  // namespace ue

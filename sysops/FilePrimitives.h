@@ -41,7 +41,29 @@ bool ShellCopyFile(WindowHandle owner, const std::string& source, const std::str
 // ShellCopyFile with the cause of a failure: the system's error (a missing
 // source gives std::errc::no_such_file_or_directory, a target in use
 // std::errc::device_or_resource_busy or what keeps us from writing it).
+// The source is never read through a symbolic link (Linux: ELOOP).
+//
+// What the copy inherits on Linux: the owner (user and group) of the
+// installation, that is of the existing target, or of the folder for a new
+// one (only root can give a file away; anyone else keeps it, with that group
+// when a member of it); the source's bits for the owner and its read and
+// execute bits for group and others; write for group and others only as the
+// existing target had it, or for a new file as both the source and a folder
+// without the sticky bit grant it. So a download that anyone may write never
+// becomes an installed file that anyone may write.
 std::error_code CopyFileOver(const std::string& source, const std::string& target);
+
+// The mark in the name of a temporary made by CopyToTemporaryBeside
+// ("<target>.~urXXXXXX"); it is left for the restart and is not a leftover.
+inline constexpr char kRestartTemporaryMark[] = ".~ur";
+// Copies `source` into a new file beside `target`, created exclusively under
+// a name no file has, with what CopyFileOver would give the target (owner,
+// permission bits, modified time), synced; `temporary` receives its path.
+// This is what a replacement at the restart moves over the target, so that it
+// does not carry the download's owner or bits. On failure nothing is left and
+// `temporary` is empty.
+std::error_code CopyToTemporaryBeside(const std::string& source, const std::string& target,
+                                      std::string& temporary);
 
 // Creates a directory with all missing parents; false on failure.
 bool ForceDirectories(const std::string& path);

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/Errors.h"
 #include "core/FileIO.h"
 #include "sysops/DateTime_posix.h"
 #include "sysops/FilePrimitives.h"
@@ -151,15 +152,81 @@ bool NoOtherOpenFile(const std::string& path, const struct stat& file) {
     return true;
 }
 
-std::string TemporaryPattern(const std::string& target) {
+// A name for a temporary beside `target` ("<target><mark>XXXXXX", or
+// "<folder>/<mark>XXXXXX" when the name would grow too long), for mkstemp's
+// rule.
+std::string TemporaryPattern(const std::string& target, std::string_view mark = ".~ue") {
     const std::string::size_type slash = target.rfind('/');
     const std::size_t nameLength = slash == std::string::npos ? target.size() : target.size() - slash - 1;
-    if (nameLength + 10 <= NAME_MAX) return target + ".~ueXXXXXX";
-    return fileio::ParentDirectory(target) + "/.~ueXXXXXX";
+    if (nameLength + mark.size() + 6 <= NAME_MAX) return target + std::string(mark) + "XXXXXX";
+    return fileio::ParentDirectory(target) + "/" + std::string(mark) + "XXXXXX";
 }
 
+// Opens a download for reading, never through a symbolic link: a download
+// swapped for a link to a file we may read but its writer may not is never
+// read. ELOOP for a link, EISDIR or EINVAL for what is no regular file.
+std::error_code OpenDownload(const std::string& path, fileio::File& file, struct stat& st) {
+    // O_NONBLOCK: a FIFO swapped in must not make us wait; it is refused below.
+    file = fileio::File(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file.Valid() || ::fstat(file.Native(), &st) != 0) return LastSystemError();
+    if (!S_ISREG(st.st_mode)) return SystemError(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    return {};
+}
 
-std::error_code SystemError(int code) { return std::error_code(code, std::system_category()); }
+// What an installed file is given: the owner of the installation and no
+// write access for others beyond what the installation grants (see
+// CopyFileOver in FilePrimitives.h).
+struct InstalledAccess {
+    uid_t uid;
+    gid_t gid;
+    mode_t mode;
+};
+
+std::error_code InstalledAccessOf(const struct stat& source, const std::string& target,
+                                  InstalledAccess& access) {
+    constexpr mode_t kOthersWrite = S_IWGRP | S_IWOTH;
+    // The owner's bits, and read and execute for group and others, from the
+    // download.
+    access.mode = source.st_mode & 0755;
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        // The installed file's own write bits for group and others.
+        access.mode |= st.st_mode & kOthersWrite;
+    } else {
+        if (::stat(fileio::ParentDirectory(target).c_str(), &st) != 0) return LastSystemError();
+        // A new file: what both the download and the folder grant; nothing in
+        // a sticky folder, whose write bits allow no one to replace our file.
+        if ((st.st_mode & S_ISVTX) == 0) access.mode |= source.st_mode & st.st_mode & kOthersWrite;
+    }
+    access.uid = st.st_uid;
+    access.gid = st.st_gid;
+    return {};
+}
+
+// Gives the new file `out` the content of `in` and the owner, permission bits
+// and modified time of an installed file. Only root may give a file away: for
+// anyone else the file stays theirs, with the installation's group when they
+// are in it.
+std::error_code FillInstalledCopy(const fileio::File& in, const fileio::File& out,
+                                  const struct stat& source, const InstalledAccess& access) {
+    if (auto ec = fileio::CopyAll(in, out)) return ec;
+    struct stat st;
+    if (::fstat(out.Native(), &st) != 0) return LastSystemError();
+    if ((st.st_uid != access.uid || st.st_gid != access.gid) &&
+        ::fchown(out.Native(), access.uid, access.gid) != 0) {
+        if (errno != EPERM) return LastSystemError();
+        if (st.st_gid != access.gid && ::fchown(out.Native(), static_cast<uid_t>(-1), access.gid) != 0 &&
+            errno != EPERM) {
+            return LastSystemError();
+        }
+    }
+    // After the owner: a change of owner may clear bits.
+    const struct timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
+    if (::fchmod(out.Native(), access.mode) != 0 || ::futimens(out.Native(), times) != 0) {
+        return LastSystemError();
+    }
+    return {};
+}
 
 // The part of `path` below the directory `base` ("" for `base` itself); false
 // when `path` does not start with `base`.
@@ -261,6 +328,8 @@ std::error_code WalkBeneath(int baseFd, const std::string& base, std::deque<std:
 // openat2 (or a filter forbids it), or refused an absolute link or a loop that
 // the walk judges by the link's text.
 std::error_code KernelBeneath(int baseFd, std::string relative, bool& undecided) {
+    // RESOLVE_BENEATH refuses every absolute path.
+    relative.erase(0, relative.find_first_not_of('/'));
     for (;;) {
         while (!relative.empty() && relative.back() == '/') relative.pop_back();
         if (relative.find_first_not_of('/') == std::string::npos) return {};
@@ -337,10 +406,11 @@ std::error_code CheckBeneath(const std::string& base, const std::string& path,
         if (!RelativeBelow(base, path, relative)) return SystemError(EXDEV);
         const fileio::File baseFd(::open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (!baseFd.Valid()) return SystemError(errno);
-        if (resolver == BeneathResolver::Kernel) {
+        if (resolver != BeneathResolver::Walk) {
             bool undecided = false;
             const std::error_code ec = KernelBeneath(baseFd.Native(), relative, undecided);
             if (!undecided) return ec;
+            if (resolver == BeneathResolver::KernelAlone) return SystemError(EOPNOTSUPP);
         }
         std::deque<std::string> names;
         PrependNames(relative, names);
@@ -383,59 +453,84 @@ std::int32_t GetFileSizeByName(const std::string& path) {
 
 std::error_code ReplaceBlocker(const std::string& path) {
     try {
-        return std::error_code(posix::FileReplaceBlocker(path), std::system_category());
+        const int blocker = posix::FileReplaceBlocker(path);
+        return blocker != 0 ? SystemError(blocker) : std::error_code();
     } catch (...) {
         return {};
     }
 }
 
 std::error_code CopyFileOver(const std::string& source, const std::string& target) {
-    auto error = [](int code) { return std::error_code(code, std::system_category()); };
     try {
         struct stat sourceStat;
-        if (::stat(source.c_str(), &sourceStat) != 0) return error(errno);
-        if (!S_ISREG(sourceStat.st_mode)) return error(S_ISDIR(sourceStat.st_mode) ? EISDIR : EINVAL);
-        if (target.empty()) return error(ENOENT);
+        if (::lstat(source.c_str(), &sourceStat) != 0) return LastSystemError();
+        if (S_ISLNK(sourceStat.st_mode)) return SystemError(ELOOP);
+        if (!S_ISREG(sourceStat.st_mode)) return SystemError(S_ISDIR(sourceStat.st_mode) ? EISDIR : EINVAL);
+        if (target.empty()) return SystemError(ENOENT);
         struct stat targetStat;
         if (::stat(target.c_str(), &targetStat) == 0 && !S_ISREG(targetStat.st_mode)) {
-            return error(S_ISDIR(targetStat.st_mode) ? EISDIR : EINVAL);
+            return SystemError(S_ISDIR(targetStat.st_mode) ? EISDIR : EINVAL);
         }
-        if (const int blocker = posix::FileReplaceBlocker(target)) return error(blocker);
+        // Before the source is opened: it may be the target's own file.
+        if (const int blocker = posix::FileReplaceBlocker(target)) return SystemError(blocker);
 
-        const fileio::File in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!in.Valid() || ::fstat(in.Native(), &sourceStat) != 0) return error(errno);
-        if (!S_ISREG(sourceStat.st_mode)) return error(EINVAL);
-
+        fileio::File in;
+        if (auto ec = OpenDownload(source, in, sourceStat)) return ec;
+        InstalledAccess access;
+        if (auto ec = InstalledAccessOf(sourceStat, target, access)) return ec;
         return fileio::ReplaceAtomically(target, TemporaryPattern(target), [&](const fileio::File& out) {
-            if (auto ec = fileio::CopyAll(in, out)) return ec;
-            // Permission bits only: set-id bits would not survive the change of owner.
-            const struct timespec times[2] = {{0, UTIME_OMIT}, sourceStat.st_mtim};
-            if (::fchmod(out.Native(), sourceStat.st_mode & 0777) != 0 ||
-                ::futimens(out.Native(), times) != 0) {
-                return error(errno);
-            }
-            return std::error_code();
+            return FillInstalledCopy(in, out, sourceStat, access);
         });
     } catch (const std::bad_alloc&) {
         return std::make_error_code(std::errc::not_enough_memory);
     }
 }
 
+std::error_code CopyToTemporaryBeside(const std::string& source, const std::string& target,
+                                      std::string& temporary) {
+    temporary.clear();
+    try {
+        fileio::File in;
+        struct stat sourceStat;
+        if (auto ec = OpenDownload(source, in, sourceStat)) return ec;
+        InstalledAccess access;
+        if (auto ec = InstalledAccessOf(sourceStat, target, access)) return ec;
+        // mkostemp creates the name exclusively (0600), never through a link.
+        std::string name = TemporaryPattern(target, kRestartTemporaryMark);
+        fileio::File out(::mkostemp(name.data(), O_CLOEXEC));
+        if (!out.Valid()) return LastSystemError();
+        std::error_code ec = FillInstalledCopy(in, out, sourceStat, access);
+        if (!ec && ::fsync(out.Native()) != 0) ec = LastSystemError();
+        const std::error_code closed = out.Close();
+        if (!ec) ec = closed;
+        // Its name must outlast a crash before the restart; a file system
+        // that cannot sync a folder is no reason to fail, an I/O error is.
+        if (!ec && fileio::SyncDirectoryOf(name) == std::errc::io_error) ec = SystemError(EIO);
+        if (ec) {
+            ::unlink(name.c_str());
+            return ec;
+        }
+        temporary = std::move(name);
+        return {};
+    } catch (const std::bad_alloc&) {
+        return std::make_error_code(std::errc::not_enough_memory);
+    }
+}
+
 std::error_code CreateDirectories(const std::string& path) {
-    auto error = [](int code) { return std::error_code(code, std::system_category()); };
-    if (path.empty()) return error(ENOENT);
+    if (path.empty()) return SystemError(ENOENT);
     struct stat st;
     for (std::string::size_type pos = path.find('/', 1);; pos = path.find('/', pos + 1)) {
         const std::string prefix = path.substr(0, pos);
         if (!prefix.empty() && prefix.back() != '/' && ::mkdir(prefix.c_str(), 0777) != 0) {
-            if (errno != EEXIST) return error(errno);
-            if (::stat(prefix.c_str(), &st) != 0) return error(errno);
-            if (!S_ISDIR(st.st_mode)) return error(ENOTDIR);
+            if (errno != EEXIST) return LastSystemError();
+            if (::stat(prefix.c_str(), &st) != 0) return LastSystemError();
+            if (!S_ISDIR(st.st_mode)) return SystemError(ENOTDIR);
         }
         if (pos == std::string::npos) break;
     }
-    if (::stat(path.c_str(), &st) != 0) return error(errno);
-    return S_ISDIR(st.st_mode) ? std::error_code() : error(ENOTDIR);
+    if (::stat(path.c_str(), &st) != 0) return LastSystemError();
+    return S_ISDIR(st.st_mode) ? std::error_code() : SystemError(ENOTDIR);
 }
 
 }  // namespace ue

@@ -21,8 +21,10 @@ bool IsHeldOpenByAnyProcess(const struct stat& file, const std::string& canonica
 
 // How CheckBeneath resolves: openat2 with RESOLVE_BENEATH where the kernel has
 // it (the walk decides only for absolute links), or the walk component by
-// component that also serves kernels without it. Tests run both.
-enum class BeneathResolver { Kernel, Walk };
+// component that also serves kernels without it. Tests run both, and
+// KernelAlone, which is the kernel road that gives EOPNOTSUPP where it would
+// leave the decision to the walk.
+enum class BeneathResolver { Kernel, Walk, KernelAlone };
 std::error_code CheckBeneath(const std::string& base, const std::string& path,
                              BeneathResolver resolver);
 

@@ -9,10 +9,10 @@
 
 #include <cerrno>
 
+#include "core/Errors.h"
+
 namespace ue {
 namespace {
-
-std::error_code Errno(int code = errno) { return {code, std::system_category()}; }
 
 // O_NOFOLLOW: a link planted under the name is neither followed nor created
 // through. O_NONBLOCK: a FIFO there must not make us wait; it is refused below.
@@ -37,14 +37,14 @@ InstanceLock InstanceLock::Acquire(const std::string& installationDir) {
     path += kInstanceLockName;
 
     fileio::File file = OpenLockFile(path);
-    if (!file.Valid()) return {State::Unavailable, {}, Errno()};
+    if (!file.Valid()) return {State::Unavailable, {}, LastSystemError()};
     struct stat st {};
-    if (::fstat(file.Native(), &st) != 0) return {State::Unavailable, {}, Errno()};
-    if (!S_ISREG(st.st_mode)) return {State::Unavailable, {}, Errno(EINVAL)};
+    if (::fstat(file.Native(), &st) != 0) return {State::Unavailable, {}, LastSystemError()};
+    if (!S_ISREG(st.st_mode)) return {State::Unavailable, {}, SystemError(EINVAL)};
     while (::flock(file.Native(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
         if (errno == EWOULDBLOCK) return {State::Busy, {}, {}};
-        return {State::Unavailable, {}, Errno()};
+        return {State::Unavailable, {}, LastSystemError()};
     }
     return {State::Held, std::move(file), {}};
 }

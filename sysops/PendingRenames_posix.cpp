@@ -25,8 +25,6 @@ const char kListName[] = "PendingFileRenameOperations";
 
 std::atomic<long long> lockWaitMs{kPendingRenamesLockWait.count()};
 
-std::error_code LastError() { return std::error_code(errno, std::system_category()); }
-
 // $XDG_STATE_HOME, or its default under the user's home folder.
 std::string UserStateHome() {
     const char* state = std::getenv("XDG_STATE_HOME");
@@ -110,7 +108,7 @@ PendingRenamesLock::PendingRenamesLock(const std::string& listPath) {
     const fileio::File dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat st {};
     if (!dir.Valid() || ::fstat(dir.Native(), &st) != 0) {
-        error_ = LastError();
+        error_ = LastSystemError();
         return;
     }
     if (!Untrusted(st, uid).empty()) {
@@ -121,15 +119,15 @@ PendingRenamesLock::PendingRenamesLock(const std::string& listPath) {
     file_ = fileio::File(
         ::openat(dir.Native(), lockName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file_.Valid()) {
-        error_ = LastError();
+        error_ = LastSystemError();
         return;
     }
     if (::fstat(file_.Native(), &st) != 0) {
-        error_ = LastError();
+        error_ = LastSystemError();
     } else if (!S_ISREG(st.st_mode) || !Untrusted(st, uid).empty()) {
         error_ = PendingRenamesError::LockUnsafe;
     } else if ((st.st_mode & 077) != 0 && ::fchmod(file_.Native(), 0600) != 0) {
-        error_ = LastError();  // a lock of earlier versions was 0644
+        error_ = LastSystemError();  // a lock of earlier versions was 0644
     }
     if (error_) {
         file_.Close();
@@ -142,7 +140,7 @@ PendingRenamesLock::PendingRenamesLock(const std::string& listPath) {
     while (::flock(file_.Native(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
         if (errno != EWOULDBLOCK) {
-            error_ = LastError();
+            error_ = LastSystemError();
         } else if (std::chrono::steady_clock::now() >= deadline) {
             error_ = PendingRenamesError::LockBusy;
         }
@@ -163,10 +161,10 @@ std::error_code CreatePendingRenamesFolder(const std::string& listPath) {
         for (std::size_t pos = 1;; ++pos) {
             pos = folder.find('/', pos);
             const std::string part = folder.substr(0, pos);
-            if (::mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return LastError();
+            if (::mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return LastSystemError();
             if (pos == std::string::npos) break;
         }
-        if (::stat(folder.c_str(), &st) != 0) return LastError();
+        if (::stat(folder.c_str(), &st) != 0) return LastSystemError();
     }
     return S_ISDIR(st.st_mode) ? std::error_code() : std::make_error_code(std::errc::not_a_directory);
 }
@@ -174,7 +172,7 @@ std::error_code CreatePendingRenamesFolder(const std::string& listPath) {
 std::error_code CheckPendingRenamesFile(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
-        return errno == ENOENT ? std::error_code() : LastError();
+        return errno == ENOENT ? std::error_code() : LastSystemError();
     }
     if (S_ISLNK(st.st_mode) || (S_ISREG(st.st_mode) && !Untrusted(st, ::geteuid()).empty()))
         return PendingRenamesError::ListUnsafe;
@@ -199,7 +197,7 @@ bool WritePendingRenamesFile(const std::string& path, const std::string& bytes) 
     const std::error_code ec =
         fileio::ReplaceAtomically(path, path + ".XXXXXX", [&](const fileio::File& file) {
             if (auto written = fileio::WriteAll(file, bytes)) return written;
-            if (::fchmod(file.Native(), mode) != 0) return LastError();
+            if (::fchmod(file.Native(), mode) != 0) return LastSystemError();
             return std::error_code();
         });
     if (ec) errno = ec.value();
@@ -225,14 +223,14 @@ std::error_code QueueFileReplacement(const std::string& source, const std::strin
     if ((ec = CheckPendingRenamesFile(path))) return ec;
     std::optional<std::string> present = ReadPendingRenamesFile(path);
     // Never overwrite pairs we could not read.
-    if (!present) return LastError();
+    if (!present) return LastSystemError();
     std::string bytes;
     try {
         bytes = AppendPendingRename(*present, source, target);
     } catch (const Error&) {
         return std::make_error_code(std::errc::invalid_argument);
     }
-    if (!WritePendingRenamesFile(path, bytes)) return LastError();
+    if (!WritePendingRenamesFile(path, bytes)) return LastSystemError();
     // The rename of the new list is durable only once its folder is synced;
     // WritePendingRenamesFile tries that but does not count a failure. Only an
     // I/O error says the rename may be lost; a file system that cannot sync a

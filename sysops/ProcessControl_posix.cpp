@@ -164,6 +164,8 @@ bool RunsFromInside(pid_t pid, const std::string& imageName, const std::string& 
     return folder && folder->starts_with(realInstallDir);
 }
 
+}  // namespace
+
 // Sends SIGKILL to `pid` when `stoppable` holds, unless it ends or its pid is
 // reused meanwhile: the pidfd, opened before the checks, refers to that
 // process only. Falls back to kill() where pidfds are not to be had (an old
@@ -179,8 +181,6 @@ void KillIf(pid_t pid, const std::function<bool()>& stoppable) {
     }
     if (fd >= 0) close(fd);
 }
-
-}  // namespace
 
 std::string ProcessImageName(pid_t pid) {
     if (auto exe = ExecutableOf(pid)) return FileNameOf(exe->path);

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,6 +22,12 @@ std::string ProcessImageName(pid_t pid);
 
 // FindProcessIdByName passing over the process `excluded`.
 std::uint32_t FindProcessIdByNameExcept(const std::string& imageName, std::uint32_t excluded);
+
+// Sends SIGKILL to `pid` when `stoppable`, called after the process was
+// pinned, says so. The signal goes through a pidfd opened before the call, so
+// a process that ended meanwhile is never mistaken for another that was given
+// its pid; kill() only where pidfds are not to be had.
+void KillIf(pid_t pid, const std::function<bool()>& stoppable);
 
 // Starts `file` with `args` (args[0] included) and `env` through posix_spawn:
 // signal mask and dispositions reset, descriptors above 2 not inherited, and,

@@ -171,7 +171,7 @@ private:
 
 OSError SystemFailure(int err) {
     return MakeOSError(static_cast<std::uint32_t>(err),
-                       TrimPlatformText(std::system_category().message(err)));
+                       TrimPlatformText(SystemReason(SystemError(err))));
 }
 
 // Reads what is in the pipe now, keeping up to kMaxText bytes; false at its end.
@@ -232,7 +232,7 @@ void RegisterWithin(const std::string& file, std::chrono::milliseconds bound) {
     // An empty name would give the program itself, and a NUL would cut the
     // path: neither names the library asked for.
     if (file.empty() || file.find('\0') != std::string::npos) {
-        throw Error(LoadFailureMessage(TrimPlatformText(std::strerror(ENOENT)), file));
+        throw Error(LoadFailureMessage(TrimPlatformText(SystemReason(SystemError(ENOENT))), file));
     }
     // Close-on-exec: no program started meanwhile, by another thread or by
     // the entry, holds on to the pipe. Non-blocking: the parent never waits

@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Errors.h"
 #include "core/FileIO.h"
 #include "sysops/PendingRenames.h"
 #include "sysops/PendingRenames_posix.h"
@@ -116,7 +117,7 @@ std::string Pin(const std::string& path, Pinned& out, bool isSource) {
     out.folder = OpenFolderWithoutLinks(slash == 0 ? "/" : path.substr(0, slash));
     if (!out.folder.Valid()) {
         if (errno == ELOOP) return "runs through a symbolic link, skipped";
-        return errno == ENOENT && isSource ? "source missing, skipped" : std::strerror(errno);
+        return errno == ENOENT && isSource ? "source missing, skipped" : ue::SystemReason(ue::LastSystemError());
     }
     static const bool procFd = ::access("/proc/self/fd", X_OK) == 0;
     // Without /proc the checked path is used as it is.
@@ -129,14 +130,14 @@ fileio::Existing ForReplace(bool replace) {
 }
 
 std::string Why(const std::error_code& ec) {
-    return ec == std::errc::file_exists ? "target exists, kept" : ec.message();
+    return ec == std::errc::file_exists ? "target exists, kept" : ue::SystemReason(ec);
 }
 
 // Moves a regular file to another file system. The target changes in one
 // rename, so it is always wholly old or wholly new. Returns "" or the reason.
 std::string MoveAcross(const std::string& source, const std::string& target, bool replace) {
     const fileio::File in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (!in.Valid()) return std::strerror(errno);
+    if (!in.Valid()) return ue::SystemReason(ue::LastSystemError());
     struct stat st {};
     if (::fstat(in.Native(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return "only regular files can be moved to another file system";
@@ -150,16 +151,16 @@ std::string MoveAcross(const std::string& source, const std::string& target, boo
         [[maybe_unused]] int ignored = ::fchown(out.Native(), st.st_uid, st.st_gid);
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         if (::fchmod(out.Native(), st.st_mode & 07777) != 0 || ::futimens(out.Native(), times) != 0) {
-            return std::error_code(errno, std::system_category());
+            return ue::LastSystemError();
         }
         return std::error_code();
     };
     if (auto ec = fileio::ReplaceAtomically(target, target + ".XXXXXX", copy, options)) {
-        if (!created) return "cannot create a temporary file beside the target: " + ec.message();
+        if (!created) return "cannot create a temporary file beside the target: " + ue::SystemReason(ec);
         return Why(ec);
     }
     if (::unlink(source.c_str()) != 0)
-        return "copied, but the source could not be removed: " + std::string(std::strerror(errno));
+        return "copied, but the source could not be removed: " + ue::SystemReason(ue::LastSystemError());
     fileio::SyncDirectoryOf(source);
     return "";
 }
@@ -167,16 +168,16 @@ std::string MoveAcross(const std::string& source, const std::string& target, boo
 std::string Delete(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0)
-        return errno == ENOENT ? "source missing, skipped" : std::strerror(errno);
+        return errno == ENOENT ? "source missing, skipped" : ue::SystemReason(ue::LastSystemError());
     // Like Windows, only an empty directory is removed.
     int r = S_ISDIR(st.st_mode) ? ::rmdir(path.c_str()) : ::unlink(path.c_str());
-    if (r != 0) return std::strerror(errno);
+    if (r != 0) return ue::SystemReason(ue::LastSystemError());
     fileio::SyncDirectoryOf(path);
     return "";
 }
 
 std::string Move(const std::string& source, const std::string& target, bool replace) {
-    if (!Exists(source)) return errno == ENOENT ? "source missing, skipped" : std::strerror(errno);
+    if (!Exists(source)) return errno == ENOENT ? "source missing, skipped" : ue::SystemReason(ue::LastSystemError());
     // A link moved into place would lead there wherever its writer chose.
     if (IsLink(source)) return "source is a symbolic link, skipped";
     if (!replace && Exists(target)) return "target exists, kept";
@@ -232,7 +233,7 @@ int main(int argc, char** argv) {
     ue::PendingRenamesLock lock(path);
     if (!lock.held()) {
         Report(Quoted(path),
-               "cannot take the lock, list left untouched: " + lock.error().message());
+               "cannot take the lock, list left untouched: " + ue::SystemReason(lock.error()));
         return 1;
     }
     struct stat st {};
@@ -247,7 +248,7 @@ int main(int argc, char** argv) {
     }
     std::optional<std::string> bytes = ue::ReadPendingRenamesFile(path);
     if (!bytes) {
-        Report(Quoted(path), std::string("cannot read the list: ") + std::strerror(errno));
+        Report(Quoted(path), std::string("cannot read the list: ") + ue::SystemReason(ue::LastSystemError()));
         return 1;
     }
     const ue::PendingList list = ue::DecodePendingRenames(*bytes);
@@ -255,7 +256,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < list.pairs.size(); ++i) {
         if (!CarryOut(list.pairs[i])) failed = true;
         if (!RecordProgress(path, list.pairs, i + 1)) {
-            Report(Quoted(path), std::string("cannot rewrite the list: ") + std::strerror(errno));
+            Report(Quoted(path), std::string("cannot rewrite the list: ") + ue::SystemReason(ue::LastSystemError()));
             return 1;
         }
     }
@@ -264,7 +265,7 @@ int main(int argc, char** argv) {
         failed = true;
     }
     if (!ue::RemovePendingRenamesFile(path)) {
-        Report(Quoted(path), std::string("cannot remove the list: ") + std::strerror(errno));
+        Report(Quoted(path), std::string("cannot remove the list: ") + ue::SystemReason(ue::LastSystemError()));
         return 1;
     }
     return failed ? 1 : 0;

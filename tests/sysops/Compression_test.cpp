@@ -104,36 +104,58 @@ TEST_F(ExpandCompressedFileOnLinux, PayloadInADirectoryWeMayNotWrite) {
     EXPECT_EQ(ReadFileBytes(file), payload);
 }
 
+// A child with a file size limit stands in for a full disk; the message names
+// the file and the system's cause, and carries its code. Rows: a write that
+// fails on the way, and the last buffered write (all of 40,000 bytes is held
+// back until the end) failing under a 20,000-byte limit.
 TEST_F(ExpandCompressedFileOnLinux, FailedWriteLeavesThePayload) {
-    const std::string payload = Compress(SampleContent(1 << 20));
-    WriteFileBytes(path, payload);
-    ASSERT_LT(payload.size(), 256u * 1024);
+    const struct {
+        std::size_t content;
+        rlim_t limit;
+    } rows[] = {{1 << 20, 256 * 1024}, {40000, 20000}};
+    for (const auto& row : rows) {
+        const std::string payload = Compress(SampleContent(row.content));
+        WriteFileBytes(path, payload);
+        ASSERT_LT(payload.size(), row.limit);
 
-    // A child with a file size limit stands in for a full disk; the message
-    // names the file and the system's cause, and carries its code.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const struct rlimit limit = {256 * 1024, 256 * 1024};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        try {
-            ExpandCompressedFile(path);
-        } catch (const OSError& e) {
-            ::_exit(e.what() == "Stream write error while expanding \"" + path + "\": " +
-                                    std::strerror(EFBIG) &&
-                            e.Code() == EFBIG
-                        ? 0
-                        : 1);
-        } catch (...) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const struct rlimit limit = {row.limit, row.limit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            try {
+                ExpandCompressedFile(path);
+            } catch (const OSError& e) {
+                ::_exit(e.what() == "Stream write error while expanding \"" + path + "\": File too large" &&
+                                e.Code() == EFBIG
+                            ? 0
+                            : 1);
+            } catch (...) {
+            }
+            ::_exit(1);
         }
-        ::_exit(1);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << row.content;
+        EXPECT_EQ(ReadFileBytes(path), payload) << row.content;
+        EXPECT_EQ(EntryNames(dir.path()), onlyPayload) << row.content;
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(ReadFileBytes(path), payload);
-    EXPECT_EQ(EntryNames(dir.path()), onlyPayload);
+}
+
+// A payload swapped for a link to a file that its writer may not read is
+// never read: the link and the file stay as they are, and the error names the
+// payload.
+TEST_F(ExpandCompressedFileOnLinux, PayloadThatIsALinkIsNeverRead) {
+    const std::string secret = dir.file("secret");
+    const std::string payload = Compress("root only");
+    WriteFileBytes(secret, payload);
+    ASSERT_EQ(::chmod(secret.c_str(), 0600), 0);
+    ASSERT_EQ(::symlink(secret.c_str(), path.c_str()), 0);
+    EXPECT_EQ(ExpandError(), "Cannot open file \"" + path + "\". Too many levels of symbolic links");
+    EXPECT_EQ(ReadFileBytes(secret), payload);
+    EXPECT_TRUE(std::filesystem::is_symlink(path));
+    EXPECT_EQ(EntryNames(dir.path()), (std::set<std::string>{"Tool.dll", "secret"}));
 }
 
 }  // namespace

@@ -2,18 +2,93 @@
 // permission bits. The contract of both platforms is in FileIO_ptest.cpp.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/FileIO.h"
 #include "core/Root.h"
 #include "tests/support/TempDir.h"
 #include "tests/sysops/helpers/Support.h"
+
+// While armed, fsync, close and rename of this process are noted by the
+// path they act on, and the close of one path can be made to fail after the
+// descriptor is closed, as a file system that reports a failed write only
+// there does. Unarmed they only pass the call to the kernel.
+namespace ue::fileio::watch {
+std::mutex mutex;
+std::atomic<bool> armed{false};
+std::vector<std::string> events;
+std::string failClose;  // the path whose close reports EIO
+
+std::string PathOf(int fd) {
+    char buffer[4096];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+// Returns true when the call on `path` is to fail.
+bool Note(const char* call, const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex);
+    events.push_back(std::string(call) + " " + path);
+    return std::string(call) == "close" && path == failClose;
+}
+
+struct Armed {
+    explicit Armed(std::string failing = "") {
+        std::lock_guard<std::mutex> lock(mutex);
+        events.clear();
+        failClose = std::move(failing);
+        armed = true;
+    }
+    ~Armed() {
+        std::lock_guard<std::mutex> lock(mutex);
+        armed = false;
+    }
+    // The events that name a path starting with `prefix`, in order.
+    static std::vector<std::string> About(const std::string& prefix) {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::vector<std::string> out;
+        for (const std::string& e : events) {
+            if (e.find(" " + prefix) != std::string::npos) out.push_back(e);
+        }
+        return out;
+    }
+};
+}  // namespace ue::fileio::watch
+
+extern "C" {
+int fsync(int fd) {
+    namespace watch = ue::fileio::watch;
+    if (watch::armed) watch::Note("fsync", watch::PathOf(fd));
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
+int close(int fd) {
+    namespace watch = ue::fileio::watch;
+    const bool fail = watch::armed && watch::Note("close", watch::PathOf(fd));
+    const int rc = static_cast<int>(::syscall(SYS_close, fd));
+    if (fail && rc == 0) {
+        errno = EIO;
+        return -1;
+    }
+    return rc;
+}
+int rename(const char* from, const char* to) noexcept {
+    if (ue::fileio::watch::armed) ue::fileio::watch::Note("rename", from);
+    return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 0));
+}
+}
 
 namespace ue::fileio {
 namespace {
@@ -158,6 +233,31 @@ TEST(Root, SwapsForLinksLeadNowhereOutside) {
     File file;
     EXPECT_EQ(download.OpenForReading(file), std::errc::too_many_symbolic_link_levels);
     EXPECT_FALSE(file.Valid());
+}
+
+// The temporary's content is on the disk before its name replaces the
+// target's, and the folder is synced after the rename; a close that reports a
+// failed write leaves the target as it was and no temporary behind.
+TEST_F(ReplaceAtomicallyOnLinux, SyncsBeforeTheRenameAndHonoursTheClosesError) {
+    WriteFileBytes(target, "old");
+    const std::string temporary = target + ".tmp";
+    // The kernel names an open file by its real path.
+    const std::string real = std::filesystem::canonical(dir.path()).string();
+    const std::string realTemporary = real + "/target.tmp";
+    {
+        watch::Armed armed;
+        ASSERT_FALSE(ReplaceAtomically(target, temporary, "new"));
+        EXPECT_EQ(watch::Armed::About(real),
+                  (std::vector<std::string>{"fsync " + realTemporary, "close " + realTemporary,
+                                            "rename " + temporary, "fsync " + real, "close " + real}));
+    }
+    EXPECT_EQ(ReadFileBytes(target), "new");
+    {
+        watch::Armed armed(realTemporary);
+        EXPECT_EQ(ReplaceAtomically(target, temporary, "newer"), std::errc::io_error);
+    }
+    EXPECT_EQ(ReadFileBytes(target), "new");
+    EXPECT_EQ(EntryNames(dir.path()), (Names{"target"}));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // Linux-only cases: FIFOs, time zones, other processes, links. The contract
 // of both platforms is in FilePrimitives_ptest.cpp.
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <set>
@@ -312,6 +315,135 @@ TEST(ShellCopyFile, TargetIsNeverSeenHalfWritten) {
     EXPECT_EQ(torn.load(), 0);
     EXPECT_GT(reads.load(), 0);
     EXPECT_EQ(EntryNames(dir.path()), (Names{"a", "b", "target"}));
+}
+
+// What an installed file inherits: the installation's owner (the existing
+// target's, else the folder's) and no group or other write bit that the
+// installation did not grant, whoever wrote the download. The queued copy of
+// a replacement at the restart gets the same. Owners are checked as root only.
+TEST(ShellCopyFile, InstalledFileTakesTheInstallationsOwnerAndNeverItsWritersWriteBits) {
+    const bool root = ::geteuid() == 0;
+    constexpr uid_t kSuite = 4321, kDownloader = 1234;
+    const struct {
+        const char* name;
+        mode_t download, folder;
+        int target;  // its mode, -1: no target yet
+        mode_t expected;
+    } rows[] = {
+        {"world-writable download over 0644", 0666, 0755, 0644, 0644},
+        {"world-writable program, new", 0777, 0755, -1, 0755},
+        {"group write kept from the target", 0644, 0755, 0664, 0664},
+        {"new file in a group-writable folder", 0664, 0775, -1, 0664},
+        {"new file in a sticky world-writable folder", 0666, 01777, -1, 0644},
+        {"read-only download stays read-only", 0444, 0755, 0644, 0444},
+    };
+    for (const bool queued : {false, true}) {
+        for (const auto& row : rows) {
+            const std::string what = std::string(row.name) + (queued ? " (queued)" : "");
+            TempDir dir;
+            const std::string suite = dir.file("suite");
+            std::filesystem::create_directories(dir.file("update"));
+            std::filesystem::create_directory(suite);
+            const std::string source = dir.file("update/a.dll"), target = suite + "/a.dll";
+            WriteFileBytes(source, "new");
+            ASSERT_EQ(::chmod(source.c_str(), row.download), 0);
+            SetModifiedTime(source, 1700000000, 5);
+            if (row.target >= 0) {
+                WriteFileBytes(target, "old");
+                ASSERT_EQ(::chmod(target.c_str(), static_cast<mode_t>(row.target)), 0);
+            }
+            if (root) {
+                ASSERT_EQ(::chown(source.c_str(), kDownloader, kDownloader), 0);
+                ASSERT_EQ(::chown(suite.c_str(), kSuite, kSuite + 1), 0);
+                if (row.target >= 0) {
+                    ASSERT_EQ(::chown(target.c_str(), kSuite, kSuite + 2), 0);
+                }
+            }
+            ASSERT_EQ(::chmod(suite.c_str(), row.folder), 0);
+
+            std::string installed = target;
+            if (queued) {
+                ASSERT_FALSE(CopyToTemporaryBeside(source, target, installed)) << what;
+                EXPECT_EQ(installed.rfind(target + kRestartTemporaryMark, 0), 0u) << installed;
+                EXPECT_EQ(installed.size(), target.size() + 4 + 6) << installed;
+                if (row.target >= 0) EXPECT_EQ(ReadFileBytes(target), "old") << what;
+                else EXPECT_FALSE(std::filesystem::exists(target)) << what;
+            } else {
+                ASSERT_FALSE(CopyFileOver(source, target)) << what;
+            }
+            EXPECT_EQ(ReadFileBytes(installed), "new") << what;
+            struct stat st {};
+            ASSERT_EQ(::stat(installed.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, row.expected) << what;
+            EXPECT_EQ(st.st_mtim.tv_sec, 1700000000) << what;
+            if (root) {
+                EXPECT_EQ(st.st_uid, kSuite) << what;
+                EXPECT_EQ(st.st_gid, row.target >= 0 ? kSuite + 2 : kSuite + 1) << what;
+            }
+            ASSERT_EQ(::chmod(suite.c_str(), 0755), 0);
+        }
+    }
+}
+
+// A download swapped for a link to a file that its writer may not read is
+// never read: the copy and the restart's copy both refuse it, and nothing is
+// written or left.
+TEST(ShellCopyFile, DownloadThatIsALinkIsNeverRead) {
+    TempDir dir;
+    const std::string secret = dir.file("secret"), link = dir.file("a.dll"), target = dir.file("installed.dll");
+    WriteFileBytes(secret, "root only");
+    ASSERT_EQ(::chmod(secret.c_str(), 0600), 0);
+    ASSERT_EQ(::symlink(secret.c_str(), link.c_str()), 0);
+    WriteFileBytes(target, "old");
+    EXPECT_EQ(CopyFileOver(link, target), std::errc::too_many_symbolic_link_levels);
+    std::string temporary = "unchanged";
+    EXPECT_EQ(CopyToTemporaryBeside(link, target, temporary), std::errc::too_many_symbolic_link_levels);
+    EXPECT_EQ(temporary, "");
+    EXPECT_EQ(CopyToTemporaryBeside(dir.file("missing"), target, temporary),
+              std::errc::no_such_file_or_directory);
+    EXPECT_EQ(ReadFileBytes(target), "old");
+    EXPECT_EQ(EntryNames(dir.path()), (Names{"secret", "a.dll", "installed.dll"}));
+}
+
+// The kernel road decides every path whose links are relative on its own: the
+// walk is for absolute links only. A ".." after a missing name is refused
+// there too.
+TEST(CheckBeneath, TheKernelDecidesPathsWithoutAbsoluteLinks) {
+    TempDir dir;
+    namespace fs = std::filesystem;
+    const std::string base = dir.file("suite");
+    fs::create_directories(base + "/sub/deep");
+    fs::create_directories(dir.file("outside"));
+    WriteFileBytes(base + "/file", "file");
+    fs::create_symlink("sub", base + "/in");
+    fs::create_symlink(fs::canonical(base).string() + "/sub", base + "/absIn");
+    struct open_how how {};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH;
+    const long probe = ::syscall(SYS_openat2, AT_FDCWD, ".", &how, sizeof how);
+    if (probe < 0) GTEST_SKIP() << "no openat2 here: " << std::strerror(errno);
+    ::close(static_cast<int>(probe));
+    const struct {
+        std::string path;
+        int expected;
+    } rows[] = {
+        {"", 0},
+        {"/", 0},
+        {"/sub/deep", 0},
+        {"/file", 0},
+        {"/missing/new/name", 0},
+        {"/in/deep/new", 0},
+        {"/missing/../../x", EXDEV},
+        {"/sub/missing/../../../outside/x", EXDEV},
+        {"/missing/..", EXDEV},
+        {"/file/x", ENOTDIR},
+        {"/absIn/deep", EOPNOTSUPP},  // left to the walk
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(posix::CheckBeneath(base, base + row.path, posix::BeneathResolver::KernelAlone).value(),
+                  row.expected)
+            << row.path;
+    }
 }
 
 // One layout of links beneath "suite" and beside it in "outside", resolved by

@@ -230,6 +230,7 @@ TEST(PendingRenameBoot, RefusesWhatAnotherUserCouldHaveWritten) {
         {"world-writable lock", "cannot take the lock"},
         {"folder others may write", "cannot take the lock"},
         {"entry through a linked folder", "runs through a symbolic link"},
+        {"source that is a link", "source is a symbolic link"},
     };
     for (const Case& c : cases) {
         const std::string name = c.name;
@@ -254,6 +255,11 @@ TEST(PendingRenameBoot, RefusesWhatAnotherUserCouldHaveWritten) {
             pairs.push_back({Nt(f("app/update/Y")), "!" + Nt(f("app/lib/Y"))});
             pairs.push_back({Nt(f("app/lib/Z")), ""});
         }
+        if (name == "source that is a link") {
+            // Moved into place, it would lead wherever its writer chose.
+            fs::create_symlink(f("outside/Z"), f("app/update/L"));
+            pairs.push_back({Nt(f("app/update/L")), "!" + Nt(f("app/L"))});
+        }
         const std::string list = f("state/list");
         const std::string bytes = EncodePendingRenames(pairs);
         WriteFileBytes(list, bytes);
@@ -272,7 +278,8 @@ TEST(PendingRenameBoot, RefusesWhatAnotherUserCouldHaveWritten) {
 
         const Outcome out = RunRenamer(tmp, {list});
         EXPECT_NE(out.errors.find(c.report), std::string::npos) << c.name << ": " << out.errors;
-        const bool refused = name != "normal" && name != "entry through a linked folder";
+        const bool refused =
+            name != "normal" && name != "entry through a linked folder" && name != "source that is a link";
         if (refused) {
             EXPECT_EQ(out.status, 1) << c.name;
             EXPECT_EQ(out.lines(), 1) << c.name << ": " << out.errors;
@@ -285,6 +292,12 @@ TEST(PendingRenameBoot, RefusesWhatAnotherUserCouldHaveWritten) {
         if (name == "normal") {
             EXPECT_EQ(out.status, 0);
             EXPECT_EQ(out.errors, "");
+        } else if (name == "source that is a link") {
+            EXPECT_EQ(out.status, 1);
+            EXPECT_EQ(out.lines(), 1) << out.errors;
+            EXPECT_FALSE(fs::exists(fs::symlink_status(f("app/L"))));
+            EXPECT_TRUE(fs::is_symlink(f("app/update/L")));
+            EXPECT_EQ(ReadFileBytes(f("outside/Z")), "outside z");
         } else {
             // Both entries through the link are skipped; nothing beyond it changed.
             EXPECT_EQ(out.status, 1);

@@ -124,6 +124,7 @@ TEST(PendingRenameStore, FailuresAreReportedAndLeaveTheListAlone) {
         {"folder others may write", "list", E::FolderUnsafe, false},
         {"group-writable list", "list", E::ListUnsafe, false},
         {"list of another user", "list", E::ListUnsafe, false},
+        {"list is a link", "list", E::ListUnsafe, false},
         {"list unreadable", "list", sys(std::errc::permission_denied), true},
         {"folder not writable", "list", sys(std::errc::permission_denied), true},
     };
@@ -156,6 +157,13 @@ TEST(PendingRenameStore, FailuresAreReportedAndLeaveTheListAlone) {
         }
         if (name == "group-writable list") {
             ASSERT_EQ(::chmod(list.c_str(), 0664), 0);
+        }
+        if (name == "list is a link") {
+            // To a list of ours that the renamer would take: the link is what
+            // makes it unsafe, as its target may change.
+            WriteFileBytes(tmp.file("real"), others);
+            ASSERT_EQ(::chmod(tmp.file("real").c_str(), 0600), 0);
+            fs::create_symlink("real", list);
         }
         if (name == "list of another user") {
             if (::geteuid() != 0) continue;  // only root can give it away

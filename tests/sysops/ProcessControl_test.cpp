@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <fcntl.h>
+#include <sched.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -302,6 +305,63 @@ TEST(KillProcessByName, AnotherUsersProgramIsPassedOverAndTheSearchGoesOn) {
     EXPECT_EQ(*outcome, "stopped");
     std::this_thread::sleep_for(50ms);
     EXPECT_TRUE(roots.Alive());
+}
+
+// The kill goes through the pidfd opened before the checks, never by the pid:
+// a process that ended during the checks and whose pid went to another
+// process is never hit. In a PID namespace of our own the pid is handed on at
+// will (ns_last_pid), so the reuse happens every time. Exit codes of the
+// namespace's first process: 0 shown, 1 the newcomer was killed, 2 and above
+// the scene could not be set up here.
+TEST(KillProcessByName, ThePidOfAProcessThatEndedDuringTheChecksIsNeverHit) {
+    const pid_t outer = ::fork();
+    ASSERT_GE(outer, 0);
+    if (outer == 0) {
+        // Single-threaded here, as a new user namespace needs.
+        if (::unshare(CLONE_NEWPID | (::geteuid() == 0 ? 0 : CLONE_NEWUSER)) != 0) ::_exit(2);
+        const pid_t init = ::fork();
+        if (init < 0) ::_exit(3);
+        if (init == 0) {
+            const long self = ::syscall(SYS_pidfd_open, ::getpid(), 0);
+            if (self < 0) ::_exit(4);  // no pidfds: the fallback is the kill by pid
+            ::close(static_cast<int>(self));
+            const pid_t first = ::fork();
+            if (first == 0) {
+                for (;;) ::pause();
+            }
+            pid_t newcomer = -1;
+            posix::KillIf(first, [&] {
+                ::kill(first, SIGKILL);
+                ::waitpid(first, nullptr, 0);
+                const int fd = ::open("/proc/sys/kernel/ns_last_pid", O_WRONLY | O_CLOEXEC);
+                const std::string last = std::to_string(first - 1);
+                if (fd < 0 || ::write(fd, last.data(), last.size()) != static_cast<ssize_t>(last.size())) {
+                    ::_exit(5);
+                }
+                ::close(fd);
+                newcomer = ::fork();
+                if (newcomer == 0) {
+                    for (;;) ::pause();
+                }
+                return true;
+            });
+            if (newcomer != first) ::_exit(6);
+            // A process that was sent SIGKILL is already dying and drops any
+            // later signal, so its end tells which came first.
+            ::kill(newcomer, SIGTERM);
+            int ended = 0;
+            if (::waitpid(newcomer, &ended, 0) != newcomer || !WIFSIGNALED(ended)) ::_exit(8);
+            ::_exit(WTERMSIG(ended) == SIGKILL ? 1 : 0);
+        }
+        int status = 0;
+        ::waitpid(init, &status, 0);
+        ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 7);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(outer, &status, 0), outer);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) >= 2) GTEST_SKIP() << "cannot hand a pid on here: " << WEXITSTATUS(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the process that took the pid was killed";
 }
 
 TEST(RunProgram, StartsLongPathWithParametersSplitAtBlanksAndReturnsExitCode) {

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <chrono>
 #include <cstdio>
@@ -135,6 +139,34 @@ TEST_F(RegisterServerLibraryTest, EntryThatDoesNotReturnFailsWithoutHarmingTheCa
     EXPECT_EQ(unreaped, 0);
     std::fclose(buffered);
     EXPECT_EQ(test::ReadFileBytes(pending), "unwritten");
+}
+
+// The child of an entry that does not return is killed and reaped before the
+// call returns: one left running would hold the test's output open (and keep
+// CTest waiting for it). The call runs in a process of its own, so that no
+// other child counts, in a process group of its own, which is killed
+// afterwards whatever the call left.
+TEST_F(RegisterServerLibraryTest, ChildOfAnEntryThatDoesNotReturnIsKilledAndReaped) {
+    const std::string lib = Install(UE_REG_HANG, "Hang.dll");
+    const pid_t caller = ::fork();
+    ASSERT_GE(caller, 0);
+    if (caller == 0) {
+        ::setpgid(0, 0);
+        try {
+            posix::RegisterServerLibraryWithin(lib, std::chrono::milliseconds(200));
+        } catch (const Error&) {
+        }
+        siginfo_t child{};
+        const int rc = ::waitid(P_ALL, 0, &child, WEXITED | WNOHANG | WNOWAIT);
+        ::_exit(rc != 0 && errno == ECHILD ? 0 : rc == 0 && child.si_pid == 0 ? 2 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(caller, &status, 0), caller);
+    ::kill(-caller, SIGKILL);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_NE(WEXITSTATUS(status), 2) << "the child still runs";
+    EXPECT_NE(WEXITSTATUS(status), 3) << "the child was not reaped";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // "<platform text>: <path>", the text not repeating the path and without
