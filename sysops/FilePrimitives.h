@@ -41,7 +41,11 @@ bool ShellCopyFile(WindowHandle owner, const std::string& source, const std::str
 // ShellCopyFile with the cause of a failure: the system's error (a missing
 // source gives std::errc::no_such_file_or_directory, a target in use
 // std::errc::device_or_resource_busy or what keeps us from writing it).
-std::error_code CopyFileOver(const std::string& source, const std::string& target);
+// `temporary`, when given, is the name of the temporary file beside the target
+// that the copy is written to (created exclusively: a file there is an
+// error), so that the caller can record it before it exists.
+std::error_code CopyFileOver(const std::string& source, const std::string& target,
+                             const std::string& temporary = {});
 
 // Creates a directory with all missing parents; false on failure.
 bool ForceDirectories(const std::string& path);

@@ -389,7 +389,8 @@ std::error_code ReplaceBlocker(const std::string& path) {
     }
 }
 
-std::error_code CopyFileOver(const std::string& source, const std::string& target) {
+std::error_code CopyFileOver(const std::string& source, const std::string& target,
+                             const std::string& temporary) {
     auto error = [](int code) { return std::error_code(code, std::system_category()); };
     try {
         struct stat sourceStat;
@@ -406,7 +407,7 @@ std::error_code CopyFileOver(const std::string& source, const std::string& targe
         if (!in.Valid() || ::fstat(in.Native(), &sourceStat) != 0) return error(errno);
         if (!S_ISREG(sourceStat.st_mode)) return error(EINVAL);
 
-        return fileio::ReplaceAtomically(target, TemporaryPattern(target), [&](const fileio::File& out) {
+        return fileio::ReplaceAtomically(target, temporary.empty() ? TemporaryPattern(target) : temporary, [&](const fileio::File& out) {
             if (auto ec = fileio::CopyAll(in, out)) return ec;
             // Permission bits only: set-id bits would not survive the change of owner.
             const struct timespec times[2] = {{0, UTIME_OMIT}, sourceStat.st_mtim};
