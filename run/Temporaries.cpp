@@ -42,6 +42,11 @@ std::error_code ReadEntries(const std::string& path, const std::function<void(st
         const char* at = piece.data();
         const char* const end = at + got;
         while (at < end) {
+            // Between entries, a run of NULs (an empty entry each) is passed over at once.
+            if (entry.empty() && !overlong) {
+                while (at < end && *at == '\0') ++at;
+                if (at == end) break;
+            }
             const void* nul = std::memchr(at, '\0', static_cast<std::size_t>(end - at));
             const char* stop = nul != nullptr ? static_cast<const char*>(nul) : end;
             const std::size_t length = static_cast<std::size_t>(stop - at);
