@@ -10,6 +10,11 @@
 #include "core/FileIO.h"
 #include "core/WinText.h"
 
+// Not in every MinGW-w64's headers.
+#ifndef ERROR_DIRECTORY_NOT_SUPPORTED
+#define ERROR_DIRECTORY_NOT_SUPPORTED 336L
+#endif
+
 namespace ue::fileio {
 namespace {
 
