@@ -56,6 +56,11 @@ std::error_code ReadAll(const std::string& path, std::string& bytes);
 // shorter file; the same errors as ReadAll.
 std::error_code ReadPrefix(const std::string& path, std::size_t count, std::string& bytes);
 
+// Opens the regular file at `path` for reading, its last name not followed
+// when it is a symbolic link (ELOOP on Linux); a directory, a FIFO or a
+// device gives an error, and is never waited on.
+std::error_code OpenToRead(const std::string& path, File& file);
+
 // Reads at most `count` bytes at the file's position into `buffer`; `got` is
 // 0 at the end of the file.
 std::error_code ReadSome(const File& file, void* buffer, std::size_t count, std::size_t& got);

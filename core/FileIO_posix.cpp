@@ -262,4 +262,14 @@ std::error_code ReplaceAtomically(const std::string& target, const std::string& 
         target, temporary, [bytes](const File& file) { return WriteAll(file, bytes); }, options);
 }
 
+std::error_code OpenToRead(const std::string& path, File& file) {
+    File opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    if (!opened.Valid()) return Errno();
+    struct stat st {};
+    if (::fstat(opened.Native(), &st) != 0) return Errno();
+    if (!S_ISREG(st.st_mode)) return Errno(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    file = std::move(opened);
+    return {};
+}
+
 }  // namespace ue::fileio

@@ -297,4 +297,24 @@ std::error_code ReplaceAtomically(const std::string& target, const std::string& 
         target, temporary, [bytes](const File& file) { return WriteAll(file, bytes); }, options);
 }
 
+std::error_code OpenToRead(const std::string& path, File& file) {
+    // Backup semantics open a directory too, so that it is named as such.
+    File opened(::CreateFileW(WidePath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr));
+    if (!opened.Valid()) return LastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(opened.Native(), &info)) return LastError();
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        return std::make_error_code(std::errc::is_a_directory);
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        ::GetFileType(opened.Native()) != FILE_TYPE_DISK) {
+        return LastError(ERROR_INVALID_PARAMETER);
+    }
+    file = std::move(opened);
+    return {};
+}
+
 }  // namespace ue::fileio

@@ -1,16 +1,13 @@
 #include "run/DMUpdateEx.h"
 
-#include <initializer_list>
 #include <set>
 #include <string_view>
 
 #include "core/Errors.h"
 #include "core/FileIO.h"
-#include "core/Text.h"
 #include "records/TableContract.h"
 #include "sysops/Compression.h"
 #include "sysops/FilePrimitives.h"
-#include "sysops/InstanceLock.h"
 #include "sysops/Platform.h"
 #include "sysops/ProcessControl.h"
 #include "sysops/Shutdown.h"
@@ -18,9 +15,6 @@
 namespace ue {
 
 namespace {
-
-// Names the run's temporaries beside the downloads (see OwnTemporaries).
-constexpr char kTemporariesJournal[] = ".UpdateExe-temporaries";
 
 constexpr unsigned kRowPauseMs = 100;
 constexpr unsigned kExpandPauseMs = 100;
@@ -30,88 +24,12 @@ constexpr int kMaxInUseRetries = 3;
 // Walks over DownLoadFileLog while the downloader keeps changing it.
 constexpr int kMaxWalks = 3;
 
-// An operation on a file that failed, with the system's reason.
-[[noreturn]] void ThrowFileError(const std::string& what, std::error_code ec) {
-    throw OSError(what + ": " + ec.message(), static_cast<std::uint32_t>(ec.value()));
-}
-
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-// "..", "...", ".. " and the like: a step to the parent directory, also in the
-// forms Windows trims trailing dots and blanks from.
-bool IsParentStep(std::string_view part) {
-    int dots = 0;
-    for (char c : part) {
-        if (c == '.') {
-            ++dots;
-        } else if (c != ' ') {
-            return false;
-        }
-    }
-    return dots >= 2;
-}
-
-// ".", "..", ". " and the like: names of a directory, never of a file.
-bool IsDotName(std::string_view name) {
-    if (name.empty() || name.find('.') == std::string_view::npos) return false;
-    return name.find_first_not_of(". ") == std::string_view::npos;
-}
-
-// A relative path that stays where it is appended: no step to a parent
-// ("\\" and "/" both separate names) and no NUL byte.
-bool StaysInside(std::string_view relative) {
-    if (relative.find('\0') != std::string_view::npos) return false;
-    std::size_t start = 0;
-    while (start <= relative.size()) {
-        std::size_t end = start;
-        while (end < relative.size() && !IsSeparator(relative[end])) ++end;
-        if (IsParentStep(relative.substr(start, end - start))) return false;
-        start = end + 1;
-    }
-    return true;
-}
-
-// Why Windows would not take `part` (a file name or one folder of a path) as
-// the plain name it reads as; empty when it would. The database serves both
-// platforms, so the Linux build refuses these names too.
-std::string WindowsNameFault(std::string_view part) {
-    if (part.empty() || part == ".") return {};
-    if (part.find(':') != std::string_view::npos) return "holds ':', a drive or a data stream";
-    if (part.back() == '.' || part.back() == ' ') {
-        return "ends with a dot or blank, which Windows drops";
-    }
-    // A device name stays one with any extension and blanks before it.
-    std::string_view base = part.substr(0, part.find('.'));
-    while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
-    static constexpr std::string_view kDevices[] = {"CON", "PRN",    "AUX",
-                                                    "NUL", "CONIN$", "CONOUT$"};
-    bool device = false;
-    for (std::string_view name : kDevices) device = device || text::EqualsNoCaseAscii(base, name);
-    // COM0-COM9 and LPT0-LPT9, also with a superscript 1, 2 or 3.
-    if (base.size() >= 4 && (text::EqualsNoCaseAscii(base.substr(0, 3), "COM") ||
-                             text::EqualsNoCaseAscii(base.substr(0, 3), "LPT"))) {
-        const std::string_view digit = base.substr(3);
-        device = (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') ||
-                 digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3";
-    }
-    if (device) return "names the device " + text::UpperAscii(base) + " on Windows";
-    return {};
-}
-
-// ExeFile and ExeFile2 name a program below the installation directory.
-void CheckProgramName(const std::string& key, const std::string& name) {
-    if (!StaysInside(name)) {
-        throw Error("Update.ini: " + key + " '" + name + "' leads outside the installation directory");
-    }
-}
-
-bool HasExeExtension(const std::string& fileName) {
-    auto dot = fileName.rfind('.');
-    if (dot == std::string::npos) return false;
-    return text::UpperAscii(std::string_view(fileName).substr(dot)) == ".EXE";
-}
+// The update folder's name in the installation folder.
+constexpr char kUpdateFolder[] = "update";
 
 void RemoveQuietly(const std::string& path) { (void)fileio::RemoveFile(path); }
+
+bool IsBusy(const std::error_code& ec) { return ec == std::errc::device_or_resource_busy; }
 
 }  // namespace
 
@@ -125,42 +43,6 @@ std::string SecondInUseMessage(const std::string& target) {
            "升级程序无法中止该程序,请手动关闭该程序,点[继续]完成文件升级替换!";
 }
 
-void CheckDownloadedPaths(const std::string& fileName, const std::string& updatePath) {
-    bool bareName = fileName.find('\0') == std::string::npos && !IsDotName(fileName);
-    for (char c : fileName) bareName = bareName && !IsSeparator(c);
-    if (!bareName) {
-        throw Error("DownLoadFileLog: FileName '" + fileName + "' is not a bare file name");
-    }
-    if (const std::string fault = WindowsNameFault(fileName); !fault.empty()) {
-        throw Error("DownLoadFileLog: FileName '" + fileName + "' " + fault);
-    }
-    // The run's own files in the installation and the update folder.
-    for (const char* own : {kTemporariesJournal, kInstanceLockName}) {
-        if (text::EqualsNoCaseAscii(fileName, own)) {
-            throw Error("DownLoadFileLog: FileName '" + fileName + "' is a name UpdateExe keeps for itself");
-        }
-    }
-    const std::string where = "DownLoadFileLog: UpdatePath '" + updatePath + "' of " + fileName;
-    // "C:\x" and "C:x" name a drive; "\\server\share", "\\?\C:\" and "\\.\NUL"
-    // start with two separators.
-    const char first = updatePath.empty() ? '\0' : text::UpperAscii(updatePath[0]);
-    const bool drive = first >= 'A' && first <= 'Z' && updatePath.size() >= 2 && updatePath[1] == ':';
-    const bool twoSeparators =
-        updatePath.size() >= 2 && IsSeparator(updatePath[0]) && IsSeparator(updatePath[1]);
-    if (drive || twoSeparators || !StaysInside(updatePath)) {
-        throw Error(where + " leads outside the installation directory");
-    }
-    std::size_t start = 0;
-    while (start < updatePath.size()) {
-        std::size_t end = start;
-        while (end < updatePath.size() && !IsSeparator(updatePath[end])) ++end;
-        const std::string_view folder = std::string_view(updatePath).substr(start, end - start);
-        if (const std::string fault = WindowsNameFault(folder); !fault.empty()) {
-            throw Error(where + ": the folder '" + std::string(folder) + "' " + fault);
-        }
-        start = end + 1;
-    }
-}
 
 TDM_Update::TDM_Update(System& system, std::string exeDir)
     : system_(system), exeDir_(std::move(exeDir)) {}
@@ -172,8 +54,9 @@ void TDM_Update::DataModuleCreate() {
     if (dir.back() != PathSeparator()) dir += PathSeparator();
 
     IniFile = std::make_unique<SettingsFile>(dir + "Update.ini");
-    UpdateDir = dir + "update";
+    UpdateDir = dir + kUpdateFolder;
     BaseDir = dir;
+    temporaries_ = std::make_unique<Temporaries>(BaseDir, kUpdateFolder);
     // An update folder that leads outside is refused by the run, and nothing
     // is created through it.
     if (CheckBeneath(BaseDir, UpdateDir) != std::errc::cross_device_link) ForceDirectories(UpdateDir);
@@ -218,6 +101,14 @@ void TDM_Update::RunUpdate() {
     RequireInside(IniFile->Path(), "The settings file");
     IniFile->CheckWritable();
 
+    // What a run ended early left behind goes before anything new is made.
+    ClearLeftovers();
+    // What Forget struck off is written however the run ends.
+    struct Settle {
+        Temporaries& temporaries;
+        ~Settle() { temporaries.Settle(); }
+    } settle{*temporaries_};
+
     // The version recorded is the one read before a walk that then saw the
     // downloader change nothing: the rows it adds or the version it raises
     // meanwhile are walked again, a bounded number of times. A version whose
@@ -247,6 +138,9 @@ void TDM_Update::RunUpdate() {
     if (restartFlag != RestartNeeded) RefreshMainProgram();
     IniFile->WriteSetting("Update", "CurVer", std::to_string(CurVer));
     IniFile->WriteSetting("Update", "UpdateTime", system_.TodayText());
+    // The last temporary is gone; once the version is saved the next start
+    // does nothing, so the journal goes first.
+    temporaries_->Settle();
 
     CurSoftInfo.BeginEdit();
     CurSoftInfo.SetInt("SoftVer", CurVer);
@@ -283,21 +177,24 @@ bool TDM_Update::IsAppliedRow() {
 // Before any file is touched, refuses the run when a row that would be
 // applied names a place outside the installation, in its text or through a
 // symbolic link. A row that cannot be read is left to the walk, which reports
-// it at its turn.
+// it at its turn. The folders every row shares are checked once.
 void TDM_Update::RefuseUnsafeRows() {
     RequireInside(UpdateDir, "The update folder");
+    RequireInside(PathsOf("", "").backupDir, "The backup folder");
     for (DownLoadFileLog.GoFirst(); !DownLoadFileLog.AtEnd(); DownLoadFileLog.GoNext()) {
         std::string fileName;
         std::string updatePath;
+        bool compressed = false;
         try {
             if (!DownLoadFileLog.GetBool("IsClient") || IsAppliedRow()) continue;
             fileName = DownLoadFileLog.GetText("FileName");
             updatePath = DownLoadFileLog.GetText("UpdatePath");
+            compressed = FileTypeIs(ftCompressed);
         } catch (const Error&) {
             continue;
         }
         CheckDownloadedPaths(fileName, updatePath);
-        CheckRowPaths(PathsOf(fileName, updatePath), fileName);
+        CheckRowFiles(PathsOf(fileName, updatePath), fileName, compressed);
     }
 }
 
@@ -324,7 +221,8 @@ void TDM_Update::RequireInside(const std::string& path, const std::string& role)
 }
 
 // A file the downloader left is taken only as a regular file of its own: a
-// link could hand us any file that the run may read.
+// link could hand us any file that the run may read. Its folder is checked
+// by the caller.
 void TDM_Update::RequireDownloadedFile(const std::string& path) const {
     const std::error_code ec = CheckDownloadedFile(path);
     if (ec == std::errc::too_many_symbolic_link_levels) {
@@ -333,21 +231,21 @@ void TDM_Update::RequireDownloadedFile(const std::string& path) const {
     if (ec == std::errc::invalid_argument) {
         throw Error("The downloaded file " + path + " is not a regular file; it is not taken");
     }
-    if (!ec) RequireInside(path, "The downloaded file");
 }
 
-// The source and the kept payload are read, the folders created and written
-// into. The target itself is replaced by a rename, never written through, so
-// a target that is a link becomes a regular file: only its folder counts.
-void TDM_Update::CheckRowPaths(const RowPaths& paths, const std::string& fileName) const {
-    RequireInside(UpdateDir, "The update folder");
+// The source (and for a payload the kept download) is read, the target
+// folder created and written into; the update and backup folders are checked
+// by the caller. The target itself is replaced by a rename, never written
+// through, so a target that is a link becomes a regular file: only its
+// folder counts.
+void TDM_Update::CheckRowFiles(const RowPaths& paths, const std::string& fileName,
+                               bool compressed) const {
     // An empty FileName names the update folder itself: no file is taken.
     if (!fileName.empty()) {
         RequireDownloadedFile(paths.source);
-        RequireDownloadedFile(paths.source + kKeptPayloadSuffix);
+        if (compressed) RequireDownloadedFile(paths.source + kKeptPayloadSuffix);
     }
     RequireInside(paths.targetDir, "The folder of " + fileName);
-    RequireInside(paths.backupDir, "The backup folder");
 }
 
 // The refresh reads the update copy of the main program and copies it over
@@ -358,7 +256,9 @@ void TDM_Update::CheckMainProgramPaths() const {
     }
     if (ExeFile.empty()) return;
     RequireInside(UpdateDir, "The update folder");
-    RequireDownloadedFile(UpdateDir + PathSeparator() + ExeFile);
+    const std::string updateCopy = UpdateDir + PathSeparator() + ExeFile;
+    RequireDownloadedFile(updateCopy);
+    RequireInside(updateCopy, "The downloaded file");
     std::string folder = BaseDir;
     for (std::size_t i = ExeFile.size(); i > 0; --i) {
         if (IsSeparator(ExeFile[i - 1])) {
@@ -369,6 +269,33 @@ void TDM_Update::CheckMainProgramPaths() const {
     RequireInside(folder, "The folder of ExeFile");
 }
 
+// Removes what a run ended early left behind. A kept download stays while a
+// row still has FileType 5 for it: it is the row's way back to the download.
+// Nothing is removed through a folder that leads outside the installation.
+void TDM_Update::ClearLeftovers() {
+    const std::string updateFolder = std::string(kUpdateFolder) + PathSeparator();
+    std::set<std::string> recoveryCopies;
+    bool unreadable = false;
+    for (DownLoadFileLog.GoFirst(); !DownLoadFileLog.AtEnd(); DownLoadFileLog.GoNext()) {
+        try {
+            if (FileTypeIs(ftCompressed)) {
+                recoveryCopies.insert(updateFolder + DownLoadFileLog.GetText("FileName") +
+                                      kKeptPayloadSuffix);
+            }
+        } catch (const Error&) {
+            unreadable = true;  // its FileName is unknown: every kept download stays
+        }
+    }
+    temporaries_->ClearLeftovers([&](const std::string& relative) {
+        const std::string_view suffix = kKeptPayloadSuffix;
+        const bool kept = relative.size() >= suffix.size() &&
+                          relative.compare(relative.size() - suffix.size(), suffix.size(), suffix) == 0;
+        if (kept && (unreadable || recoveryCopies.count(relative) != 0)) return true;
+        return CheckBeneath(BaseDir, fileio::ParentDirectory(BaseDir + relative)) ==
+               std::errc::cross_device_link;
+    });
+}
+
 bool TDM_Update::FileTypeIs(int code) const {
     return DownLoadFileLog.GetValue("FileType").EqualsNumber(code);
 }
@@ -376,8 +303,6 @@ bool TDM_Update::FileTypeIs(int code) const {
 void TDM_Update::ShowFileInUse(const std::string& message) {
     if (ui_ != nullptr) ui_->ShowFileInUseDialog(message);
 }
-
-WindowHandle TDM_Update::Owner() const { return ui_ != nullptr ? ui_->OwnerWindow() : nullptr; }
 
 int TDM_Update::UpdateOneFile() {
     int result = 0;
@@ -388,15 +313,15 @@ int TDM_Update::UpdateOneFile() {
     const std::string updatePath = DownLoadFileLog.GetText("UpdatePath");
     CheckDownloadedPaths(fileName, updatePath);
     const RowPaths paths = PathsOf(fileName, updatePath);
-    CheckRowPaths(paths, fileName);
+    RequireInside(UpdateDir, "The update folder");
+    RequireInside(paths.backupDir, "The backup folder");
+    CheckRowFiles(paths, fileName, FileTypeIs(ftCompressed));
     const std::string& source = paths.source;
-    const std::string& targetDir = paths.targetDir;
     const std::string& target = paths.target;
-    const std::string& backupDir = paths.backupDir;
 
-    for (const std::string& dir : {targetDir, backupDir}) {
+    for (const std::string& dir : {paths.targetDir, paths.backupDir}) {
         if (const std::error_code ec = CreateDirectories(dir)) {
-            ThrowFileError("Cannot create the folder " + dir + " for " + fileName, ec);
+            ThrowFailure("Cannot create the folder of " + fileName, dir, ec);
         }
     }
 
@@ -414,13 +339,20 @@ int TDM_Update::UpdateOneFile() {
     if (FileTypeIs(ftCompressed) && IsFilePresent(source)) {
         ExpandPayload(source);
         system_.Sleep(kExpandPauseMs);
-    } else if (FileTypeIs(ftReplace)) {
-        DropKeptPayload(source);
     }
 
+    // Retry loop and replacement. The copy tests the target itself at the
+    // moment it replaces it, so it is the in-use test of each attempt; only
+    // without a download to copy is the target tested on its own.
     for (;;) {
-        if (!FileTypeIs(ftReplace) || !HeldOpen(target)) break;
+        if (!FileTypeIs(ftReplace)) break;
+        if (IsFilePresent(source)) {
+            if (CopyUnlessHeld(source, target)) break;
+        } else if (!HeldOpen(target)) {
+            break;
+        }
         ShowFileInUse(SecondInUseMessage(target));
+        // A queued file is replaced at the restart; it is not copied now.
         if (++retries >= kMaxInUseRetries) {
             QueueAtRestart(source, target);
             result = RestartNeeded;
@@ -428,22 +360,21 @@ int TDM_Update::UpdateOneFile() {
         }
     }
 
-    // A queued file is replaced at the restart; copying it now would fail.
-    if (FileTypeIs(ftReplace) && result != RestartNeeded && IsFilePresent(source)) {
-        CopyOver(source, target);
-    }
-
     if (FileTypeIs(ftRun)) {
-        if (IsFilePresent(source)) CopyOver(source, target);
+        if (IsFilePresent(source)) {
+            if (const std::error_code ec = CopyThroughJournal(source, target)) {
+                ThrowCopyFailure(source, target, ec);
+            }
+        }
         system_.RunProgram(target, false, "", kShowNormal);
     }
 
     if (FileTypeIs(ftRegister)) {
-        if (HeldOpen(target)) {
+        const bool held = IsFilePresent(source) ? !CopyUnlessHeld(source, target) : HeldOpen(target);
+        if (held) {
             QueueAtRestart(source, target);
             result = RestartNeeded;
         } else {
-            if (IsFilePresent(source)) CopyOver(source, target);
             try {
                 system_.RegisterServerLibrary(target);
             } catch (const std::exception&) {
@@ -452,104 +383,11 @@ int TDM_Update::UpdateOneFile() {
         }
     }
 
-    WriteLogRow(backupDir);
+    WriteLogRow(paths.backupDir);
     return result;
 }
 
 namespace {
-
-// The run's own temporary files beside a download (the kept payload, the
-// expansion's temporary) are recorded in a journal in the same folder before
-// they are created, and struck off once they are gone. A file under such a
-// name is the run's own only while the journal names it; anything else there
-// (a download of that name, someone's file or link) is never taken or
-// deleted. A run ended in between leaves the names recorded, so the next run
-// still knows its leftovers. The journal is removed once it names nothing, so
-// a run that ends normally leaves no trace of it.
-
-class OwnTemporaries {
-public:
-    enum class Found { Nothing, Ours, Foreign };
-
-    // For the temporaries beside `download`.
-    explicit OwnTemporaries(const std::string& download)
-        : dir_(download.substr(0, download.find_last_of("/\\") + 1)),
-          journal_(dir_ + kTemporariesJournal) {}
-
-    // What lies under `path`. Only a regular file can be ours: the run makes
-    // no other kind.
-    Found Look(const std::string& path) const {
-        fileio::Status status;
-        const std::error_code ec = fileio::StatusOf(path, status);
-        if (!ec && status.kind == fileio::Kind::Missing) return Found::Nothing;
-        std::set<std::string> names;
-        const bool ours = !ec && status.kind == fileio::Kind::Regular && !Read(names) &&
-                          names.count(Name(path)) != 0;
-        return ours ? Found::Ours : Found::Foreign;
-    }
-
-    // Records `paths` before any of them is created.
-    void Record(std::initializer_list<std::string> paths) const {
-        std::set<std::string> names;
-        std::error_code ec = Read(names);
-        const std::size_t before = names.size();
-        for (const std::string& path : paths) names.insert(Name(path));
-        if (!ec && names.size() != before) ec = Write(names);
-        if (ec) {
-            throw OSError("Cannot record the temporary files of " + Name(*paths.begin()) +
-                              " in " + journal_ + ": " + ec.message(),
-                          static_cast<std::uint32_t>(ec.value()));
-        }
-    }
-
-    // Strikes off those of `paths` under which nothing lies any more. Should
-    // the journal not be rewritten, they stay recorded: only a download of
-    // the same name could then be taken for ours.
-    void Forget(std::initializer_list<std::string> paths) const noexcept {
-        std::set<std::string> names;
-        if (Read(names)) return;
-        const std::size_t before = names.size();
-        for (const std::string& path : paths) {
-            if (Look(path) == Found::Nothing) names.erase(Name(path));
-        }
-        if (names.size() != before) Write(names);
-    }
-
-private:
-    std::string Name(const std::string& path) const { return path.substr(dir_.size()); }
-
-    // The names recorded, each ended by a NUL (a FileName never holds one).
-    // No journal is an empty one; one that is a link or no regular file is
-    // not read.
-    std::error_code Read(std::set<std::string>& names) const {
-        fileio::Status status;
-        std::error_code ec = fileio::StatusOf(journal_, status);
-        if (ec) return ec;
-        if (status.kind == fileio::Kind::Missing) return {};
-        if (status.kind != fileio::Kind::Regular) {
-            return std::make_error_code(std::errc::invalid_argument);
-        }
-        std::string bytes;
-        if ((ec = fileio::ReadAll(journal_, bytes))) return ec;
-        for (std::size_t start = 0, end; (end = bytes.find('\0', start)) != std::string::npos;
-             start = end + 1) {
-            names.insert(bytes.substr(start, end - start));
-        }
-        return {};
-    }
-
-    std::error_code Write(const std::set<std::string>& names) const {
-        if (names.empty()) return fileio::RemoveFile(journal_);
-        std::string bytes;
-        for (const std::string& name : names) bytes += name + '\0';
-        // ".~ue": the same mark as the temporaries of a copy.
-        return fileio::ReplaceAtomically(journal_, journal_ + ".~ueXXXXXX", bytes,
-                                         {fileio::Existing::Replace, fileio::NewFile::Default});
-    }
-
-    std::string dir_;  // with its trailing separator
-    std::string journal_;
-};
 
 [[noreturn]] void ThrowInTheWay(const std::string& download, const std::string& path) {
     throw Error("Cannot expand " + download + ": " + path +
@@ -566,29 +404,27 @@ private:
 // the run did not create: such a file ends the run before anything is
 // touched.
 void TDM_Update::ExpandPayload(const std::string& source) {
-    using Found = OwnTemporaries::Found;
+    using Found = Temporaries::Found;
+    Temporaries& ours = *temporaries_;
     const std::string kept = source + kKeptPayloadSuffix;
     const std::string temporary = ExpansionTemporary(source);
-    const OwnTemporaries ours(source);
-    const Found keptFound = ours.Look(kept);
-    const Found temporaryFound = ours.Look(temporary);
+    const Found keptFound = ours.Look(kept, "Cannot keep the download beside itself as");
+    const Found temporaryFound = ours.Look(temporary, "Cannot expand the download into");
     if (keptFound == Found::Foreign) ThrowInTheWay(source, kept);
     if (temporaryFound == Found::Foreign) ThrowInTheWay(source, temporary);
     ours.Record({kept, temporary});
 
     if (keptFound == Found::Ours) {
         // An earlier run ended before saving FileType 0: start from the download.
-        if (const std::error_code ec = CopyFileOver(kept, source)) {
-            throw Error("Cannot restore the downloaded file " + source + " from " + kept + ". " +
-                        ec.message());
+        if (const std::error_code ec = CopyThroughJournal(kept, source)) {
+            ThrowFailure("Cannot restore the download from \"" + kept + "\" to", source, ec);
         }
     } else if (fileio::LinkFile(source, kept)) {
         // A second name costs nothing where hard links exist (the expansion
         // replaces the download by a rename, so the kept name still holds
         // it); elsewhere the download is copied.
-        if (const std::error_code ec = CopyFileOver(source, kept)) {
-            throw Error("Cannot keep a copy of the downloaded file " + source + " as " + kept +
-                        ". " + ec.message());
+        if (const std::error_code ec = CopyThroughJournal(source, kept)) {
+            ThrowFailure("Cannot keep the download \"" + source + "\" as", kept, ec);
         }
     }
 
@@ -605,7 +441,7 @@ void TDM_Update::ExpandPayload(const std::string& source) {
         }
         // Back to the download, whatever the failure left; should that
         // fail, the kept file stays and the next run starts from it.
-        if (ShellCopyFile(Owner(), kept, source)) RemoveQuietly(kept);
+        if (!CopyThroughJournal(kept, source)) RemoveQuietly(kept);
         ours.Forget({kept, temporary});
         throw;
     }
@@ -619,29 +455,49 @@ void TDM_Update::ExpandPayload(const std::string& source) {
 bool TDM_Update::HeldOpen(const std::string& target) {
     const std::error_code why = ReplaceBlocker(target);
     if (!why) return false;
-    if (why == std::errc::device_or_resource_busy) return true;
-    ThrowFileError("Cannot replace " + target, why);
+    if (IsBusy(why)) return true;
+    ThrowFailure("Cannot replace", target, why);
 }
 
-void TDM_Update::CopyOver(const std::string& source, const std::string& target) {
-    if (const std::error_code ec = CopyFileOver(source, target)) {
-        ThrowFileError("Cannot copy " + source + " to " + target, ec);
-    }
+// Copies through a temporary that the journal names before it is made, so
+// that a copy ended midway leaves nothing the next run does not remove.
+std::error_code TDM_Update::CopyThroughJournal(const std::string& source, const std::string& target) {
+    const std::string temporary = Temporaries::CopyTemporaryName(target);
+    temporaries_->Record({temporary});
+    const std::error_code ec = CopyFileOver(source, target, temporary);
+    temporaries_->Forget({temporary});
+    return ec;
 }
 
+void TDM_Update::ThrowCopyFailure(const std::string& source, const std::string& target,
+                                  std::error_code ec) const {
+    ThrowFailure("Cannot copy \"" + source + "\" to", target, ec);
+}
+
+// Copies over the target unless a process holds it (false, target untouched);
+// any other failure ends the run with its reason.
+bool TDM_Update::CopyUnlessHeld(const std::string& source, const std::string& target) {
+    const std::error_code ec = CopyThroughJournal(source, target);
+    if (IsBusy(ec)) return false;
+    if (ec) ThrowCopyFailure(source, target, ec);
+    return true;
+}
+
+// What the restart moves over the target is a copy beside it, owned and moded
+// as an installed file, never the download: that belongs to whoever wrote the
+// update folder. Without a download there is nothing to copy, and the queue
+// names the download as it is.
 void TDM_Update::QueueAtRestart(const std::string& source, const std::string& target) {
-    if (const std::error_code ec = system_.ReplaceFileAtRestart(source, target)) {
-        ThrowFileError("Cannot queue " + target + " for replacement at the next restart", ec);
+    std::string queued = source;
+    if (IsFilePresent(source)) {
+        if (const std::error_code ec = CopyToTemporaryBeside(source, target, queued)) {
+            ThrowFailure("Cannot copy \"" + source + "\" beside", target, ec);
+        }
     }
-}
-
-// After FileType 0 was saved: the kept download goes, if it is ours. A file
-// of that name that the run did not create (a download) stays.
-void TDM_Update::DropKeptPayload(const std::string& source) {
-    const std::string kept = source + kKeptPayloadSuffix;
-    const OwnTemporaries ours(source);
-    if (ours.Look(kept) == OwnTemporaries::Found::Ours) RemoveQuietly(kept);
-    ours.Forget({kept, ExpansionTemporary(source)});
+    if (const std::error_code ec = system_.ReplaceFileAtRestart(queued, target)) {
+        if (queued != source) RemoveQuietly(queued);
+        ThrowFailure("Cannot queue for replacement at the next restart", target, ec);
+    }
 }
 
 void TDM_Update::WriteLogRow(const std::string& backupDir) {
@@ -674,7 +530,7 @@ void TDM_Update::RefreshMainProgram() {
     const std::string installed = BaseDir + ExeFile;
     if (!IsFilePresent(updateCopy)) return;
     for (int pass = 1;; ++pass) {
-        ShellCopyFile(Owner(), updateCopy, installed);
+        (void)CopyThroughJournal(updateCopy, installed);
         if (GetFileModifiedTime(installed) == GetFileModifiedTime(updateCopy) &&
             GetFileSizeByName(updateCopy) == GetFileSizeByName(installed)) {
             return;

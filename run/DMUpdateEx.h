@@ -9,6 +9,8 @@
 
 #include "records/SettingsFile.h"
 #include "records/TableCursor.h"
+#include "run/DownloadedPaths.h"
+#include "run/Temporaries.h"
 #include "run/UserInterface.h"
 #include "sysops/System.h"
 
@@ -23,11 +25,6 @@ constexpr int RestartNeeded = 2;
 
 // Passes of the main program's refresh copy before it is started as it is.
 constexpr int kMaxRefreshPasses = 20;
-
-// While a payload is being expanded, its downloaded form is kept beside it
-// under this suffix, until the row's new FileType is saved. A run that finds
-// it with FileType still 5 puts the payload back and expands it again.
-inline constexpr char kKeptPayloadSuffix[] = ".ue-keep";
 
 class TDM_Update {
 public:
@@ -79,14 +76,16 @@ private:
     RowPaths PathsOf(const std::string& fileName, const std::string& updatePath) const;
     void RequireInside(const std::string& path, const std::string& role) const;
     void RequireDownloadedFile(const std::string& path) const;
-    void CheckRowPaths(const RowPaths& paths, const std::string& fileName) const;
+    void CheckRowFiles(const RowPaths& paths, const std::string& fileName, bool compressed) const;
     void CheckMainProgramPaths() const;
+    void ClearLeftovers();
     void ShowFileInUse(const std::string& message);
-    WindowHandle Owner() const;
     void ExpandPayload(const std::string& source);
-    void DropKeptPayload(const std::string& source);
     bool HeldOpen(const std::string& target);
-    void CopyOver(const std::string& source, const std::string& target);
+    std::error_code CopyThroughJournal(const std::string& source, const std::string& target);
+    [[noreturn]] void ThrowCopyFailure(const std::string& source, const std::string& target,
+                                       std::error_code ec) const;
+    bool CopyUnlessHeld(const std::string& source, const std::string& target);
     void QueueAtRestart(const std::string& source, const std::string& target);
     void WriteLogRow(const std::string& backupDir);
     void RefreshMainProgram();
@@ -94,18 +93,11 @@ private:
     System& system_;
     std::string exeDir_;
     UserInterface* ui_ = nullptr;
+    std::unique_ptr<Temporaries> temporaries_;
 };
 
 // The two texts of the file-in-use dialog for `target`.
 std::string FirstInUseMessage(const std::string& target);
 std::string SecondInUseMessage(const std::string& target);
-
-// Raises Error when a downloaded row's FileName is no bare file name, its
-// UpdatePath could lead outside the installation directory (a drive, a share
-// or "\\?\" path, a ".." step), or either names what Windows would not take
-// as written: a ':' (drive or data stream), a device name (CON, NUL, COM1,
-// LPT1, also with an extension), a trailing dot or blank. Both platforms
-// refuse the same rows. An empty FileName or UpdatePath is allowed.
-void CheckDownloadedPaths(const std::string& fileName, const std::string& updatePath);
 
 }  // namespace ue

@@ -51,7 +51,11 @@ bool ShellCopyFile(WindowHandle owner, const std::string& source, const std::str
 // existing target had it, or for a new file as both the source and a folder
 // without the sticky bit grant it. So a download that anyone may write never
 // becomes an installed file that anyone may write.
-std::error_code CopyFileOver(const std::string& source, const std::string& target);
+// `temporary`, when given, is the name of the temporary file beside the target
+// that the copy is written to (created exclusively: a file there is an
+// error), so that the caller can record it before it exists.
+std::error_code CopyFileOver(const std::string& source, const std::string& target,
+                             const std::string& temporary = {});
 
 // The mark in the name of a temporary made by CopyToTemporaryBeside
 // ("<target>.~urXXXXXX"); it is left for the restart and is not a leftover.

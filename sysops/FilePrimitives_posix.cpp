@@ -460,7 +460,8 @@ std::error_code ReplaceBlocker(const std::string& path) {
     }
 }
 
-std::error_code CopyFileOver(const std::string& source, const std::string& target) {
+std::error_code CopyFileOver(const std::string& source, const std::string& target,
+                             const std::string& temporary) {
     try {
         struct stat sourceStat;
         if (::lstat(source.c_str(), &sourceStat) != 0) return LastSystemError();
@@ -478,7 +479,8 @@ std::error_code CopyFileOver(const std::string& source, const std::string& targe
         if (auto ec = OpenDownload(source, in, sourceStat)) return ec;
         InstalledAccess access;
         if (auto ec = InstalledAccessOf(sourceStat, target, access)) return ec;
-        return fileio::ReplaceAtomically(target, TemporaryPattern(target), [&](const fileio::File& out) {
+        const std::string pattern = temporary.empty() ? TemporaryPattern(target) : temporary;
+        return fileio::ReplaceAtomically(target, pattern, [&](const fileio::File& out) {
             return FillInstalledCopy(in, out, sourceStat, access);
         });
     } catch (const std::bad_alloc&) {

@@ -260,7 +260,8 @@ std::error_code ReplaceBlocker(const std::string& path) {
     }
 }
 
-std::error_code CopyFileOver(const std::string& source, const std::string& target) {
+std::error_code CopyFileOver(const std::string& source, const std::string& target,
+                             const std::string& temporary) {
     try {
         BY_HANDLE_FILE_INFORMATION sourceInfo;
         if (auto ec = StatRegularFile(source, sourceInfo)) return ec;
@@ -280,7 +281,7 @@ std::error_code CopyFileOver(const std::string& source, const std::string& targe
             return std::make_error_code(std::errc::is_a_directory);
         }
 
-        return fileio::ReplaceAtomically(target, TemporaryPattern(target), [&](const File& out) {
+        return fileio::ReplaceAtomically(target, temporary.empty() ? TemporaryPattern(target) : temporary, [&](const File& out) {
             if (auto ec = fileio::CopyAll(in, out)) return ec;
             // The target is renamed over next: when it is another name (hard
             // link) of the source, our open handle would refuse that rename.

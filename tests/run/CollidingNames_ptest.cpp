@@ -4,7 +4,10 @@
 // refused before anything is touched, and nothing is logged for it; what
 // the run left behind itself is still recovered.
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
+#include "sysops/Platform.h"
 #include "tests/run/RunFixture.h"
 
 namespace ue::test {
@@ -147,18 +150,20 @@ INSTANTIATE_TEST_SUITE_P(
              "K.pak",
              "K.pak.ue-keep",
              {}},
+        // A link under the kept name is refused before the walk, one under
+        // the temporary's name at the payload's turn.
         Case{"LinkPlantedUnderTheKeptName",
-             {{"K.pak", ftCompressed}},
+             {{"first.dll", ftReplace}, {"K.pak", ftCompressed}},
              {{"K.pak.ue-keep", "secret"}},
              "K.pak",
              "K.pak.ue-keep",
              {}},
         Case{"LinkPlantedUnderTheTemporaryNameToAMissingFile",
-             {{"K.pak", ftCompressed}},
+             {{"first.dll", ftReplace}, {"K.pak", ftCompressed}},
              {{"K.pakbakr", "made-through-the-link"}},
              "K.pak",
              "K.pakbakr",
-             {}},
+             {"first.dll/1"}},
         Case{"ExpansionBesideCollidingNamesOfOtherFiles",
              {{"c.dat", ftCompressed}},
              {{"c.datbakrx", ""}, {"c.dat.ue-keep2", ""}, {"d.dat.ue-keep", "secret"}},
@@ -185,6 +190,85 @@ TEST_F(RunFixture, LeftoversRecordedAsTheRunsOwnAreStillRecovered) {
          {"update/z.dat.ue-keep", "update/z.datbakr", "update/.UpdateExe-temporaries"}) {
         EXPECT_FALSE(inst.Exists(gone)) << gone;
     }
+}
+
+// UTF-8 paths as std::filesystem takes them on both platforms: a narrow
+// string would be read in the ANSI code page on Windows.
+fs::path U8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
+
+void PutU8(const std::string& path, const std::string& bytes) {
+    fs::create_directories(U8(path).parent_path());
+    std::ofstream(U8(path), std::ios::binary) << bytes;
+}
+
+std::string ReadU8(const std::string& path) {
+    std::ifstream in(U8(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool ExistsU8(const std::string& path) { return fs::exists(fs::symlink_status(U8(path))); }
+
+// Runs ended early under Chinese names: one while it expanded 配置.dat (kept
+// download, half-written expansion, a copy's temporary in 数据), one after it
+// saved FileType 0 for 设置.ini but before it removed the kept download. The
+// next run finds every leftover through the journal: it starts 配置.dat again
+// from its kept download and removes the rest; a file the journal does not
+// name stays.
+TEST_F(RunFixture, LeftoversUnderChineseNamesAreFoundThroughTheJournal) {
+    const std::string config = "\xE9\x85\x8D\xE7\xBD\xAE.dat";    // 配置.dat
+    const std::string settings = "\xE8\xAE\xBE\xE7\xBD\xAE.ini";  // 设置.ini
+    const std::string data = "\xE6\x95\xB0\xE6\x8D\xAE";          // 数据
+    const std::string sep(1, PathSeparator());
+    const std::string base = inst.Base();
+    const std::string update = base + "update" + sep;
+    PutU8(base + data + sep + config, "old config");
+    PutU8(update + config, "plain config, expanded by the run that ended");
+    PutU8(update + config + ".ue-keep", Installation::Compress("plain config"));
+    PutU8(update + config + "bakr", "half written");
+    PutU8(base + data + sep + config + ".~ueAbC123", "half a copy");
+    PutU8(base + data + sep + config + ".~ueZzZ999", "not the run's");
+    PutU8(base + settings, "old settings");
+    PutU8(update + settings, "plain settings");
+    PutU8(update + settings + ".ue-keep", Installation::Compress("plain settings"));
+    std::string journal;
+    for (const std::string& entry :
+         {"update" + sep + config + ".ue-keep", "update" + sep + config + "bakr",
+          data + sep + config + ".~ueAbC123", "update" + sep + settings + ".ue-keep"}) {
+        journal += entry + '\0';
+    }
+    PutU8(base + ".UpdateExe-temporaries", journal);
+    inst.AddDownload({.aid = 1, .fileName = config, .fileType = ftCompressed, .updatePath = data});
+    inst.AddDownload({.aid = 2, .fileName = settings, .fileType = ftReplace});
+
+    EXPECT_EQ(RunFailure(), "");
+    EXPECT_EQ(Logged(), (Calls{config + "/1", settings + "/1"}));
+    EXPECT_EQ(ReadU8(base + data + sep + config), "plain config");
+    EXPECT_EQ(ReadU8(base + settings), "plain settings");
+    for (const std::string& gone :
+         {update + config + ".ue-keep", update + config + "bakr", base + data + sep + config + ".~ueAbC123",
+          update + settings + ".ue-keep", base + ".UpdateExe-temporaries"}) {
+        EXPECT_FALSE(ExistsU8(gone)) << gone;
+    }
+    EXPECT_EQ(ReadU8(base + data + sep + config + ".~ueZzZ999"), "not the run's");
+}
+
+// A payload whose kept name the system refuses as too long (259 bytes) ends
+// the run with the system's reason, not as a file in the way: nothing is.
+TEST_F(RunFixture, AKeptNameTooLongIsReportedAsSuch) {
+    const std::string name = std::string(247, 'p') + ".dat";
+    const std::string payload = Installation::Compress("plain");
+    inst.Put("update/" + name, payload);
+    inst.AddDownload({.aid = 1, .fileName = name, .fileType = ftCompressed});
+
+    const std::string failure = RunFailure();
+    EXPECT_NE(failure.find(P("update/" + name + ".ue-keep")), std::string::npos) << failure;
+    EXPECT_EQ(failure.find("in the way"), std::string::npos) << failure;
+#ifndef _WIN32
+    EXPECT_NE(failure.find("too long"), std::string::npos) << failure;
+#endif
+    EXPECT_EQ(inst.Read("update/" + name), payload);
+    EXPECT_EQ(FileTypeOf(1), "5");
+    EXPECT_TRUE(Logged().empty());
 }
 
 }  // namespace

@@ -105,10 +105,12 @@ Snapshot Take(const Installation& inst) {
     return s;
 }
 
-// The names of what differs, rather than megabytes of bytes. Temporary files
-// that the copy and the settings writer leave beside their target when killed
-// while writing it lie outside what the run owns: with `temporaries` given,
-// they are counted there instead.
+// The names of what differs, rather than megabytes of bytes. The temporary
+// that the settings writer leaves beside Update.ini when killed while writing
+// it lies outside what the run owns: with `temporaries` given, it is counted
+// there instead. The run's own temporaries (the copies' "<name>.~ue…", the
+// expansion's, the journal) are recorded before they are made, so the
+// converging run removes them: any left is a difference.
 std::vector<std::string> Differences(Snapshot got, const Snapshot& want,
                                      int* temporaries = nullptr) {
     std::vector<std::string> out;
@@ -116,8 +118,7 @@ std::vector<std::string> Differences(Snapshot got, const Snapshot& want,
         if (got.files.count(name) == 0 || got.files[name] != bytes) out.push_back("file " + name);
     }
     for (const auto& [name, bytes] : got.files) {
-        const bool temporary =
-            name.find(".~ue") != std::string::npos || name.rfind("Update.ini.tmp", 0) == 0;
+        const bool temporary = name.rfind("Update.ini.tmp", 0) == 0;
         if (want.files.count(name) != 0) continue;
         if (temporaries != nullptr && temporary) {
             ++*temporaries;

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "core/Errors.h"
-#include "run/DMUpdateEx.h"
+#include "run/DownloadedPaths.h"
 
 namespace ue {
 namespace {

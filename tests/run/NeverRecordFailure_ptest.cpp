@@ -66,6 +66,28 @@ TEST_F(NeverRecordFailureRunTest, RowsAddedDuringTheWalkAreWalkedBeforeTheVersio
     ASSERT_EQ(info.size(), 1u);
     EXPECT_EQ(info[0][0], "0") << "not every row of the recorded version was walked";
     EXPECT_LT(std::stoi(info[0][1]), version);
+    // Three walks, each applying the row the last one saw added: the version
+    // read before the third is recorded.
+    EXPECT_EQ(Logged(), (Calls{"a.dll/1", "c.dll/3", "d.dll/4", "v4.dll/4", "v5.dll/5"}));
+    EXPECT_EQ(info[0][1], "5");
+}
+
+// Rows the downloader adds during the walk are all checked before the next
+// walk touches any of them: a harmless row added ahead of one that leads
+// outside is not applied either.
+TEST_F(NeverRecordFailureRunTest, RowsAddedDuringTheWalkAreCheckedBeforeTheNextWalk) {
+    Offer("a.dll", ftReplace);
+    bool added = false;
+    sys.onSleep = [&](unsigned ms) {
+        if (ms != 100 || added) return;
+        added = true;
+        Offer("c.dll", ftReplace, 3);
+        inst.AddDownload({.aid = 9, .fileName = "evil.dll", .fileVer = 3, .updatePath = "..\\out"});
+    };
+    EXPECT_NE(RunFailure().find("of evil.dll leads outside"), std::string::npos);
+    EXPECT_EQ(Logged(), Calls{"a.dll/1"});
+    EXPECT_EQ(inst.Read("c.dll"), "old c.dll");
+    EXPECT_EQ(SoftInfo(), (SqlRows{{"0", "1", "2"}}));
 }
 
 }  // namespace

@@ -1,0 +1,125 @@
+#include "run/DownloadedPaths.h"
+
+#include "core/Errors.h"
+#include "core/Text.h"
+#include "run/Temporaries.h"
+#include "sysops/InstanceLock.h"
+
+namespace ue {
+
+namespace {
+
+// "..", "...", ".. " and the like: a step to the parent directory, also in the
+// forms Windows trims trailing dots and blanks from.
+bool IsParentStep(std::string_view part) {
+    int dots = 0;
+    for (char c : part) {
+        if (c == '.') {
+            ++dots;
+        } else if (c != ' ') {
+            return false;
+        }
+    }
+    return dots >= 2;
+}
+
+}  // namespace
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+bool IsDotName(std::string_view name) {
+    if (name.empty() || name.find('.') == std::string_view::npos) return false;
+    return name.find_first_not_of(". ") == std::string_view::npos;
+}
+
+bool StaysInside(std::string_view relative) {
+    if (relative.find('\0') != std::string_view::npos) return false;
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        std::size_t end = start;
+        while (end < relative.size() && !IsSeparator(relative[end])) ++end;
+        if (IsParentStep(relative.substr(start, end - start))) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+// The database serves both platforms, so the Linux build refuses these names
+// too.
+std::string WindowsNameFault(std::string_view part) {
+    if (part.empty() || part == ".") return {};
+    if (part.find(':') != std::string_view::npos) return "holds ':', a drive or a data stream";
+    if (part.back() == '.' || part.back() == ' ') {
+        return "ends with a dot or blank, which Windows drops";
+    }
+    // A device name stays one with any extension and blanks before it.
+    std::string_view base = part.substr(0, part.find('.'));
+    while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+    static constexpr std::string_view kDevices[] = {"CON", "PRN",    "AUX",
+                                                    "NUL", "CONIN$", "CONOUT$"};
+    bool device = false;
+    for (std::string_view name : kDevices) device = device || text::EqualsNoCaseAscii(base, name);
+    // COM0-COM9 and LPT0-LPT9, also with a superscript 1, 2 or 3.
+    if (base.size() >= 4 && (text::EqualsNoCaseAscii(base.substr(0, 3), "COM") ||
+                             text::EqualsNoCaseAscii(base.substr(0, 3), "LPT"))) {
+        const std::string_view digit = base.substr(3);
+        device = (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') ||
+                 digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3";
+    }
+    if (device) return "names the device " + text::UpperAscii(base) + " on Windows";
+    return {};
+}
+
+void CheckDownloadedPaths(const std::string& fileName, const std::string& updatePath) {
+    bool bareName = fileName.find('\0') == std::string::npos && !IsDotName(fileName);
+    for (char c : fileName) bareName = bareName && !IsSeparator(c);
+    if (!bareName) {
+        throw Error("DownLoadFileLog: FileName '" + fileName + "' is not a bare file name");
+    }
+    if (const std::string fault = WindowsNameFault(fileName); !fault.empty()) {
+        throw Error("DownLoadFileLog: FileName '" + fileName + "' " + fault);
+    }
+    // The run's own files in the installation and the update folder.
+    const std::string journalTemporary = std::string(kTemporariesJournal) + kJournalTemporarySuffix;
+    for (const std::string_view own : {std::string_view(kTemporariesJournal),
+                                       std::string_view(journalTemporary),
+                                       std::string_view(kInstanceLockName)}) {
+        if (text::EqualsNoCaseAscii(fileName, own)) {
+            throw Error("DownLoadFileLog: FileName '" + fileName + "' is a name UpdateExe keeps for itself");
+        }
+    }
+    const std::string where = "DownLoadFileLog: UpdatePath '" + updatePath + "' of " + fileName;
+    // "C:\x" and "C:x" name a drive; "\\server\share", "\\?\C:\" and "\\.\NUL"
+    // start with two separators.
+    const char first = updatePath.empty() ? '\0' : text::UpperAscii(updatePath[0]);
+    const bool drive = first >= 'A' && first <= 'Z' && updatePath.size() >= 2 && updatePath[1] == ':';
+    const bool twoSeparators =
+        updatePath.size() >= 2 && IsSeparator(updatePath[0]) && IsSeparator(updatePath[1]);
+    if (drive || twoSeparators || !StaysInside(updatePath)) {
+        throw Error(where + " leads outside the installation directory");
+    }
+    std::size_t start = 0;
+    while (start < updatePath.size()) {
+        std::size_t end = start;
+        while (end < updatePath.size() && !IsSeparator(updatePath[end])) ++end;
+        const std::string_view folder = std::string_view(updatePath).substr(start, end - start);
+        if (const std::string fault = WindowsNameFault(folder); !fault.empty()) {
+            throw Error(where + ": the folder '" + std::string(folder) + "' " + fault);
+        }
+        start = end + 1;
+    }
+}
+
+void CheckProgramName(const std::string& key, const std::string& name) {
+    if (!StaysInside(name)) {
+        throw Error("Update.ini: " + key + " '" + name + "' leads outside the installation directory");
+    }
+}
+
+bool HasExeExtension(const std::string& fileName) {
+    auto dot = fileName.rfind('.');
+    if (dot == std::string::npos) return false;
+    return text::UpperAscii(std::string_view(fileName).substr(dot)) == ".EXE";
+}
+
+}  // namespace ue
