@@ -113,7 +113,7 @@ bool ExpansionStream::WriteAll(const void* data, std::size_t count) {
 }
 
 OSError ExpansionWriteError(const std::string& path, std::error_code ec) {
-    return OSError("Stream write error while expanding \"" + path + "\": " + ec.message(),
+    return OSError(FailureText("Stream write error while expanding", path, ec),
                    static_cast<std::uint32_t>(ec.value()));
 }
 

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/Errors.h"
 #include "core/FileIO.h"
 #include "core/WinText.h"
 #include "sysops/FilePrimitives.h"
@@ -19,9 +20,6 @@ namespace {
 
 using fileio::File;
 using fileio::WidePath;
-
-std::error_code SystemError(DWORD code) { return {static_cast<int>(code), std::system_category()}; }
-std::error_code LastError() { return SystemError(::GetLastError()); }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -39,11 +37,11 @@ File OpenForAttributes(const std::string& path) {
 std::error_code StatRegularFile(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
     if (path.empty()) return SystemError(ERROR_FILE_NOT_FOUND);
     const File file = OpenForAttributes(path);
-    if (!file.Valid()) return LastError();
+    if (!file.Valid()) return LastSystemError();
     if (::GetFileType(file.Native()) != FILE_TYPE_DISK) {
         return std::make_error_code(std::errc::invalid_argument);
     }
-    if (!::GetFileInformationByHandle(file.Native(), &info)) return LastError();
+    if (!::GetFileInformationByHandle(file.Native(), &info)) return LastSystemError();
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         return std::make_error_code(std::errc::is_a_directory);
     }
@@ -92,7 +90,7 @@ struct FinalName {
 
 std::error_code GetFinalName(HANDLE handle, FinalName& name) {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(handle, &info)) return LastError();
+    if (!::GetFileInformationByHandle(handle, &info)) return LastSystemError();
     name.volume = info.dwVolumeSerialNumber;
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
@@ -106,13 +104,13 @@ std::error_code GetFinalName(HANDLE handle, FinalName& name) {
             buffer.resize(n + 1);
             continue;
         }
-        if (::GetLastError() != ERROR_MORE_DATA) return LastError();
+        if (::GetLastError() != ERROR_MORE_DATA) return LastSystemError();
         // Wine cannot give a final path longer than MAX_PATH; the name the
         // file was opened under after its links comes from the same source.
         std::vector<char> raw(sizeof(FILE_NAME_INFO) + 65536 * sizeof(wchar_t));
         auto* info = reinterpret_cast<FILE_NAME_INFO*>(raw.data());
         if (!::GetFileInformationByHandleEx(handle, FileNameInfo, info, static_cast<DWORD>(raw.size()))) {
-            return LastError();
+            return LastSystemError();
         }
         buffer.assign(info->FileName, info->FileNameLength / sizeof(wchar_t));
         break;
@@ -167,7 +165,7 @@ std::error_code CheckBeneath(const std::string& base, const std::string& path) {
             return SystemError(ERROR_NOT_SAME_DEVICE);
         }
         const File baseFile = OpenForAttributes(std::string(dir));
-        if (!baseFile.Valid()) return LastError();
+        if (!baseFile.Valid()) return LastSystemError();
         FinalName baseFinal;
         if (auto ec = GetFinalName(baseFile.Native(), baseFinal)) return ec;
 
@@ -211,7 +209,7 @@ std::error_code CheckDownloadedFile(const std::string& path) {
     try {
         WIN32_FILE_ATTRIBUTE_DATA data;  // of the name itself, no link followed
         if (!::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) {
-            return LastError();
+            return LastSystemError();
         }
         if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             return std::make_error_code(std::errc::too_many_symbolic_link_levels);
@@ -274,8 +272,8 @@ std::error_code CopyFileOver(const std::string& source, const std::string& targe
 
         File in(::CreateFileW(WidePath(source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!in.Valid()) return LastError();
-        if (!::GetFileInformationByHandle(in.Native(), &sourceInfo)) return LastError();
+        if (!in.Valid()) return LastSystemError();
+        if (!::GetFileInformationByHandle(in.Native(), &sourceInfo)) return LastSystemError();
         if (sourceInfo.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             return std::make_error_code(std::errc::is_a_directory);
         }
@@ -295,7 +293,7 @@ std::error_code CopyFileOver(const std::string& source, const std::string& targe
             basic.FileAttributes = sourceInfo.dwFileAttributes & kCopied;
             if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
             if (!::SetFileInformationByHandle(out.Native(), FileBasicInfo, &basic, sizeof basic)) {
-                return LastError();
+                return LastSystemError();
             }
             return std::error_code();
         });
@@ -326,13 +324,13 @@ std::error_code CreateDirectories(const std::string& path) {
                 const DWORD code = ::GetLastError();
                 if (code != ERROR_ALREADY_EXISTS) return SystemError(code);
                 const DWORD attributes = ::GetFileAttributesW(WidePath(prefix).c_str());
-                if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+                if (attributes == INVALID_FILE_ATTRIBUTES) return LastSystemError();
                 if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return SystemError(ERROR_DIRECTORY);
             }
             if (pos == std::string::npos) break;
         }
         const DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+        if (attributes == INVALID_FILE_ATTRIBUTES) return LastSystemError();
         return attributes & FILE_ATTRIBUTE_DIRECTORY ? std::error_code() : SystemError(ERROR_DIRECTORY);
     } catch (const std::bad_alloc&) {
         return std::make_error_code(std::errc::not_enough_memory);
