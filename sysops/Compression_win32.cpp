@@ -44,6 +44,11 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
     if (payload.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         throw OpenError(path, std::make_error_code(std::errc::is_a_directory));
     }
+    // A read-only payload may not be replaced: the copy clears that attribute
+    // of its target, the expansion leaves the download as it came.
+    if (payload.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+        throw CreateError(path, SystemError(ERROR_ACCESS_DENIED));
+    }
     // Checked before we open X ourselves: our own handle would count.
     if (const std::error_code blocker = ReplaceBlocker(path)) throw CreateError(path, blocker);
 

@@ -1,6 +1,6 @@
 // Windows file primitives. In-use test: the exclusive open (no sharing, with
 // write and delete access) that a running program, a loaded library or any
-// open handle refuses; the read-only attribute counts as well. Copy: into a
+// open handle refuses; a read-only file is not in use. Copy: into a
 // temporary file beside the target, flushed, then moved over it with
 // MOVEFILE_WRITE_THROUGH, so the target is never seen half-written. Reparse
 // points (symbolic links, junctions) count as links.
@@ -14,6 +14,7 @@
 #include "core/FileIO.h"
 #include "core/WinText.h"
 #include "sysops/FilePrimitives.h"
+#include "sysops/ProcessControl_win32.h"
 
 namespace ue {
 namespace {
@@ -68,14 +69,22 @@ std::string TemporaryPattern(const std::string& target) {
 std::error_code Blocker(const std::string& path) {
     BY_HANDLE_FILE_INFORMATION info;
     if (StatRegularFile(path, info)) return {};
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) return SystemError(ERROR_ACCESS_DENIED);
-    // The replacement writes the file's name away: write and delete access,
-    // shared with no one.
-    const File file(::CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // The replacement writes the file's name away: delete access, shared with
+    // no one, and write access, which a running program's image refuses. A
+    // read-only file is no blocker (the copy clears the attribute, as the
+    // shell's copy replaces such a file); it refuses write access, so its
+    // attributes are asked for instead. Other programs' handles are seen
+    // either way; a running read-only program only at the copy's rename.
+    const DWORD access = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                             ? GENERIC_READ | FILE_WRITE_ATTRIBUTES | DELETE
+                             : GENERIC_READ | GENERIC_WRITE | DELETE;
+    const File file(::CreateFileW(WidePath(path).c_str(), access, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.Valid()) return {};
     const DWORD code = ::GetLastError();
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return {};  // gone meanwhile
+    // A section mapped by another process: in use, as a sharing violation is.
+    if (code == ERROR_USER_MAPPED_FILE) return SystemError(ERROR_SHARING_VIOLATION);
     // ERROR_SHARING_VIOLATION and ERROR_LOCK_VIOLATION compare equal to
     // std::errc::device_or_resource_busy, ERROR_ACCESS_DENIED to permission_denied.
     return SystemError(code);
@@ -118,16 +127,6 @@ std::error_code GetFinalName(HANDLE handle, FinalName& name) {
     while (buffer.size() > 1 && buffer.back() == L'\\') buffer.pop_back();
     name.path = std::move(buffer);
     return {};
-}
-
-// True when `path` is `dir` or lies in it; names compare without regard to case.
-bool IsBeneath(const std::wstring& dir, const std::wstring& path) {
-    if (path.size() < dir.size()) return false;
-    if (::CompareStringOrdinal(dir.data(), static_cast<int>(dir.size()), path.data(),
-                               static_cast<int>(dir.size()), TRUE) != CSTR_EQUAL) {
-        return false;
-    }
-    return path.size() == dir.size() || path[dir.size()] == L'\\' || dir.back() == L'\\';
 }
 
 // The names of a relative path with "." dropped and ".." taken back, as
@@ -178,7 +177,7 @@ std::error_code CheckBeneath(const std::string& base, const std::string& path) {
             if (file.Valid()) {
                 FinalName final;
                 if (auto ec = GetFinalName(file.Native(), final)) return ec;
-                if (final.volume != baseFinal.volume || !IsBeneath(baseFinal.path, final.path)) {
+                if (final.volume != baseFinal.volume || !win32::PathIsWithin(final.path, baseFinal.path)) {
                     return SystemError(ERROR_NOT_SAME_DEVICE);
                 }
                 BY_HANDLE_FILE_INFORMATION info;
@@ -278,18 +277,29 @@ std::error_code CopyFileOver(const std::string& source, const std::string& targe
             return std::make_error_code(std::errc::is_a_directory);
         }
 
-        return fileio::ReplaceAtomically(target, TemporaryPattern(target), [&](const File& out) {
+        // A read-only target is replaced, as the shell's copy replaces it: the
+        // rename would be refused while the attribute is set. It comes back
+        // when the copy fails.
+        const bool readOnlyTarget =
+            !targetState && (targetInfo.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+        const std::wstring wideTarget = WidePath(target);
+        if (readOnlyTarget &&
+            !::SetFileAttributesW(wideTarget.c_str(), targetInfo.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY)) {
+            return LastSystemError();
+        }
+        const std::error_code ec = fileio::ReplaceAtomically(target, TemporaryPattern(target), [&](const File& out) {
             if (auto ec = fileio::CopyAll(in, out)) return ec;
             // The target is renamed over next: when it is another name (hard
             // link) of the source, our open handle would refuse that rename.
             in.Close();
             // The source's last-write time (so the refresh loop sees the copy
-            // as current) and attributes, read-only included, as a copy has.
+            // as current) and its hidden, system and archive attributes. Not
+            // read-only: an installed file that refuses every later update
+            // is no copy the suite can live with.
             FILE_BASIC_INFO basic{};
             basic.LastWriteTime.LowPart = sourceInfo.ftLastWriteTime.dwLowDateTime;
             basic.LastWriteTime.HighPart = static_cast<LONG>(sourceInfo.ftLastWriteTime.dwHighDateTime);
-            constexpr DWORD kCopied = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+            constexpr DWORD kCopied = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
             basic.FileAttributes = sourceInfo.dwFileAttributes & kCopied;
             if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
             if (!::SetFileInformationByHandle(out.Native(), FileBasicInfo, &basic, sizeof basic)) {
@@ -297,6 +307,8 @@ std::error_code CopyFileOver(const std::string& source, const std::string& targe
             }
             return std::error_code();
         });
+        if (ec && readOnlyTarget) ::SetFileAttributesW(wideTarget.c_str(), targetInfo.dwFileAttributes);
+        return ec;
     } catch (const std::bad_alloc&) {
         return std::make_error_code(std::errc::not_enough_memory);
     } catch (const std::exception&) {
