@@ -21,8 +21,10 @@ namespace {
 
 using fileio::WidePath;
 
+// The expansion's own two texts keep their form ("... \"path\". reason");
+// the reason is the system's, in UTF-8.
 OSError FileError(const char* what, const std::string& path, std::error_code ec) {
-    return OSError(std::string(what) + " \"" + path + "\". " + ec.message(),
+    return OSError(std::string(what) + " \"" + path + "\". " + SystemReason(ec),
                    static_cast<std::uint32_t>(ec.value()));
 }
 
@@ -31,25 +33,28 @@ OSError CreateError(const std::string& path, std::error_code ec) {
     return FileError("Cannot create file", path, ec);
 }
 
-std::error_code LastError() { return {static_cast<int>(::GetLastError()), std::system_category()}; }
-
 }  // namespace
 
 void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
     const std::wstring widePath = WidePath(path);
     WIN32_FILE_ATTRIBUTE_DATA payload;
     if (!::GetFileAttributesExW(widePath.c_str(), GetFileExInfoStandard, &payload)) {
-        throw OpenError(path, LastError());
+        throw OpenError(path, LastSystemError());
     }
     if (payload.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         throw OpenError(path, std::make_error_code(std::errc::is_a_directory));
+    }
+    // A read-only payload may not be replaced: the copy clears that attribute
+    // of its target, the expansion leaves the download as it came.
+    if (payload.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+        throw CreateError(path, SystemError(ERROR_ACCESS_DENIED));
     }
     // Checked before we open X ourselves: our own handle would count.
     if (const std::error_code blocker = ReplaceBlocker(path)) throw CreateError(path, blocker);
 
     fileio::File in(::CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in.Valid()) throw OpenError(path, LastError());
+    if (!in.Valid()) throw OpenError(path, LastSystemError());
 
     // A file under the temporary's name may be a download of that name: it
     // is removed only when the caller knows it for its own leftover (also
@@ -63,7 +68,7 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
             ::SetFileAttributesW(wideTemporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
         }
         if (!::DeleteFileW(wideTemporary.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
-            throw CreateError(temporary, LastError());
+            throw CreateError(temporary, LastSystemError());
         }
     }
     bool created = false;
@@ -78,7 +83,7 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
                                                            FILE_ATTRIBUTE_ARCHIVE);
         if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
         if (!::SetFileInformationByHandle(out.Native(), FileBasicInfo, &basic, sizeof basic)) {
-            throw ExpansionWriteError(path, LastError());
+            throw ExpansionWriteError(path, LastSystemError());
         }
         return std::error_code();
     });

@@ -1,6 +1,6 @@
 // Windows file primitives. In-use test: the exclusive open (no sharing, with
 // write and delete access) that a running program, a loaded library or any
-// open handle refuses; the read-only attribute counts as well. Copy: into a
+// open handle refuses; a read-only file is not in use. Copy: into a
 // temporary file beside the target, flushed, then moved over it with
 // MOVEFILE_WRITE_THROUGH, so the target is never seen half-written. Reparse
 // points (symbolic links, junctions) count as links.
@@ -10,18 +10,17 @@
 #include <string_view>
 #include <vector>
 
+#include "core/Errors.h"
 #include "core/FileIO.h"
 #include "core/WinText.h"
 #include "sysops/FilePrimitives.h"
+#include "sysops/ProcessControl_win32.h"
 
 namespace ue {
 namespace {
 
 using fileio::File;
 using fileio::WidePath;
-
-std::error_code SystemError(DWORD code) { return {static_cast<int>(code), std::system_category()}; }
-std::error_code LastError() { return SystemError(::GetLastError()); }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -39,11 +38,11 @@ File OpenForAttributes(const std::string& path) {
 std::error_code StatRegularFile(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
     if (path.empty()) return SystemError(ERROR_FILE_NOT_FOUND);
     const File file = OpenForAttributes(path);
-    if (!file.Valid()) return LastError();
+    if (!file.Valid()) return LastSystemError();
     if (::GetFileType(file.Native()) != FILE_TYPE_DISK) {
         return std::make_error_code(std::errc::invalid_argument);
     }
-    if (!::GetFileInformationByHandle(file.Native(), &info)) return LastError();
+    if (!::GetFileInformationByHandle(file.Native(), &info)) return LastSystemError();
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         return std::make_error_code(std::errc::is_a_directory);
     }
@@ -59,25 +58,33 @@ bool StatRegularFile(const std::string& path) {
     }
 }
 
-std::string TemporaryPattern(const std::string& target) {
+std::string TemporaryPattern(const std::string& target, std::string_view mark = ".~ue") {
     std::string::size_type sep = target.find_last_of("\\/");
     const std::size_t nameLength = sep == std::string::npos ? target.size() : target.size() - sep - 1;
-    if (nameLength + 10 <= MAX_PATH - 5) return target + ".~ueXXXXXX";
-    return fileio::ParentDirectory(target) + "\\.~ueXXXXXX";
+    if (nameLength + mark.size() + 6 <= MAX_PATH - 5) return target + std::string(mark) + "XXXXXX";
+    return fileio::ParentDirectory(target) + "\\" + std::string(mark) + "XXXXXX";
 }
 
 // Why the file cannot be replaced now; none when it can or is absent.
 std::error_code Blocker(const std::string& path) {
     BY_HANDLE_FILE_INFORMATION info;
     if (StatRegularFile(path, info)) return {};
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) return SystemError(ERROR_ACCESS_DENIED);
-    // The replacement writes the file's name away: write and delete access,
-    // shared with no one.
-    const File file(::CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // The replacement writes the file's name away: delete access, shared with
+    // no one, and write access, which a running program's image refuses. A
+    // read-only file is no blocker (the copy clears the attribute, as the
+    // shell's copy replaces such a file); it refuses write access, so its
+    // attributes are asked for instead. Other programs' handles are seen
+    // either way; a running read-only program only at the copy's rename.
+    const DWORD access = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                             ? GENERIC_READ | FILE_WRITE_ATTRIBUTES | DELETE
+                             : GENERIC_READ | GENERIC_WRITE | DELETE;
+    const File file(::CreateFileW(WidePath(path).c_str(), access, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.Valid()) return {};
     const DWORD code = ::GetLastError();
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return {};  // gone meanwhile
+    // A section mapped by another process: in use, as a sharing violation is.
+    if (code == ERROR_USER_MAPPED_FILE) return SystemError(ERROR_SHARING_VIOLATION);
     // ERROR_SHARING_VIOLATION and ERROR_LOCK_VIOLATION compare equal to
     // std::errc::device_or_resource_busy, ERROR_ACCESS_DENIED to permission_denied.
     return SystemError(code);
@@ -92,7 +99,7 @@ struct FinalName {
 
 std::error_code GetFinalName(HANDLE handle, FinalName& name) {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(handle, &info)) return LastError();
+    if (!::GetFileInformationByHandle(handle, &info)) return LastSystemError();
     name.volume = info.dwVolumeSerialNumber;
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
@@ -106,13 +113,13 @@ std::error_code GetFinalName(HANDLE handle, FinalName& name) {
             buffer.resize(n + 1);
             continue;
         }
-        if (::GetLastError() != ERROR_MORE_DATA) return LastError();
+        if (::GetLastError() != ERROR_MORE_DATA) return LastSystemError();
         // Wine cannot give a final path longer than MAX_PATH; the name the
         // file was opened under after its links comes from the same source.
         std::vector<char> raw(sizeof(FILE_NAME_INFO) + 65536 * sizeof(wchar_t));
         auto* info = reinterpret_cast<FILE_NAME_INFO*>(raw.data());
         if (!::GetFileInformationByHandleEx(handle, FileNameInfo, info, static_cast<DWORD>(raw.size()))) {
-            return LastError();
+            return LastSystemError();
         }
         buffer.assign(info->FileName, info->FileNameLength / sizeof(wchar_t));
         break;
@@ -120,16 +127,6 @@ std::error_code GetFinalName(HANDLE handle, FinalName& name) {
     while (buffer.size() > 1 && buffer.back() == L'\\') buffer.pop_back();
     name.path = std::move(buffer);
     return {};
-}
-
-// True when `path` is `dir` or lies in it; names compare without regard to case.
-bool IsBeneath(const std::wstring& dir, const std::wstring& path) {
-    if (path.size() < dir.size()) return false;
-    if (::CompareStringOrdinal(dir.data(), static_cast<int>(dir.size()), path.data(),
-                               static_cast<int>(dir.size()), TRUE) != CSTR_EQUAL) {
-        return false;
-    }
-    return path.size() == dir.size() || path[dir.size()] == L'\\' || dir.back() == L'\\';
 }
 
 // The names of a relative path with "." dropped and ".." taken back, as
@@ -167,7 +164,7 @@ std::error_code CheckBeneath(const std::string& base, const std::string& path) {
             return SystemError(ERROR_NOT_SAME_DEVICE);
         }
         const File baseFile = OpenForAttributes(std::string(dir));
-        if (!baseFile.Valid()) return LastError();
+        if (!baseFile.Valid()) return LastSystemError();
         FinalName baseFinal;
         if (auto ec = GetFinalName(baseFile.Native(), baseFinal)) return ec;
 
@@ -180,7 +177,7 @@ std::error_code CheckBeneath(const std::string& base, const std::string& path) {
             if (file.Valid()) {
                 FinalName final;
                 if (auto ec = GetFinalName(file.Native(), final)) return ec;
-                if (final.volume != baseFinal.volume || !IsBeneath(baseFinal.path, final.path)) {
+                if (final.volume != baseFinal.volume || !win32::PathIsWithin(final.path, baseFinal.path)) {
                     return SystemError(ERROR_NOT_SAME_DEVICE);
                 }
                 BY_HANDLE_FILE_INFORMATION info;
@@ -211,7 +208,7 @@ std::error_code CheckDownloadedFile(const std::string& path) {
     try {
         WIN32_FILE_ATTRIBUTE_DATA data;  // of the name itself, no link followed
         if (!::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) {
-            return LastError();
+            return LastSystemError();
         }
         if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             return std::make_error_code(std::errc::too_many_symbolic_link_levels);
@@ -275,31 +272,93 @@ std::error_code CopyFileOver(const std::string& source, const std::string& targe
 
         File in(::CreateFileW(WidePath(source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!in.Valid()) return LastError();
-        if (!::GetFileInformationByHandle(in.Native(), &sourceInfo)) return LastError();
+        if (!in.Valid()) return LastSystemError();
+        if (!::GetFileInformationByHandle(in.Native(), &sourceInfo)) return LastSystemError();
         if (sourceInfo.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             return std::make_error_code(std::errc::is_a_directory);
         }
 
-        return fileio::ReplaceAtomically(target, temporary.empty() ? TemporaryPattern(target) : temporary, [&](const File& out) {
+        // A read-only target is replaced, as the shell's copy replaces it: the
+        // rename would be refused while the attribute is set. It comes back
+        // when the copy fails.
+        const bool readOnlyTarget =
+            !targetState && (targetInfo.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+        const std::wstring wideTarget = WidePath(target);
+        if (readOnlyTarget &&
+            !::SetFileAttributesW(wideTarget.c_str(), targetInfo.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY)) {
+            return LastSystemError();
+        }
+        const std::error_code ec = fileio::ReplaceAtomically(
+            target, temporary.empty() ? TemporaryPattern(target) : temporary, [&](const File& out) {
             if (auto ec = fileio::CopyAll(in, out)) return ec;
             // The target is renamed over next: when it is another name (hard
             // link) of the source, our open handle would refuse that rename.
             in.Close();
             // The source's last-write time (so the refresh loop sees the copy
-            // as current) and attributes, read-only included, as a copy has.
+            // as current) and its hidden, system and archive attributes. Not
+            // read-only: an installed file that refuses every later update
+            // is no copy the suite can live with.
             FILE_BASIC_INFO basic{};
             basic.LastWriteTime.LowPart = sourceInfo.ftLastWriteTime.dwLowDateTime;
             basic.LastWriteTime.HighPart = static_cast<LONG>(sourceInfo.ftLastWriteTime.dwHighDateTime);
-            constexpr DWORD kCopied = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+            constexpr DWORD kCopied = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
             basic.FileAttributes = sourceInfo.dwFileAttributes & kCopied;
             if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
             if (!::SetFileInformationByHandle(out.Native(), FileBasicInfo, &basic, sizeof basic)) {
-                return LastError();
+                return LastSystemError();
             }
             return std::error_code();
         });
+        if (ec && readOnlyTarget) ::SetFileAttributesW(wideTarget.c_str(), targetInfo.dwFileAttributes);
+        return ec;
+    } catch (const std::bad_alloc&) {
+        return std::make_error_code(std::errc::not_enough_memory);
+    } catch (const std::exception&) {
+        return SystemError(ERROR_INVALID_NAME);
+    }
+}
+
+std::error_code CopyToTemporaryBeside(const std::string& source, const std::string& target,
+                                      std::string& temporary) {
+    temporary.clear();
+    try {
+        BY_HANDLE_FILE_INFORMATION sourceInfo;
+        if (auto ec = StatRegularFile(source, sourceInfo)) return ec;
+        // CopyFileW makes the name exclusively (it fails on anything there)
+        // and gives the copy the source's time; the read-only attribute is
+        // taken off, as for every installed copy.
+        const std::wstring wideSource = WidePath(source);
+        const std::string pattern = TemporaryPattern(target, kRestartTemporaryMark);
+        for (int attempt = 0; attempt < 100 && temporary.empty(); ++attempt) {
+            std::string name = pattern;
+            fileio::FillTemplate(name);
+            if (::CopyFileW(wideSource.c_str(), WidePath(name).c_str(), TRUE)) {
+                temporary = std::move(name);
+            } else if (const DWORD code = ::GetLastError();
+                       code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+                return SystemError(static_cast<int>(code));
+            }
+        }
+        if (temporary.empty()) return SystemError(ERROR_FILE_EXISTS);
+        const std::wstring wide = WidePath(temporary);
+        const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+        std::error_code ec;
+        if (attributes == INVALID_FILE_ATTRIBUTES ||
+            ((attributes & FILE_ATTRIBUTE_READONLY) &&
+             !::SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))) {
+            ec = LastSystemError();
+        }
+        // On the disk before the restart is asked to move it.
+        if (!ec) {
+            const File file(::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file.Valid() || !::FlushFileBuffers(file.Native())) ec = LastSystemError();
+        }
+        if (ec) {
+            ::DeleteFileW(wide.c_str());
+            temporary.clear();
+        }
+        return ec;
     } catch (const std::bad_alloc&) {
         return std::make_error_code(std::errc::not_enough_memory);
     } catch (const std::exception&) {
@@ -327,13 +386,13 @@ std::error_code CreateDirectories(const std::string& path) {
                 const DWORD code = ::GetLastError();
                 if (code != ERROR_ALREADY_EXISTS) return SystemError(code);
                 const DWORD attributes = ::GetFileAttributesW(WidePath(prefix).c_str());
-                if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+                if (attributes == INVALID_FILE_ATTRIBUTES) return LastSystemError();
                 if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return SystemError(ERROR_DIRECTORY);
             }
             if (pos == std::string::npos) break;
         }
         const DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+        if (attributes == INVALID_FILE_ATTRIBUTES) return LastSystemError();
         return attributes & FILE_ATTRIBUTE_DIRECTORY ? std::error_code() : SystemError(ERROR_DIRECTORY);
     } catch (const std::bad_alloc&) {
         return std::make_error_code(std::errc::not_enough_memory);

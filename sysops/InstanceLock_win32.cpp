@@ -26,10 +26,6 @@
 namespace ue {
 namespace {
 
-std::error_code LastError(DWORD code = ::GetLastError()) {
-    return {static_cast<int>(code), std::system_category()};
-}
-
 // FNV-1a, 64 bits, over the UTF-16 units.
 std::uint64_t Hash(const std::wstring& s) {
     std::uint64_t h = 14695981039346656037ull;
@@ -49,10 +45,10 @@ InstanceLock InstanceLock::Acquire(const std::string& installationDir) {
     try {
         dir = Wide(installationDir.empty() ? std::string(".") : installationDir);
     } catch (const Error&) {
-        return {State::Unavailable, {}, LastError(ERROR_NO_UNICODE_TRANSLATION)};
+        return {State::Unavailable, {}, SystemError(ERROR_NO_UNICODE_TRANSLATION)};
     }
     const auto final = win32::FinalPath(dir);
-    if (!final) return {State::Unavailable, {}, LastError()};
+    if (!final) return {State::Unavailable, {}, LastSystemError()};
     std::wstring folded = *final;
     while (folded.size() > 1 && folded.back() == L'\\') folded.pop_back();
     ::CharLowerBuffW(folded.data(), static_cast<DWORD>(folded.size()));
@@ -65,7 +61,7 @@ InstanceLock InstanceLock::Acquire(const std::string& installationDir) {
     const DWORD code = ::GetLastError();
     if (!mutex) {
         if (code == ERROR_ACCESS_DENIED) return {State::Busy, {}, {}};
-        return {State::Unavailable, {}, LastError(code)};
+        return {State::Unavailable, {}, SystemError(code)};
     }
     fileio::File handle(mutex);
     if (code == ERROR_ALREADY_EXISTS) return {State::Busy, {}, {}};

@@ -46,7 +46,7 @@ std::error_code QueueFileReplacement(const std::string& source, const std::strin
     }
     if (!::MoveFileExW(from.c_str(), to.c_str(),
                        MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
-        return std::error_code(static_cast<int>(::GetLastError()), std::system_category());
+        return LastSystemError();
     }
     return {};
 }

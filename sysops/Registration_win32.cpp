@@ -31,13 +31,8 @@ namespace {
 
 constexpr const char* kEntryName = "DllRegisterServer";
 
-std::string PlatformText(DWORD code) {
-    wchar_t buffer[512];
-    DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                               code, 0, buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
-    if (n == 0) return "Error " + std::to_string(code);
-    return TrimPlatformText(Narrow(std::wstring_view(buffer, n)));
-}
+// The system's text for `code`, in the user's language.
+std::string PlatformText(DWORD code) { return SystemReason(SystemError(static_cast<int>(code))); }
 
 // The thread's error mode without the system's boxes, for this object's life.
 class QuietErrors {

@@ -36,7 +36,7 @@ std::set<std::string> EntryNames(const std::string& dir) {
 }
 
 // The system's text for a cause, as the messages carry it.
-std::string Cause(int code) { return std::error_code(code, std::system_category()).message(); }
+std::string Cause(int code) { return SystemReason(SystemError(code)); }
 #ifdef _WIN32
 const int kMissing = ERROR_FILE_NOT_FOUND, kDenied = ERROR_ACCESS_DENIED,
           kBusy = ERROR_SHARING_VIOLATION, kExists = ERROR_FILE_EXISTS;

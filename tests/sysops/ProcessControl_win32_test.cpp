@@ -119,6 +119,12 @@ TEST(PathIsWithin, FolderBoundariesAndLetterCase) {
     EXPECT_FALSE(PathIsWithin(L"\\\\?\\C:\\Ap", L"\\\\?\\C:\\App"));
     EXPECT_FALSE(PathIsWithin(L"\\\\?\\D:\\App", L"\\\\?\\C:\\App"));
     EXPECT_FALSE(PathIsWithin(L"\\\\?\\C:\\App", L""));
+    // Final paths without a volume, as the beneath check compares them.
+    EXPECT_FALSE(PathIsWithin(L"\\suite-old\\lib", L"\\suite"));
+    EXPECT_TRUE(PathIsWithin(L"\\SUITE\\lib", L"\\suite"));
+    EXPECT_TRUE(PathIsWithin(L"\\Ä 升级;1\\lib", L"\\ä 升级;1"));
+    EXPECT_FALSE(PathIsWithin(L"\\ä 升级;1-old", L"\\ä 升级;1"));
+    EXPECT_TRUE(PathIsWithin(L"\\x", L"\\"));
 }
 
 TEST(RunProgram, PassesThePathAndParametersAndReturnsTheExitCode) {

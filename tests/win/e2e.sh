@@ -4,13 +4,14 @@
 # test's own under a temporary folder: every installation lies there, the
 # restart the program asks for ends only that prefix's session, and the
 # queued replacement is carried out by that prefix's `wineboot -r`.
-#   e2e.sh UPDATEEXE_EXE MAIN_INSTALLED_EXE MAIN_UPDATED_EXE HELPER_EXE SCHEMA
+#   e2e.sh UPDATEEXE_EXE MAIN_INSTALLED_EXE MAIN_UPDATED_EXE HELPER_EXE SCHEMA [REG_DLL]
 #   MAIN_*: the suite's main program as installed and as downloaded; each
 #   appends its label to "<itself>.started" when it runs.
 #   HELPER: holds a file open, or presses a window's close button.
+#   REG_DLL: a library whose DllRegisterServer succeeds (FileType 2).
 set -uo pipefail
 
-exe=$1 main_installed=$2 main_updated=$3 helper=$4 schema=$5
+exe=$1 main_installed=$2 main_updated=$3 helper=$4 schema=$5 reg_dll=${6:-}
 here=$(cd "$(dirname "$0")" && pwd)
 
 
@@ -19,6 +20,8 @@ source "$here/../ui/installation.sh"
 # shellcheck source=../ui/e2e-steps.sh
 source "$here/../ui/e2e-steps.sh"
 ue_require_tools Xvfb xdotool sqlite3 python3 wineboot wineserver winepath
+# Wine names files in the Unix locale's code set: Chinese names need UTF-8.
+case "$(locale charmap 2>/dev/null)" in UTF-8) ;; *) export LC_ALL=C.UTF-8 ;; esac
 
 work=$(mktemp -d)
 started_pids=()
@@ -311,6 +314,50 @@ for i in $(seq 50); do [ "$(cat "$dir/X.dll")" = "new content" ] && break; sleep
 check "replaced by the restart" "new content" "$(cat "$dir/X.dll")"
 check "list carried out" "" "$(pending_renames)"
 check "main program not started" "" "$(started_marks 5)"
+
+# Off until the ODBC store opens a database whose path holds a ";" or
+# Chinese: today it ends at "[SQLite]connect failed". UE_E2E_CHINESE=1 runs it.
+if [ "${UE_E2E_CHINESE:-0}" = 1 ]; then
+echo "== a Chinese installation folder with a blank and a ';': every FileType, a held file queued"
+new_installation '升级 测试;1'
+echo "新组件" > "$dir/update/组件 一.dll"
+echo "旧组件" > "$dir/组件 一.dll"
+ue_download "$dir" 2 '组件 一.dll' 4 0
+cp "$main_installed" "$dir/update/工具.exe"
+ue_download "$dir" 3 '工具.exe' 4 1 '工具\'
+seq 1 500 | sed 's/^/帮助 /' > "$work/help-zh.txt"
+ue_zlib "$work/help-zh.txt" "$dir/update/帮助.txt"
+ue_download "$dir" 4 '帮助.txt' 4 5 '文档\'
+if [ -n "$reg_dll" ]; then
+  cp "$reg_dll" "$dir/update/注册.dll"
+  ue_download "$dir" 5 '注册.dll' 4 2
+fi
+echo "新数据" > "$dir/update/数据.dat"
+echo "旧数据" > "$dir/数据.dat"
+ue_download "$dir" 6 '数据.dat' 4 0
+hold "$dir/数据.dat"
+start_program
+four_dialogs_to_restart_question
+answer_question Escape
+await_end 60
+check "exit code" 0 "$rc"
+check "no error box" "" "$(xdotool search --onlyvisible --name '^Morvel升级$' 2>/dev/null)"
+check "type 0 installed" "新组件" "$(cat "$dir/组件 一.dll")"
+for i in $(seq 30); do [ -e "$dir/工具/工具.exe.started" ] && break; sleep 0.1; done
+check "type 1 installed and started" "installed" "$(cut -d' ' -f1 "$dir/工具/工具.exe.started" 2>/dev/null)"
+check "type 5 expanded and installed" "" "$(cmp "$work/help-zh.txt" "$dir/文档/帮助.txt" 2>&1)"
+[ -n "$reg_dll" ] && check "type 2 installed" "" "$(cmp "$reg_dll" "$dir/注册.dll" 2>&1)"
+logged="1|X.dll 2|组件 一.dll 3|工具.exe 4|帮助.txt"
+[ -n "$reg_dll" ] && logged="$logged 5|注册.dll"
+check "log rows" "$logged 6|数据.dat" \
+  "$(sql 'SELECT AID, FileName FROM UpdateFileLog ORDER BY AID' | tr '\n' ' ' | sed 's/ $//')"
+check "CurSoftInfo" "1|2|2" "$(sql 'SELECT * FROM CurSoftInfo')"
+check "Update.ini CurVer" "CurVer=2" "$(grep -a '^CurVer=' "$dir/Update.ini" | tr -d '\r')"
+check "held file old before the restart" "旧数据" "$(cat "$dir/数据.dat")"
+release_held
+wineboot -r >/dev/null 2>&1
+check "held file new after wineboot -r" "新数据" "$(cat "$dir/数据.dat")"
+fi
 
 if [ "$failures" -ne 0 ] && [ -s "$work/program.log" ]; then
   echo "-- what Wine and the program wrote:"
