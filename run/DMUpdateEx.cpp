@@ -325,7 +325,11 @@ int TDM_Update::UpdateOneFile() {
         }
     }
 
-    if (FileTypeIs(ftReplace) && HeldOpen(target)) {
+    // A program's file held by its running program takes the same road as any
+    // other held file: the dialog, its programs stopped, the retries, the
+    // restart. It is never an error that ends the run.
+    const auto replacesNow = [this] { return FileTypeIs(ftReplace) || FileTypeIs(ftRun); };
+    if (replacesNow() && HeldOpen(target)) {
         ShowFileInUse(FirstInUseMessage(target));
         if (!ExeFile.empty()) system_.KillProcessByName(ExeFile, BaseDir);
         if (!ExeFile2.empty()) system_.KillProcessByName(ExeFile2, BaseDir);
@@ -345,7 +349,7 @@ int TDM_Update::UpdateOneFile() {
     // moment it replaces it, so it is the in-use test of each attempt; only
     // without a download to copy is the target tested on its own.
     for (;;) {
-        if (!FileTypeIs(ftReplace)) break;
+        if (!replacesNow()) break;
         if (IsFilePresent(source)) {
             if (CopyUnlessHeld(source, target)) break;
         } else if (!HeldOpen(target)) {
@@ -360,12 +364,8 @@ int TDM_Update::UpdateOneFile() {
         }
     }
 
-    if (FileTypeIs(ftRun)) {
-        if (IsFilePresent(source)) {
-            if (const std::error_code ec = CopyThroughJournal(source, target)) {
-                ThrowCopyFailure(source, target, ec);
-            }
-        }
+    // Copied above; a program queued for the restart is still running.
+    if (FileTypeIs(ftRun) && result != RestartNeeded) {
         system_.RunProgram(target, false, "", kShowNormal);
     }
 

@@ -44,7 +44,10 @@ const TypeCase kTypeCases[] = {
     {"CompressedWithoutDownloadFree", ftCompressed, false, {"pause"}, false, 0, true},
     {"CompressedWithoutDownloadHeld", ftCompressed, true, {"pause"}, false, 0, true},
     {"ProgramFree", ftRun, false, {"pause", "run"}, true},
-    {"ProgramHeldEndsTheRunUnstarted", ftRun, true, {"pause"}, false, 0, false, false, true},
+    // A running program holds its file: the dialog's road, never an error.
+    {"ProgramHeldToTheEnd", ftRun, true,
+     {"first", "kills", "pause", "second", "second", "second", "queue"}, false},
+    {"ProgramFreedAtTheFirstMessage", ftRun, true, {"first", "kills", "pause", "run"}, true, 1},
     {"LibraryFree", ftRegister, false, {"pause", "register"}, true},
     {"LibraryFailingToRegister", ftRegister, false, {"pause", "register"}, true, 0, false, true},
     {"LibraryHeld", ftRegister, true, {"pause", "queue"}, false},
@@ -80,7 +83,7 @@ TEST_P(PerTypeTest, CallsFilesAndLogRow) {
         {"kills",
          {"KillProcessByName Main.exe in " + P(""), "KillProcessByName Helper.exe in " + P("")}},
         {"second", {Dialog(SecondInUseMessage(target))}},
-        {"queue", {"ReplaceFileAtRestart " + P("update/f.dll") + " -> " + target}},
+        {"queue", {"ReplaceFileAtRestart " + target + ".~urXXXXXX -> " + target}},
         {"run", {RunEntry(target, 1)}},
         {"register", {"RegisterServerLibrary " + target}}};
     Calls want;
@@ -98,6 +101,17 @@ TEST_P(PerTypeTest, CallsFilesAndLogRow) {
     // the backup folder is made and stays empty.
     auto files = inst.Files();
     files.erase("Update.ini");
+    // A queued file waits beside its target as a copy of the download.
+    std::string queuedCopy;
+    for (auto it = files.begin(); it != files.end();) {
+        if (it->first.starts_with("f.dll.~ur")) {
+            queuedCopy = it->second;
+            it = files.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    EXPECT_EQ(queuedCopy, queued ? kNew : "");
     std::map<std::string, std::string> wantFiles = {
         {"bak/", ""}, {"bak/V0/", ""}, {"update/", ""}, {"f.dll", c.copied ? kNew : "old"}};
     if (!c.noDownload) wantFiles["update/f.dll"] = kNew;

@@ -155,8 +155,10 @@ TEST_F(UpdateRunTest, OneFileLeftForTheRestartAsksForTheRestartInsteadOfStarting
     EXPECT_EQ(inst.Read("Main.exe"), "old main");
     EXPECT_EQ(Logged(), (Calls{"a.dll/1", "b.dll/1", "c.dll/1"}));
     EXPECT_EQ(sys.Actions(),
-              (Calls{"ReplaceFileAtRestart " + P("update/b.dll") + " -> " + P("b.dll"),
+              (Calls{"ReplaceFileAtRestart " + P("b.dll") + ".~urXXXXXX -> " + P("b.dll"),
                      "AskRestart OK", "ShutdownWindows 3"}));
+    // What the restart moves is a copy of the download beside the target.
+    EXPECT_EQ(test::ReadFileBytes(sys.queued.at(P("b.dll"))), "new b.dll");
 }
 
 TEST_F(UpdateRunTest, ClosingTheDialogAbortsSilentlyWithNothingMoreDone) {

@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -24,7 +25,8 @@ inline std::string RunEntry(const std::string& file, int showMode) {
 }
 
 // One entry per call, in order: "Sleep 100", "KillProcessByName Main.exe in <dir>",
-// RunEntry(...), "ReplaceFileAtRestart <source> -> <target>",
+// RunEntry(...), "ReplaceFileAtRestart <source> -> <target>" (a copy queued
+// beside the target as "<target>.~urXXXXXX", its random part written so),
 // "RegisterServerLibrary <file>", "ShutdownWindows 3", "TodayText".
 class RecordingSystem : public System {
 public:
@@ -50,9 +52,15 @@ public:
     }
     std::error_code ReplaceFileAtRestart(const std::string& source,
                                          const std::string& target) override {
-        calls.push_back("ReplaceFileAtRestart " + source + " -> " + target);
+        std::string named = source;
+        const std::string copy = target + ".~ur";
+        if (named.size() == copy.size() + 6 && named.starts_with(copy)) named = copy + "XXXXXX";
+        calls.push_back("ReplaceFileAtRestart " + named + " -> " + target);
+        queued[target] = source;
         return replaceAtRestartError;
     }
+    // Per target, the file the last call queued for it.
+    std::map<std::string, std::string> queued;
     void RegisterServerLibrary(const std::string& file) override {
         calls.push_back("RegisterServerLibrary " + file);
         if (registerError) throw Error(*registerError);
