@@ -130,12 +130,50 @@ press "$win" Return
 await_end 30
 check "exit code" 0 "$rc"
 check "restart requested twice" "restart restart" "$(tr '\n' ' ' < "$dir/restart-requests" 2>/dev/null | sed 's/ $//')"
-check "queued for the restart" "\\??\\$dir/update/X.dll|!\\??\\$dir/X.dll|" \
-  "$(tr '\0' '|' < "$dir/PendingFileRenameOperations" 2>/dev/null | sed 's/|$//')"
+check "queued for the restart: a copy beside the file" "\\??\\$dir/X.dll.~urXXXXXX|!\\??\\$dir/X.dll|" \
+  "$(tr '\0' '|' < "$dir/PendingFileRenameOperations" 2>/dev/null | sed 's/|$//; s/\.~ur....../.~urXXXXXX/')"
 check "held file untouched" "old content" "$(cat "$dir/X.dll")"
 check "log row" "1|X.dll|7|1" "$(sql 'SELECT AID, FileName, FileVer, IsUpdate FROM UpdateFileLog')"
 check "CurSoftInfo" "1|2|2" "$(sql 'SELECT * FROM CurSoftInfo')"
 check "main program not started" "no" "$([ -e "$dir/started" ] && echo yes || echo no)"
+
+echo "== a Chinese installation folder with a blank and a ';': every FileType, a held file queued"
+new_installation '升级 测试;1'
+echo "新组件" > "$dir/update/组件 一.dll"
+echo "旧组件" > "$dir/组件 一.dll"
+ue_download "$dir" 2 '组件 一.dll' 4 0
+ue_main_program "$dir/update/工具.sh" tool
+ue_download "$dir" 3 '工具.sh' 4 1 '工具\'
+seq 1 500 | sed 's/^/帮助 /' > "$work/help-zh.txt"
+ue_zlib "$work/help-zh.txt" "$dir/update/帮助.txt"
+ue_download "$dir" 4 '帮助.txt' 4 5 '文档\'
+echo "新数据" > "$dir/update/数据.dat"
+echo "旧数据" > "$dir/数据.dat"
+ue_download "$dir" 5 '数据.dat' 4 0
+sleep 600 < "$dir/数据.dat" &
+started_pids+=("$!")
+start_program
+for n in 1 2 3 4; do
+  win=$(await_window '^替换文件出错$')
+  [ -n "$win" ] && press "$win" Return
+  for i in $(seq 50); do xdotool search --onlyvisible --name '^替换文件出错$' >/dev/null || break; sleep 0.1; done
+done
+win=$(await_window '^提示$')
+[ -n "$win" ] || fail "the restart question did not appear"
+[ -n "$win" ] && press "$win" Escape
+await_end 30
+check "exit code" 0 "$rc"
+check "type 0 installed" "新组件" "$(cat "$dir/组件 一.dll")"
+for i in $(seq 30); do [ -e "$dir/工具/started" ] && break; sleep 0.1; done
+check "type 1 installed and started" "tool" "$(cut -d' ' -f1 "$dir/工具/started" 2>/dev/null)"
+check "type 5 expanded and installed" "" "$(cmp "$work/help-zh.txt" "$dir/文档/帮助.txt" 2>&1)"
+check "log rows" "1|X.dll 2|组件 一.dll 3|工具.sh 4|帮助.txt 5|数据.dat" \
+  "$(sql 'SELECT AID, FileName FROM UpdateFileLog ORDER BY AID' | tr '\n' ' ' | sed 's/ $//')"
+check "queued for the restart" "!\\??\\$dir/数据.dat" \
+  "$(tr '\0' '\n' < "$dir/PendingFileRenameOperations" 2>/dev/null | grep -F '数据.dat' | grep '^!')"
+check "held file untouched" "旧数据" "$(cat "$dir/数据.dat")"
+check "CurSoftInfo" "1|2|2" "$(sql 'SELECT * FROM CurSoftInfo')"
+check "Update.ini CurVer" "CurVer=2" "$(grep -a '^CurVer=' "$dir/Update.ini" | tr -d '\r')"
 
 echo "== a file held open, Cancel in the restart question"
 new_installation cancel
