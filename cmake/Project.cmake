@@ -16,7 +16,6 @@ endfunction()
 # A folder's static library from its sources, listed by hand per platform
 # (X.h is implemented by X.cpp, X_posix.cpp and X_win32.cpp):
 #   ue_add_library(name PORTABLE X.cpp POSIX X_posix.cpp WIN32 X_win32.cpp)
-# A Windows file that is not written yet stands commented out in its list.
 function(ue_add_library name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "PORTABLE;POSIX;WIN32")
   set(sources ${arg_PORTABLE})

@@ -3,10 +3,8 @@
 #include "sysops/System.h"
 
 #include <cstdio>
+#include <chrono>
 #include <ctime>
-// std::chrono's clocks and durations come with <thread>: <chrono> itself does
-// not compile where narrow strings are GBK (Windows), as its "µs" has no GBK
-// form.
 #include <thread>
 
 #include "sysops/PendingRenames.h"

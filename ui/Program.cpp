@@ -50,8 +50,8 @@ std::string AnotherUpdaterMessage(const std::string& exeDir) {
 int RunProgram(Toolkit& toolkit, System& system, std::string exeDir) {
     // First of all: a second updater on this installation opens no window,
     // no database and creates no folder. A lock that cannot be taken at all
-    // (a read-only installation) stops nothing: the run reports what it
-    // cannot do, as it did before there was a lock.
+    // (a read-only installation) stops nothing: the run goes on and reports
+    // what it cannot do.
     const InstanceLock lock = InstanceLock::Acquire(exeDir);
     if (lock.IsBusy()) {
         std::fputs(AnotherUpdaterMessage(exeDir).c_str(), stderr);

@@ -33,12 +33,14 @@ struct Outcome {
     int lines() const { return static_cast<int>(std::count(errors.begin(), errors.end(), '\n')); }
 };
 
-// Runs the renamer with `args` and the environment `env`; its exit status
-// (-1 when it did not exit) and its stderr go to `out`. Makes no assertion, so
-// that a child of RunUnprivileged may call it too.
+// Runs the renamer (the built one unless `program` names a copy) with `args`
+// and the environment `env`; its exit status (-1 when it did not exit, 127
+// when it could not be started) and its stderr go to `out`. Makes no
+// assertion, so that a child of RunUnprivileged may call it too.
 void RunProgram(const std::string& errFile, const std::vector<std::string>& args,
-                const std::vector<std::string>& env, Outcome& out) {
-    std::vector<char*> argv{const_cast<char*>(UE_BOOT_RENAMES_PROGRAM)};
+                const std::vector<std::string>& env, Outcome& out,
+                const std::string& program = UE_BOOT_RENAMES_PROGRAM) {
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     std::vector<char*> envp;
@@ -314,9 +316,14 @@ TEST(PendingRenameBoot, RefusesWhatAnotherUserCouldHaveWritten) {
 // it), finds the list by the same rule and carries it out.
 TEST(PendingRenameBoot, UserListIsCarriedOutByTheRenamerAsThatUser) {
     TempDir tmp;
+    // The build folder may lie where that user cannot enter (a clone in a
+    // private folder): the user runs a copy from the test's own folder.
+    const std::string renamer = tmp.file("updateexe-boot-renames");
+    fs::copy_file(UE_BOOT_RENAMES_PROGRAM, renamer);
+    ASSERT_EQ(::chmod(renamer.c_str(), 0755), 0);
     test::HandToUnprivileged(tmp.path());
     const std::string root = tmp.path();
-    const std::optional<std::string> outcome = test::RunUnprivileged([&root] {
+    const std::optional<std::string> outcome = test::RunUnprivileged([&root, &renamer] {
         const std::string state = root + "/state";
         ::unsetenv("UPDATEEXE_PENDING_RENAMES_FILE");
         ::setenv("HOME", (root + "/home").c_str(), 1);
@@ -333,7 +340,8 @@ TEST(PendingRenameBoot, UserListIsCarriedOutByTheRenamerAsThatUser) {
         if (!std::filesystem::exists(list)) return std::string("no list at ") + list;
         Outcome out;
         RunProgram(root + "/renamer.stderr", {},
-                   {"PATH=/usr/bin:/bin", "HOME=" + root + "/home", "XDG_STATE_HOME=" + state}, out);
+                   {"PATH=/usr/bin:/bin", "HOME=" + root + "/home", "XDG_STATE_HOME=" + state}, out,
+                   renamer);
         return "status " + std::to_string(out.status) + " [" + out.errors + "] X=" +
                ReadFileBytes(root + "/app/X") + (std::filesystem::exists(list) ? " list kept" : "");
     });

@@ -1,4 +1,4 @@
-// The busy indicator widget over its model (ProgressModel_test): position,
+// The busy indicator widget over its model (ProgressModel_ptest): position,
 // stepping, its own timer and the wedges it actually paints.
 #include <gtest/gtest.h>
 

@@ -72,10 +72,14 @@ TEST_F(GridTest, ReadOnlyViewWhoseIndicatorFollowsTheCursor) {
     EXPECT_TRUE(grid.showGrid());
     TableModel& model = *grid.Model();
     QSignalSpy moved(&model, &TableModel::CurrentRowChanged);
+    QSignalSpy repainted(&model, &TableModel::IndicatorChanged);
     EXPECT_EQ(Indicators(model), QStringList({"▶", "", ""}));
 
     downloads.GoNext();
     EXPECT_EQ(Indicators(model), QStringList({"", "▶", ""}));
+    std::set<int> marks;
+    for (const QList<QVariant>& signal : repainted) marks.insert(signal.at(0).toInt());
+    EXPECT_EQ(marks, (std::set<int>{0, 1})) << "the old row's mark is repainted away";
     EXPECT_EQ(grid.currentIndex().row(), 1);
     downloads.GoNext();
     downloads.GoNext();

@@ -10,87 +10,47 @@
 namespace ue {
 
 TableModel::TableModel(TableCursor& cursor, QObject* parent)
-    : QAbstractTableModel(parent), cursor_(cursor) {
-    Refresh();
-    cursor_.SetListener([this](const TableCursor::Change& change) { CursorChanged(change); });
+    : QAbstractTableModel(parent), cursor_(cursor), follower_(cursor, *this) {
+    follower_.Attach();
 }
 
-TableModel::~TableModel() { cursor_.SetListener({}); }
+void TableModel::ResetBegins() { beginResetModel(); }
 
-void TableModel::Refresh() {
-    std::vector<std::string> columns = grid::ColumnTitles(cursor_);
-    const std::size_t rows = cursor_.IsOpen() ? cursor_.RowCount() : 0;
-    beginResetModel();
-    columns_ = std::move(columns);
-    rows_ = static_cast<int>(rows);
-    current_ = grid::CurrentRowOf(cursor_);
-    endResetModel();
+void TableModel::ResetDone(bool) { endResetModel(); }
+
+void TableModel::RowAdding(int row) { beginInsertRows({}, row, row); }
+
+void TableModel::RowAdded(int) { endInsertRows(); }
+
+void TableModel::RowRemoving(int row) { beginRemoveRows({}, row, row); }
+
+void TableModel::RowRemoved(int) { endRemoveRows(); }
+
+void TableModel::Changed() {
+    // Repainting only marks a region for the next paint: done at once.
+    const grid::Follower::Redraw redraw = follower_.TakeRedraw();
+    const int columns = static_cast<int>(follower_.Titles().size());
+    if (redraw.all) {
+        if (follower_.Rows() > 0 && columns > 0)
+            emit dataChanged(index(0, 0), index(follower_.Rows() - 1, columns - 1), {Qt::DisplayRole});
+        emit IndicatorChanged(-1);
+    } else {
+        if (columns > 0) {
+            for (int row : redraw.widen)
+                emit dataChanged(index(row, 0), index(row, columns - 1), {Qt::DisplayRole});
+        }
+        for (int row : redraw.rows) emit IndicatorChanged(row);
+    }
     // A reset clears the view's selection: it follows the current row anew.
-    emit CurrentRowChanged(current_);
+    if (redraw.moved) emit CurrentRowChanged(follower_.Current());
 }
 
-void TableModel::CursorChanged(const TableCursor::Change& change) {
-    using Kind = TableCursor::Change::Kind;
-    const int row = change.row < static_cast<std::size_t>(rows_) + 1 ? static_cast<int>(change.row) : -1;
-    bool inStep = true;
-    switch (change.kind) {
-    case Kind::Reset:
-        Refresh();
-        return;
-    case Kind::Moved:
-        break;
-    case Kind::RowChanged:
-        RepaintRow(row);
-        break;
-    case Kind::RowAppended:
-        inStep = row == rows_;
-        if (inStep) {
-            beginInsertRows({}, row, row);
-            ++rows_;
-            endInsertRows();
-        }
-        break;
-    case Kind::RowRemoved:
-        inStep = row >= 0 && row == rows_ - 1;
-        if (inStep) {
-            beginRemoveRows({}, row, row);
-            --rows_;
-            endRemoveRows();
-        }
-        break;
-    }
-    // Not expected: a change that does not fit the rows shown. Take over
-    // everything rather than show rows that are not there.
-    if (!inStep || !cursor_.IsOpen() || cursor_.RowCount() != static_cast<std::size_t>(rows_)) {
-        Refresh();
-        return;
-    }
-    FollowCursor();
-}
+void TableModel::ShowLater() { emit ShowRequested(); }
 
-void TableModel::RepaintRow(int row) {
-    if (row < 0 || row >= rows_) return;
-    if (!columns_.empty()) {
-        emit dataChanged(index(row, 0), index(row, static_cast<int>(columns_.size()) - 1), {Qt::DisplayRole});
-    }
-    emit IndicatorChanged(row);
-}
-
-void TableModel::FollowCursor() {
-    const int current = grid::CurrentRowOf(cursor_);
-    if (current == current_) return;
-    const int previous = current_;
-    current_ = current;
-    // Only the two record indicators change.
-    if (previous >= 0 && previous < rows_) emit IndicatorChanged(previous);
-    if (current >= 0) emit IndicatorChanged(current);
-    emit CurrentRowChanged(current_);
-}
-
-int TableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+int TableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : follower_.Rows(); }
 
 int TableModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+    return parent.isValid() ? 0 : static_cast<int>(follower_.Titles().size());
 }
 
 QVariant TableModel::data(const QModelIndex& index, int role) const {
@@ -98,16 +58,14 @@ QVariant TableModel::data(const QModelIndex& index, int role) const {
     return QString::fromStdString(grid::CellText(cursor_, index.row(), index.column()));
 }
 
-QString TableModel::Indicator(int row) const {
-    if (row != current_) return {};
-    return QString::fromUtf8(grid::RecordIndicator(cursor_.GetState()));
-}
+QString TableModel::Indicator(int row) const { return QString::fromUtf8(follower_.Indicator(row)); }
 
 QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) return {};
     if (orientation == Qt::Horizontal) {
-        if (section < 0 || section >= static_cast<int>(columns_.size())) return {};
-        return QString::fromStdString(columns_[static_cast<std::size_t>(section)]);
+        const std::vector<std::string>& titles = follower_.Titles();
+        if (section < 0 || section >= static_cast<int>(titles.size())) return {};
+        return QString::fromStdString(titles[static_cast<std::size_t>(section)]);
     }
     return Indicator(section);
 }
@@ -142,6 +100,7 @@ TableGrid::TableGrid(TableCursor& cursor, QWidget* parent)
 
     connect(model_, &TableModel::CurrentRowChanged, this, &TableGrid::FollowCurrentRow);
     connect(model_, &TableModel::IndicatorChanged, this, &TableGrid::RepaintIndicator);
+    connect(model_, &TableModel::ShowRequested, this, &TableGrid::ShowFollowedRow, Qt::QueuedConnection);
     // New columns (a table opened) start as wide as their titles and values.
     connect(model_, &QAbstractItemModel::modelReset, this, [this] { resizeColumnsToContents(); });
     connect(model_, &QAbstractItemModel::dataChanged, this,
@@ -151,7 +110,9 @@ TableGrid::TableGrid(TableCursor& cursor, QWidget* parent)
     connect(model_, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) { WidenColumns(first, last); });
     resizeColumnsToContents();
+    // The model followed the cursor before the grid was there to hear it.
     FollowCurrentRow(model_->CurrentRow());
+    QMetaObject::invokeMethod(this, &TableGrid::ShowFollowedRow, Qt::QueuedConnection);
 }
 
 void TableGrid::WidenColumns(int first, int last) {
@@ -170,9 +131,13 @@ void TableGrid::WidenColumns(int first, int last) {
 
 void TableGrid::RepaintIndicator(int row) {
     QHeaderView* header = verticalHeader();
+    QWidget* cells = header->viewport();
+    if (row < 0) {
+        cells->update();
+        return;
+    }
     const int top = header->sectionViewportPosition(row);
     const int height = header->sectionSize(row);
-    QWidget* cells = header->viewport();
     if (top + height > 0 && top < cells->height()) cells->update(0, top, cells->width(), height);
 }
 
@@ -182,35 +147,25 @@ void TableGrid::FollowCurrentRow(int row) {
     // only when the window is painted, which the run never lets happen
     // while it walks: they wait for the event loop and are done once there,
     // however many moves came before. autoScroll would scroll at once.
-    selectedRow_ = row;
-    if (row >= 0) {
-        scrollRow_ = row;
-        const int column = horizontalHeader()->logicalIndexAt(isRightToLeft() ? viewport()->width() : 0);
-        const bool autoScroll = hasAutoScroll();
-        setAutoScroll(false);
-        selectionModel()->setCurrentIndex(model_->index(row, std::max(column, 0)),
-                                          QItemSelectionModel::NoUpdate);
-        setAutoScroll(autoScroll);
-    }
-    if (!showPending_) {
-        showPending_ = true;
-        QMetaObject::invokeMethod(this, &TableGrid::ShowFollowedRow, Qt::QueuedConnection);
-    }
+    if (row < 0) return;
+    const int column = horizontalHeader()->logicalIndexAt(isRightToLeft() ? viewport()->width() : 0);
+    const bool autoScroll = hasAutoScroll();
+    setAutoScroll(false);
+    selectionModel()->setCurrentIndex(model_->index(row, std::max(column, 0)), QItemSelectionModel::NoUpdate);
+    setAutoScroll(autoScroll);
 }
 
 void TableGrid::ShowFollowedRow() {
-    showPending_ = false;
-    const int rows = model_->rowCount();
-    if (selectedRow_ >= 0 && selectedRow_ < rows) selectRow(selectedRow_);
+    const grid::Follower::Show show = model_->TakeShow();
+    if (show.select >= 0) selectRow(show.select);
     else clearSelection();
-    // The last row followed, also when the cursor has since gone past the end.
-    if (scrollRow_ < 0 || scrollRow_ >= rows) return;
-    scrollTo(model_->index(scrollRow_, 0));
+    if (show.scrollTo < 0) return;
+    scrollTo(model_->index(show.scrollTo, 0));
     // The rows now shown may hold longer values than those sampled.
     if (isVisible()) {
         const int first = rowAt(0);
         const int last = rowAt(viewport()->height() - 1);
-        WidenColumns(first, last < 0 ? rows - 1 : last);
+        WidenColumns(first, last < 0 ? model_->rowCount() - 1 : last);
     }
 }
 

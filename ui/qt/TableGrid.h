@@ -1,22 +1,20 @@
 // The read-only grids of the upgrade window: a table model over a
-// TableCursor that follows the cursor's rows and current row, and the view
-// with a record indicator at the left.
+// TableCursor that draws what the portable follower says of the cursor's
+// rows and current row, and the view with a record indicator at the left.
 #pragma once
 
 #include <QAbstractTableModel>
 #include <QTableView>
-#include <string>
-#include <vector>
 
 #include "records/TableCursor.h"
+#include "ui/GridFollower.h"
 
 namespace ue {
 
-class TableModel : public QAbstractTableModel {
+class TableModel : public QAbstractTableModel, private grid::Follower::View {
     Q_OBJECT
 public:
     explicit TableModel(TableCursor& cursor, QObject* parent = nullptr);
-    ~TableModel() override;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -25,31 +23,35 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     // The current row as last seen (-1 when the cursor is at its end or closed).
-    int CurrentRow() const { return current_; }
+    int CurrentRow() const { return follower_.Current(); }
     // The record indicator of a row: "▶" browsing, "I" editing, "*" a new row.
     QString Indicator(int row) const;
-
-    // Takes over the cursor's present rows, columns and current row
-    // (a model reset).
-    void Refresh();
+    // The row to select and the row to scroll to, once the event loop runs.
+    grid::Follower::Show TakeShow() { return follower_.TakeShow(); }
 
 signals:
     void CurrentRowChanged(int row);
-    // The record indicator of `row` reads differently. Not headerDataChanged:
-    // a view lays itself out anew on that, which costs a scan of its rows.
+    // The record indicator of `row` (-1: of every row) reads differently. Not
+    // headerDataChanged: a view lays itself out anew on that, which costs a
+    // scan of its rows.
     void IndicatorChanged(int row);
+    // Selecting and scrolling wait for the event loop (TakeShow).
+    void ShowRequested();
 
 private:
-    // The cursor's listener: repaints only the rows the change concerns, so
-    // that a move costs the same whatever the table's size.
-    void CursorChanged(const TableCursor::Change& change);
-    void RepaintRow(int row);
-    void FollowCursor();
+    // The follower's view: rows come and go through the model's own
+    // notifications; the rows a change concerns are repainted at once.
+    void ResetBegins() override;
+    void ResetDone(bool newColumns) override;
+    void RowAdding(int row) override;
+    void RowAdded(int row) override;
+    void RowRemoving(int row) override;
+    void RowRemoved(int row) override;
+    void Changed() override;
+    void ShowLater() override;
 
     TableCursor& cursor_;
-    std::vector<std::string> columns_;
-    int rows_ = 0;
-    int current_ = -1;
+    grid::Follower follower_;
 };
 
 class TableGrid : public QTableView {
@@ -66,9 +68,6 @@ private:
     void WidenColumns(int first, int last);
 
     TableModel* model_;
-    int selectedRow_ = -1;  // the row to select (-1: none)
-    int scrollRow_ = -1;    // the last row followed, to scroll to
-    bool showPending_ = false;
 };
 
 }  // namespace ue

@@ -17,8 +17,6 @@ constexpr UINT_PTR kSubclassId = 1;
 // Room around a cell's text: the list view's own margins and the grid line.
 constexpr int kCellPadding = 13;
 constexpr int kFirstColumnMargin = 8;
-// Rows noted one by one in a burst; past this the whole list is redrawn.
-constexpr std::size_t kMaxNotedRows = 64;
 
 std::wstring WideOrMarked(const std::string& text) {
     try {
@@ -31,7 +29,7 @@ std::wstring WideOrMarked(const std::string& text) {
 }  // namespace
 
 TableGrid::TableGrid(TableCursor& cursor, HWND parent, const layout::Control& entry, int id)
-    : cursor_(cursor) {
+    : cursor_(cursor), follower_(cursor, *this) {
     hwnd_ = CreateControl(parent, WC_LISTVIEWW, entry,
                           WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL |
                               LVS_SHOWSELALWAYS | LVS_NOSORTHEADER,
@@ -40,24 +38,22 @@ TableGrid::TableGrid(TableCursor& cursor, HWND parent, const layout::Control& en
     ListView_SetExtendedListViewStyle(hwnd_, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT |
                                                  LVS_EX_DOUBLEBUFFER | LVS_EX_HEADERDRAGDROP);
     SetWindowSubclass(hwnd_, Subclass, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
-    Refresh();
-    cursor_.SetListener([this](const TableCursor::Change& change) { CursorChanged(change); });
+    follower_.Attach();
 }
 
 TableGrid::~TableGrid() {
-    cursor_.SetListener({});
+    follower_.Detach();
     if (hwnd_ != nullptr) {
         RemoveWindowSubclass(hwnd_, Subclass, kSubclassId);
         DestroyWindow(hwnd_);
     }
 }
 
-void TableGrid::Refresh() {
-    std::vector<std::string> titles = grid::ColumnTitles(cursor_);
-    if (titles != titles_ || Header_GetItemCount(ListView_GetHeader(hwnd_)) == 0) {
+void TableGrid::ResetDone(bool newColumns) {
+    const std::vector<std::string>& titles = follower_.Titles();
+    if (newColumns || Header_GetItemCount(ListView_GetHeader(hwnd_)) == 0) {
         while (ListView_DeleteColumn(hwnd_, 0)) {
         }
-        titles_ = std::move(titles);
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
         column.fmt = LVCFMT_CENTER;
@@ -71,27 +67,18 @@ void TableGrid::Refresh() {
         column.pszText = const_cast<wchar_t*>(L"");
         ListView_InsertColumn(hwnd_, 0, &column);
         column.fmt = LVCFMT_LEFT;
-        for (std::size_t i = 0; i < titles_.size(); ++i) {
-            std::wstring title = WideOrMarked(titles_[i]);
+        for (std::size_t i = 0; i < titles.size(); ++i) {
+            std::wstring title = WideOrMarked(titles[i]);
             column.pszText = title.data();
             column.cx = TextExtent(font_, title.c_str(), static_cast<int>(title.size())).cx + kCellPadding;
             ListView_InsertColumn(hwnd_, static_cast<int>(i + 1), &column);
         }
     }
-    rows_ = cursor_.IsOpen() ? static_cast<int>(cursor_.RowCount()) : 0;
-    current_ = grid::CurrentRowOf(cursor_);
     shownRow_ = -1;
-    SetRowCount(rows_, 0);
+    SetRowCount(follower_.Rows(), 0);
     ++counts_.fullRedraws;
     InvalidateRect(hwnd_, nullptr, TRUE);
-    WidenColumns(0, std::min(rows_, grid::kSampledRows) - 1);
-    markedRow_ = current_;
-    appendedRow_ = -1;
-    changedRows_.clear();
-    allChanged_ = false;
-    selectedRow_ = current_;
-    if (current_ >= 0) scrollRow_ = current_;
-    RequestShow();
+    WidenColumns(0, std::min(follower_.Rows(), grid::kSampledRows) - 1);
 }
 
 void TableGrid::SetRowCount(int rows, DWORD flags) {
@@ -101,125 +88,53 @@ void TableGrid::SetRowCount(int rows, DWORD flags) {
 
 void TableGrid::RedrawRows(int first, int last) {
     first = std::max(first, 0);
-    last = std::min(last, rows_ - 1);
+    last = std::min(last, follower_.Rows() - 1);
     if (first > last) return;
     counts_.rowsRedrawn += last - first + 1;
     ListView_RedrawItems(hwnd_, first, last);
 }
 
-void TableGrid::CursorChanged(const TableCursor::Change& change) {
-    using Kind = TableCursor::Change::Kind;
-    if (hwnd_ == nullptr) return;  // the window went with its parent
-    const int row = change.row <= static_cast<std::size_t>(rows_) ? static_cast<int>(change.row) : -1;
-    bool inStep = true;
-    switch (change.kind) {
-    case Kind::Reset:
-        Refresh();
-        return;
-    case Kind::Moved:
-        break;
-    case Kind::RowChanged:
-        NoteChangedRow(row);
-        break;
-    case Kind::RowAppended:
-        inStep = row == rows_;
-        if (inStep) {
-            // The new row is painted as it comes into view; the rest stay.
-            SetRowCount(++rows_, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
-            appendedRow_ = row;
-            NoteChangedRow(row);
-        }
-        break;
-    case Kind::RowRemoved:
-        inStep = row >= 0 && row == rows_ - 1;
-        if (inStep) {
-            if (shownRow_ == row) shownRow_ = -1;
-            if (markedRow_ == row) markedRow_ = -1;
-            if (appendedRow_ == row) appendedRow_ = -1;
-            std::erase(changedRows_, row);
-            // Where the row was is cleared; the rows above stay.
-            RECT gone{};
-            const bool onScreen = ListView_GetItemRect(hwnd_, row, &gone, LVIR_BOUNDS) != FALSE;
-            SetRowCount(--rows_, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
-            if (onScreen) InvalidateRect(hwnd_, &gone, TRUE);
-        }
-        break;
-    }
-    // Not expected: a change that does not fit the rows shown. Take over
-    // everything rather than show rows that are not there.
-    if (!inStep || !cursor_.IsOpen() || cursor_.RowCount() != static_cast<std::size_t>(rows_)) {
-        Refresh();
-        return;
-    }
-    FollowCursor();
+void TableGrid::RowAdded(int) {
+    // The new row is painted as it comes into view; the rest stay.
+    SetRowCount(follower_.Rows(), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
 }
 
-void TableGrid::FollowCursor() {
-    const int current = grid::CurrentRowOf(cursor_);
-    if (current == current_) return;
-    // Cells read current_ when they are painted; the record indicator's two
-    // rows are redrawn with the burst.
-    current_ = current;
-    selectedRow_ = current;
-    if (current >= 0) scrollRow_ = current;
-    RequestShow();
+void TableGrid::RowRemoved(int row) {
+    if (shownRow_ == row) shownRow_ = -1;
+    // Where the row was is cleared; the rows above stay. The list view
+    // still holds the row until its count is set.
+    RECT gone{};
+    const bool onScreen = ListView_GetItemRect(hwnd_, row, &gone, LVIR_BOUNDS) != FALSE;
+    SetRowCount(follower_.Rows(), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+    if (onScreen) InvalidateRect(hwnd_, &gone, TRUE);
 }
 
-void TableGrid::NoteChangedRow(int row) {
-    if (row < 0 || allChanged_) return;
-    if (std::find(changedRows_.begin(), changedRows_.end(), row) != changedRows_.end()) return;
-    if (changedRows_.size() < kMaxNotedRows) {
-        changedRows_.push_back(row);
-    } else {
-        allChanged_ = true;
-        changedRows_.clear();
-    }
-    RequestShow();
-}
-
-void TableGrid::RequestShow() {
-    if (showPending_) return;
-    showPending_ = true;
+void TableGrid::ShowLater() {
     ++counts_.showsPosted;
     PostMessageW(hwnd_, kShowFollowedRow, 0, 0);
 }
 
-void TableGrid::RedrawNotedRows() {
-    if (allChanged_) {
+void TableGrid::ShowFollowedRow() {
+    const grid::Follower::Redraw redraw = follower_.TakeRedraw();
+    if (redraw.all) {
         // Columns then widen to the rows shown, as after any scroll.
-        allChanged_ = false;
         ++counts_.fullRedraws;
         InvalidateRect(hwnd_, nullptr, TRUE);
-        markedRow_ = current_;
-        appendedRow_ = -1;
-        return;
+    } else {
+        for (int row : redraw.rows) RedrawRows(row, row);
+        for (int row : redraw.widen) WidenColumns(row, row);
     }
-    std::vector<int> rows = changedRows_;
-    // Only the two record indicators change on a move.
-    if (markedRow_ != current_) {
-        for (int row : {markedRow_, current_})
-            if (row >= 0 && std::find(rows.begin(), rows.end(), row) == rows.end()) rows.push_back(row);
-        markedRow_ = current_;
-    }
-    for (int row : rows)
-        if (row != appendedRow_) RedrawRows(row, row);
-    for (int row : changedRows_) WidenColumns(row, row);
-    changedRows_.clear();
-    appendedRow_ = -1;
-}
-
-void TableGrid::ShowFollowedRow() {
-    showPending_ = false;
-    RedrawNotedRows();
-    if (shownRow_ != selectedRow_ && shownRow_ >= 0 && shownRow_ < rows_)
+    const grid::Follower::Show show = follower_.TakeShow();
+    const int rows = follower_.Rows();
+    if (shownRow_ != show.select && shownRow_ >= 0 && shownRow_ < rows)
         ListView_SetItemState(hwnd_, shownRow_, 0, LVIS_SELECTED | LVIS_FOCUSED);
-    shownRow_ = selectedRow_ >= 0 && selectedRow_ < rows_ ? selectedRow_ : -1;
+    shownRow_ = show.select;
     if (shownRow_ >= 0)
         ListView_SetItemState(hwnd_, shownRow_, LVIS_SELECTED | LVIS_FOCUSED,
                               LVIS_SELECTED | LVIS_FOCUSED);
     // The last row followed, also when the cursor has since gone past the end.
-    if (scrollRow_ < 0 || scrollRow_ >= rows_) return;
-    ListView_EnsureVisible(hwnd_, scrollRow_, FALSE);
+    if (show.scrollTo < 0) return;
+    ListView_EnsureVisible(hwnd_, show.scrollTo, FALSE);
     // The rows now shown may hold longer values than those sampled.
     const int first = ListView_GetTopIndex(hwnd_);
     WidenColumns(first, first + ListView_GetCountPerPage(hwnd_));
@@ -227,11 +142,12 @@ void TableGrid::ShowFollowedRow() {
 
 void TableGrid::WidenColumns(int first, int last) {
     first = std::max(first, 0);
-    last = std::min(last, rows_ - 1);
-    if (first > last || titles_.empty()) return;
+    last = std::min(last, follower_.Rows() - 1);
+    const std::size_t columns = follower_.Titles().size();
+    if (first > last || columns == 0) return;
     HDC dc = GetDC(hwnd_);
     HGDIOBJ old = SelectObject(dc, font_);
-    for (std::size_t c = 0; c < titles_.size(); ++c) {
+    for (std::size_t c = 0; c < columns; ++c) {
         int wanted = 0;
         for (int r = first; r <= last; ++r) {
             const std::wstring text = CellText(r, static_cast<int>(c + 1));
@@ -251,7 +167,7 @@ void TableGrid::WidenColumns(int first, int last) {
 int TableGrid::ColumnWidth(int column) const { return ListView_GetColumnWidth(hwnd_, column); }
 
 std::wstring TableGrid::CellText(int row, int column) const {
-    if (column == 0) return row == current_ ? WideOrMarked(grid::RecordIndicator(cursor_.GetState())) : L"";
+    if (column == 0) return WideOrMarked(follower_.Indicator(row));
     return WideOrMarked(grid::CellText(cursor_, row, column - 1));
 }
 
@@ -273,6 +189,9 @@ LRESULT CALLBACK TableGrid::Subclass(HWND window, UINT message, WPARAM wParam, L
                                      UINT_PTR, DWORD_PTR self) {
     if (message == WM_NCDESTROY) {
         RemoveWindowSubclass(window, Subclass, kSubclassId);
+        // The window went with its parent: the cursor's changes are no
+        // longer the grid's business.
+        reinterpret_cast<TableGrid*>(self)->follower_.Detach();
         reinterpret_cast<TableGrid*>(self)->hwnd_ = nullptr;
     } else if (message == kShowFollowedRow) {
         try {

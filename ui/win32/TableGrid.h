@@ -1,26 +1,25 @@
 // A read-only grid over a TableCursor: a virtual list view (report view,
 // owner data) that reads its cells from the cursor when it paints them, so it
-// copies no rows, with a record-indicator column first. It follows the
-// cursor's changes by redrawing only the rows they concern, once per burst of
-// changes: a move or an edited value only notes its rows, and one posted
-// message redraws them, selects the current row and scrolls to it when the
-// message loop runs. Under Wine every redraw is a round trip to the
-// wineserver, and a run moves the cursors thousands of times between two
-// turns of the loop.
+// copies no rows, with a record-indicator column first. It draws what the
+// portable follower says of the cursor's changes, once per burst of changes:
+// one posted message redraws the rows noted since, selects the current row
+// and scrolls to it when the message loop runs. Under Wine every redraw is a
+// round trip to the wineserver, and a run moves the cursors thousands of
+// times between two turns of the loop.
 #pragma once
 
 #include <windows.h>
 #include <commctrl.h>
 
 #include <string>
-#include <vector>
 
 #include "records/TableCursor.h"
+#include "ui/GridFollower.h"
 #include "ui/Layout.h"
 
 namespace ue {
 
-class TableGrid {
+class TableGrid : private grid::Follower::View {
 public:
     // What the grid asked of the list view, for tests: rows redrawn one by
     // one, item counts set, full redraws, and selections posted.
@@ -44,28 +43,26 @@ public:
     // The text of a cell as shown: column 0 is the record indicator, the
     // fields follow.
     std::wstring CellText(int row, int column) const;
-    int Rows() const { return rows_; }
-    int CurrentRow() const { return current_; }
+    int Rows() const { return follower_.Rows(); }
+    int CurrentRow() const { return follower_.Current(); }
     int ColumnWidth(int column) const;
 
     const Counts& GetCounts() const { return counts_; }
     void ResetCounts() { counts_ = {}; }
 
 private:
-    void CursorChanged(const TableCursor::Change& change);
-    // Takes over the cursor's columns, rows and current row, and redraws all.
-    void Refresh();
+    // The follower's view. Redrawing, selecting and scrolling wait for the
+    // message loop: one posted message per burst of changes, so a change
+    // costs the same whatever the table's size and makes no window call
+    // beyond setting the item count.
+    void ResetDone(bool newColumns) override;
+    void RowAdded(int row) override;
+    void RowRemoved(int row) override;
+    void ShowLater() override;
+
     void SetRowCount(int rows, DWORD flags);
     void RedrawRows(int first, int last);
-    void FollowCursor();
-    // Notes a row whose cells changed, to be redrawn with the burst.
-    void NoteChangedRow(int row);
-    // Redrawing, selecting and scrolling wait for the message loop: one
-    // posted message per burst of changes, so a change costs the same
-    // whatever the table's size and makes no window call.
-    void RequestShow();
     void ShowFollowedRow();
-    void RedrawNotedRows();
     // Widens the field columns that rows first..last need wider; never narrows.
     void WidenColumns(int first, int last);
 
@@ -75,18 +72,9 @@ private:
     TableCursor& cursor_;
     HWND hwnd_ = nullptr;
     HFONT font_ = nullptr;
-    std::vector<std::string> titles_;
-    int rows_ = 0;
-    int current_ = -1;
-    int selectedRow_ = -1;  // the row to select (-1: none)
-    int shownRow_ = -1;     // the row selected now
-    int scrollRow_ = -1;    // the last row followed, to scroll to
-    int markedRow_ = -1;    // the row last redrawn with the record indicator
-    int appendedRow_ = -1;  // a row added in this burst: the list view paints it
-    std::vector<int> changedRows_;  // rows whose cells changed in this burst
-    bool allChanged_ = false;       // too many to note: all are redrawn
-    bool showPending_ = false;
+    int shownRow_ = -1;  // the row selected now
     Counts counts_;
+    grid::Follower follower_;
 };
 
 }  // namespace ue
