@@ -213,7 +213,7 @@ TDM_Update::RowPaths TDM_Update::PathsOf(const std::string& fileName,
 // Raises when a symbolic link on the way leads `path` outside the
 // installation. A path that cannot be resolved for another reason (a folder
 // we may not search, a file where a folder is needed) is left to the
-// operation, which fails on the same part and reports it as before.
+// operation, which fails on the same part and says why.
 void TDM_Update::RequireInside(const std::string& path, const std::string& role) const {
     if (CheckBeneath(BaseDir, path) == std::errc::cross_device_link) {
         throw Error(role + " " + path + " leads outside the installation directory " + BaseDir);

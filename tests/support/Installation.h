@@ -41,7 +41,7 @@ public:
     explicit Installation(std::string root)
         : root_(std::move(root)), db_(OpenTestDatabase(Database())) {
         const std::string schema =
-            Slurp(std::filesystem::path(__FILE__).parent_path() / "../../records/schema.sql");
+            Slurp(std::filesystem::path(UE_SOURCE_DIR) / "records/schema.sql");
         if (schema.empty()) throw std::runtime_error("cannot read records/schema.sql");
         Exec(schema);
     }

@@ -128,7 +128,7 @@ TEST(FilePrimitivesContract, TargetInUseOrReadOnlyStaysUntouchedAndTheCopySaysWh
     EXPECT_FALSE(IsFileInUse(target));
 #ifndef _WIN32
     // On Windows a read-only target is replaced, as the shell's copy
-    // replaces it (FilePrimitives_win32_test).
+    // replaces it (FilePrimitives_wtest).
     MakeReadOnly(target, true);
     EXPECT_TRUE(IsFileInUse(target));
     EXPECT_EQ(CopyFileOver(source, target), std::errc::permission_denied);
@@ -142,7 +142,7 @@ TEST(FilePrimitivesContract, TargetInUseOrReadOnlyStaysUntouchedAndTheCopySaysWh
 
 #ifndef _WIN32
 // On Windows the copy of a read-only file is not read-only
-// (FilePrimitives_win32_test).
+// (FilePrimitives_wtest).
 TEST(FilePrimitivesContract, ReadOnlyFileCopiesAsReadOnly) {
     TempDir dir;
     const std::string source = dir.file("new.dll"), target = dir.file("installed.dll");

@@ -19,7 +19,7 @@ namespace ue::test {
 
 // Polls `done` until it holds or `bound` has passed; false on time-out.
 template <typename Done>
-bool WaitUntil(Done done, std::chrono::milliseconds bound = std::chrono::seconds(10)) {
+bool WaitUntil(Done done, std::chrono::milliseconds bound = std::chrono::seconds(60)) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
@@ -90,7 +90,7 @@ public:
     HANDLE handle() const { return process_; }
     bool Alive() const { return process_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
     // Waits for its end; its exit code, or nothing when it is still running.
-    std::optional<DWORD> Ended(std::chrono::milliseconds bound = std::chrono::seconds(10)) const {
+    std::optional<DWORD> Ended(std::chrono::milliseconds bound = std::chrono::seconds(60)) const {
         const DWORD wait = static_cast<DWORD>(bound.count());
         if (!process_ || ::WaitForSingleObject(process_, wait) != WAIT_OBJECT_0) {
             return std::nullopt;
