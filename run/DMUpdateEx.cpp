@@ -57,6 +57,9 @@ void TDM_Update::DataModuleCreate() {
     UpdateDir = dir + kUpdateFolder;
     BaseDir = dir;
     temporaries_ = std::make_unique<Temporaries>(BaseDir, kUpdateFolder);
+    if (const std::error_code ec = fileio::Root::Open(BaseDir, root_)) {
+        ThrowFailure("Cannot open the installation folder", BaseDir, ec);
+    }
     // An update folder that leads outside is refused by the run, and nothing
     // is created through it.
     if (CheckBeneath(BaseDir, UpdateDir) != std::errc::cross_device_link) ForceDirectories(UpdateDir);
@@ -464,13 +467,20 @@ bool TDM_Update::HeldOpen(const std::string& target) {
 std::error_code TDM_Update::CopyThroughJournal(const std::string& source, const std::string& target) {
     const std::string temporary = Temporaries::CopyTemporaryName(target);
     temporaries_->Record({temporary});
-    const std::error_code ec = CopyFileOver(source, target, temporary);
+    const std::error_code ec = CopyFileOver(source, target, temporary, &root_);
     temporaries_->Forget({temporary});
     return ec;
 }
 
 void TDM_Update::ThrowCopyFailure(const std::string& source, const std::string& target,
                                   std::error_code ec) const {
+    // A link found at the moment of the copy (swapped in since the checks
+    // before the walk): the message names what leads where it must not.
+    if (ec == std::errc::cross_device_link || ec == std::errc::too_many_symbolic_link_levels) {
+        RequireDownloadedFile(source);
+        RequireInside(fileio::ParentDirectory(source), "The folder of the download");
+        RequireInside(fileio::ParentDirectory(target), "The folder of");
+    }
     ThrowFailure("Cannot copy \"" + source + "\" to", target, ec);
 }
 
@@ -490,7 +500,10 @@ bool TDM_Update::CopyUnlessHeld(const std::string& source, const std::string& ta
 void TDM_Update::QueueAtRestart(const std::string& source, const std::string& target) {
     std::string queued = source;
     if (IsFilePresent(source)) {
-        if (const std::error_code ec = CopyToTemporaryBeside(source, target, queued)) {
+        if (const std::error_code ec = CopyToTemporaryBeside(source, target, queued, &root_)) {
+            if (ec == std::errc::cross_device_link || ec == std::errc::too_many_symbolic_link_levels) {
+                ThrowCopyFailure(source, target, ec);
+            }
             ThrowFailure("Cannot copy \"" + source + "\" beside", target, ec);
         }
     }

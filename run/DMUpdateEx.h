@@ -10,6 +10,7 @@
 #include "records/SettingsFile.h"
 #include "records/TableCursor.h"
 #include "run/DownloadedPaths.h"
+#include "core/Root.h"
 #include "run/Temporaries.h"
 #include "run/UserInterface.h"
 #include "sysops/System.h"
@@ -94,6 +95,9 @@ private:
     std::string exeDir_;
     UserInterface* ui_ = nullptr;
     std::unique_ptr<Temporaries> temporaries_;
+    // The installation folder, opened once: the run's copies resolve their
+    // paths beneath it at the moment they are made.
+    fileio::Root root_;
 };
 
 // The two texts of the file-in-use dialog for `target`.

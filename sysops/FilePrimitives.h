@@ -13,6 +13,10 @@
 
 namespace ue {
 
+namespace fileio {
+class Root;
+}
+
 // The owner window of a copy (a native window handle, or none).
 using WindowHandle = void*;
 
@@ -54,8 +58,14 @@ bool ShellCopyFile(WindowHandle owner, const std::string& source, const std::str
 // `temporary`, when given, is the name of the temporary file beside the target
 // that the copy is written to (created exclusively: a file there is an
 // error), so that the caller can record it before it exists.
+//
+// `root`, when given, is the installation, beneath which both paths lie: they
+// are resolved beneath it at the moment of the copy, so that a folder or the
+// download swapped for a link since the caller looked leads nowhere outside
+// (std::errc::cross_device_link, or too_many_symbolic_link_levels for the
+// download itself).
 std::error_code CopyFileOver(const std::string& source, const std::string& target,
-                             const std::string& temporary = {});
+                             const std::string& temporary = {}, const fileio::Root* root = nullptr);
 
 // The mark in the name of a temporary made by CopyToTemporaryBeside
 // ("<target>.~urXXXXXX"); it is left for the restart and is not a leftover.
@@ -66,8 +76,9 @@ inline constexpr char kRestartTemporaryMark[] = ".~ur";
 // This is what a replacement at the restart moves over the target, so that it
 // does not carry the download's owner or bits. On failure nothing is left and
 // `temporary` is empty.
+// `root` as for CopyFileOver.
 std::error_code CopyToTemporaryBeside(const std::string& source, const std::string& target,
-                                      std::string& temporary);
+                                      std::string& temporary, const fileio::Root* root = nullptr);
 
 // Creates a directory with all missing parents; false on failure.
 bool ForceDirectories(const std::string& path);

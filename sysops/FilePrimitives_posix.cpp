@@ -24,6 +24,7 @@
 
 #include "core/Errors.h"
 #include "core/FileIO.h"
+#include "core/Root.h"
 #include "sysops/DateTime_posix.h"
 #include "sysops/FilePrimitives.h"
 #include "sysops/FilePrimitives_posix.h"
@@ -182,26 +183,55 @@ struct InstalledAccess {
     mode_t mode;
 };
 
-std::error_code InstalledAccessOf(const struct stat& source, const std::string& target,
-                                  InstalledAccess& access) {
+// `target` is the installed file's status when there is one, `folder` that of
+// the folder it goes into.
+InstalledAccess AccessOf(const struct stat& source, const struct stat* target,
+                         const struct stat& folder) {
     constexpr mode_t kOthersWrite = S_IWGRP | S_IWOTH;
+    InstalledAccess access;
     // The owner's bits, and read and execute for group and others, from the
     // download.
     access.mode = source.st_mode & 0755;
-    struct stat st;
-    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (target != nullptr) {
         // The installed file's own write bits for group and others.
-        access.mode |= st.st_mode & kOthersWrite;
-    } else {
-        if (::stat(fileio::ParentDirectory(target).c_str(), &st) != 0) return LastSystemError();
+        access.mode |= target->st_mode & kOthersWrite;
+    } else if ((folder.st_mode & S_ISVTX) == 0) {
         // A new file: what both the download and the folder grant; nothing in
         // a sticky folder, whose write bits allow no one to replace our file.
-        if ((st.st_mode & S_ISVTX) == 0) access.mode |= source.st_mode & st.st_mode & kOthersWrite;
+        access.mode |= source.st_mode & folder.st_mode & kOthersWrite;
     }
-    access.uid = st.st_uid;
-    access.gid = st.st_gid;
+    access.uid = target != nullptr ? target->st_uid : folder.st_uid;
+    access.gid = target != nullptr ? target->st_gid : folder.st_gid;
+    return access;
+}
+
+std::error_code InstalledAccessOf(const struct stat& source, const std::string& target,
+                                  InstalledAccess& access) {
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        access = AccessOf(source, &st, st);
+        return {};
+    }
+    if (::stat(fileio::ParentDirectory(target).c_str(), &st) != 0) return LastSystemError();
+    access = AccessOf(source, nullptr, st);
     return {};
 }
+
+// The same for a target located beneath the installation: looked at through
+// its folder's descriptor, never through a link.
+std::error_code InstalledAccessOf(const struct stat& source, const fileio::Place& target,
+                                  InstalledAccess& access) {
+    struct stat folder;
+    if (::fstat(target.Folder().Native(), &folder) != 0) return LastSystemError();
+    struct stat st;
+    const bool existing = ::fstatat(target.Folder().Native(), target.Name().c_str(), &st,
+                                    AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+    access = AccessOf(source, existing ? &st : nullptr, folder);
+    return {};
+}
+
+// The last name of a path.
+std::string LastName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 // Gives the new file `out` the content of `in` and the owner, permission bits
 // and modified time of an installed file. Only root may give a file away: for
@@ -461,13 +491,24 @@ std::error_code ReplaceBlocker(const std::string& path) {
 }
 
 std::error_code CopyFileOver(const std::string& source, const std::string& target,
-                             const std::string& temporary) {
+                             const std::string& temporary, const fileio::Root* root) {
     try {
+        if (target.empty()) return SystemError(ENOENT);
+        // Beneath the installation, resolved now: whatever was swapped for a
+        // link since the caller looked leads nowhere outside.
+        fileio::Place from, to;
+        if (root != nullptr) {
+            if (auto ec = root->Locate(source, from)) return ec;
+            if (auto ec = root->Locate(target, to)) return ec;
+        }
         struct stat sourceStat;
-        if (::lstat(source.c_str(), &sourceStat) != 0) return LastSystemError();
+        const int sourceAt = root != nullptr ? from.Folder().Native() : AT_FDCWD;
+        const std::string sourceName = root != nullptr ? from.Name() : source;
+        if (::fstatat(sourceAt, sourceName.c_str(), &sourceStat, AT_SYMLINK_NOFOLLOW) != 0) {
+            return LastSystemError();
+        }
         if (S_ISLNK(sourceStat.st_mode)) return SystemError(ELOOP);
         if (!S_ISREG(sourceStat.st_mode)) return SystemError(S_ISDIR(sourceStat.st_mode) ? EISDIR : EINVAL);
-        if (target.empty()) return SystemError(ENOENT);
         struct stat targetStat;
         if (::stat(target.c_str(), &targetStat) == 0 && !S_ISREG(targetStat.st_mode)) {
             return SystemError(S_ISDIR(targetStat.st_mode) ? EISDIR : EINVAL);
@@ -476,43 +517,77 @@ std::error_code CopyFileOver(const std::string& source, const std::string& targe
         if (const int blocker = posix::FileReplaceBlocker(target)) return SystemError(blocker);
 
         fileio::File in;
-        if (auto ec = OpenDownload(source, in, sourceStat)) return ec;
         InstalledAccess access;
-        if (auto ec = InstalledAccessOf(sourceStat, target, access)) return ec;
         const std::string pattern = temporary.empty() ? TemporaryPattern(target) : temporary;
-        return fileio::ReplaceAtomically(target, pattern, [&](const fileio::File& out) {
+        const auto fill = [&](const fileio::File& out) {
             return FillInstalledCopy(in, out, sourceStat, access);
-        });
+        };
+        if (root == nullptr) {
+            if (auto ec = OpenDownload(source, in, sourceStat)) return ec;
+            if (auto ec = InstalledAccessOf(sourceStat, target, access)) return ec;
+            return fileio::ReplaceAtomically(target, pattern, fill);
+        }
+        if (auto ec = from.OpenForReading(in)) return ec;
+        if (::fstat(in.Native(), &sourceStat) != 0) return LastSystemError();
+        if (auto ec = InstalledAccessOf(sourceStat, to, access)) return ec;
+        return to.Replace(LastName(pattern), fill);
     } catch (const std::bad_alloc&) {
         return std::make_error_code(std::errc::not_enough_memory);
     }
 }
 
 std::error_code CopyToTemporaryBeside(const std::string& source, const std::string& target,
-                                      std::string& temporary) {
+                                      std::string& temporary, const fileio::Root* root) {
     temporary.clear();
     try {
+        fileio::Place from, to;
+        if (root != nullptr) {
+            if (auto ec = root->Locate(source, from)) return ec;
+            if (auto ec = root->Locate(target, to)) return ec;
+        }
         fileio::File in;
         struct stat sourceStat;
-        if (auto ec = OpenDownload(source, in, sourceStat)) return ec;
         InstalledAccess access;
-        if (auto ec = InstalledAccessOf(sourceStat, target, access)) return ec;
-        // mkostemp creates the name exclusively (0600), never through a link.
-        std::string name = TemporaryPattern(target, kRestartTemporaryMark);
-        fileio::File out(::mkostemp(name.data(), O_CLOEXEC));
-        if (!out.Valid()) return LastSystemError();
+        if (root == nullptr) {
+            if (auto ec = OpenDownload(source, in, sourceStat)) return ec;
+            if (auto ec = InstalledAccessOf(sourceStat, target, access)) return ec;
+        } else {
+            if (auto ec = from.OpenForReading(in)) return ec;
+            if (::fstat(in.Native(), &sourceStat) != 0) return LastSystemError();
+            if (auto ec = InstalledAccessOf(sourceStat, to, access)) return ec;
+        }
+        // Created exclusively (0600 until filled), never through a link; in
+        // the located folder when there is one.
+        const std::string folder = fileio::ParentDirectory(target);
+        const int at = root != nullptr ? to.Folder().Native() : AT_FDCWD;
+        const std::string pattern = TemporaryPattern(target, kRestartTemporaryMark);
+        std::string name;
+        fileio::File out;
+        for (int attempt = 0; attempt < 100 && !out.Valid(); ++attempt) {
+            name = root != nullptr ? LastName(pattern) : pattern;
+            fileio::FillTemplate(name);
+            out = fileio::File(::openat(at, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+            if (!out.Valid() && errno != EEXIST) return LastSystemError();
+        }
+        if (!out.Valid()) return SystemError(EEXIST);
         std::error_code ec = FillInstalledCopy(in, out, sourceStat, access);
         if (!ec && ::fsync(out.Native()) != 0) ec = LastSystemError();
         const std::error_code closed = out.Close();
         if (!ec) ec = closed;
         // Its name must outlast a crash before the restart; a file system
         // that cannot sync a folder is no reason to fail, an I/O error is.
-        if (!ec && fileio::SyncDirectoryOf(name) == std::errc::io_error) ec = SystemError(EIO);
+        if (!ec) {
+            const int synced = root != nullptr ? ::fsync(at) : 0;
+            if ((synced != 0 && errno == EIO) ||
+                (root == nullptr && fileio::SyncDirectoryOf(name) == std::errc::io_error)) {
+                ec = SystemError(EIO);
+            }
+        }
         if (ec) {
-            ::unlink(name.c_str());
+            ::unlinkat(at, name.c_str(), 0);
             return ec;
         }
-        temporary = std::move(name);
+        temporary = root != nullptr ? folder + "/" + name : std::move(name);
         return {};
     } catch (const std::bad_alloc&) {
         return std::make_error_code(std::errc::not_enough_memory);

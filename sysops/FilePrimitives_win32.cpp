@@ -12,6 +12,7 @@
 
 #include "core/Errors.h"
 #include "core/FileIO.h"
+#include "core/Root.h"
 #include "core/WinText.h"
 #include "sysops/FilePrimitives.h"
 #include "sysops/ProcessControl_win32.h"
@@ -258,8 +259,15 @@ std::error_code ReplaceBlocker(const std::string& path) {
 }
 
 std::error_code CopyFileOver(const std::string& source, const std::string& target,
-                             const std::string& temporary) {
+                             const std::string& temporary, const fileio::Root* root) {
     try {
+        // Beneath the installation: both folders are held until the copy is
+        // done, so that neither can be swapped for a junction meanwhile.
+        fileio::Place from, to;
+        if (root != nullptr) {
+            if (auto ec = root->Locate(source, from)) return ec;
+            if (auto ec = root->Locate(target, to)) return ec;
+        }
         BY_HANDLE_FILE_INFORMATION sourceInfo;
         if (auto ec = StatRegularFile(source, sourceInfo)) return ec;
         if (target.empty()) return SystemError(ERROR_FILE_NOT_FOUND);
@@ -270,9 +278,14 @@ std::error_code CopyFileOver(const std::string& source, const std::string& targe
         }
         if (auto ec = Blocker(target)) return ec;
 
-        File in(::CreateFileW(WidePath(source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+        File in;
+        if (root != nullptr) {
+            if (auto ec = from.OpenForReading(in)) return ec;
+        } else {
+            in = File(::CreateFileW(WidePath(source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!in.Valid()) return LastSystemError();
+            if (!in.Valid()) return LastSystemError();
+        }
         if (!::GetFileInformationByHandle(in.Native(), &sourceInfo)) return LastSystemError();
         if (sourceInfo.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             return std::make_error_code(std::errc::is_a_directory);
@@ -319,9 +332,16 @@ std::error_code CopyFileOver(const std::string& source, const std::string& targe
 }
 
 std::error_code CopyToTemporaryBeside(const std::string& source, const std::string& target,
-                                      std::string& temporary) {
+                                      std::string& temporary, const fileio::Root* root) {
     temporary.clear();
     try {
+        fileio::Place from, to;
+        if (root != nullptr) {
+            if (auto ec = root->Locate(source, from)) return ec;
+            if (auto ec = root->Locate(target, to)) return ec;
+            File in;
+            if (auto ec = from.OpenForReading(in)) return ec;  // no link, no junction
+        }
         BY_HANDLE_FILE_INFORMATION sourceInfo;
         if (auto ec = StatRegularFile(source, sourceInfo)) return ec;
         // CopyFileW makes the name exclusively (it fails on anything there)
