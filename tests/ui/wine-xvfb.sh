@@ -16,7 +16,20 @@ fi
 # shellcheck source=installation.sh
 source "$here/installation.sh"
 ue_start_xvfb || { echo "SKIP: Xvfb did not start"; exit 77; }
-trap 'kill "$UE_XVFB_PID" 2>/dev/null; wait "$UE_XVFB_PID" 2>/dev/null' EXIT
+# A window manager, as every desktop has: without one, Wine hands no X focus
+# to a dialog window made anew after its first showing, so it never becomes
+# the active window (a difference of Wine on a bare X server; Windows has no
+# such case).
+wm=""
+if command -v openbox >/dev/null; then
+  openbox --sm-disable --config-file "$here/openbox-rc.xml" >/dev/null 2>&1 &
+  wm=$!
+  for i in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.05
+  done
+fi
+trap 'kill $wm "$UE_XVFB_PID" 2>/dev/null; wait $wm "$UE_XVFB_PID" 2>/dev/null' EXIT
 
 build_dir=$PWD
 while [ "$build_dir" != / ] && [ ! -f "$build_dir/CMakeCache.txt" ]; do build_dir=$(dirname "$build_dir"); done
