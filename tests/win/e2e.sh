@@ -324,9 +324,6 @@ new_installation '升级 测试;1'
 echo "新组件" > "$dir/update/组件 一.dll"
 echo "旧组件" > "$dir/组件 一.dll"
 ue_download "$dir" 2 '组件 一.dll' 4 0
-# The held file's row comes before the program's: the program Wine starts
-# for FileType 1 opens a console window, which would take the keys meant for
-# the dialogs.
 echo "新数据" > "$dir/update/数据.dat"
 echo "旧数据" > "$dir/数据.dat"
 ue_download "$dir" 6 '数据.dat' 4 0
