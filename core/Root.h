@@ -56,6 +56,17 @@ private:
 #endif
 };
 
+#ifdef _WIN32
+// Where an open file or folder really is, every link and junction on the way
+// followed: its volume and its normalized path on that volume ("\\dir\\name",
+// no trailing separator).
+struct FinalName {
+    unsigned long volume = 0;
+    std::wstring path;
+};
+std::error_code FinalNameOf(void* handle, FinalName& name);
+#endif
+
 class Root {
 public:
     // Opens the folder `dir` (with or without a trailing separator).
@@ -77,7 +88,7 @@ private:
     File folder_;
     std::string path_;
 #ifdef _WIN32
-    std::wstring finalPath_;  // the root's final path, without a trailing separator
+    FinalName final_;  // where the root really is
 #else
     std::string realPath_;  // the root's real path, for absolute links that name it
 #endif

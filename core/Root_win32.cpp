@@ -26,26 +26,6 @@ File HoldFolder(const std::string& path) {
                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-// The final path of an open folder with its volume, without a trailing
-// separator ("\\?\C:\suite", or as the system names a share).
-std::error_code FinalPath(const File& folder, std::wstring& path) {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetFinalPathNameByHandleW(folder.Native(), buffer.data(),
-                                                    static_cast<DWORD>(buffer.size()),
-                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (n == 0) return LastSystemError();
-        if (n < buffer.size()) {
-            buffer.resize(n);
-            break;
-        }
-        buffer.resize(n + 1);
-    }
-    while (!buffer.empty() && buffer.back() == L'\\') buffer.pop_back();
-    path = std::move(buffer);
-    return {};
-}
-
 // `path` is `dir` or lies in it, whole names compared without regard to case.
 bool IsBeneath(const std::wstring& dir, const std::wstring& path) {
     if (path.size() < dir.size() ||
@@ -53,10 +33,43 @@ bool IsBeneath(const std::wstring& dir, const std::wstring& path) {
                                static_cast<int>(dir.size()), TRUE) != CSTR_EQUAL) {
         return false;
     }
-    return path.size() == dir.size() || path[dir.size()] == L'\\';
+    // A volume's root ("\\") ends with its separator.
+    return path.size() == dir.size() || dir.back() == L'\\' || path[dir.size()] == L'\\';
 }
 
 }  // namespace
+
+std::error_code FinalNameOf(void* handle, FinalName& name) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(handle, &info)) return LastSystemError();
+    name.volume = info.dwVolumeSerialNumber;
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_NONE);
+        if (n > 0 && n < buffer.size()) {
+            buffer.resize(n);
+            break;
+        }
+        if (n > 0) {
+            buffer.resize(n + 1);
+            continue;
+        }
+        if (::GetLastError() != ERROR_MORE_DATA) return LastSystemError();
+        // Wine cannot give a final path longer than MAX_PATH; the name the
+        // file was opened under after its links comes from the same source.
+        std::vector<char> raw(sizeof(FILE_NAME_INFO) + 65536 * sizeof(wchar_t));
+        auto* info = reinterpret_cast<FILE_NAME_INFO*>(raw.data());
+        if (!::GetFileInformationByHandleEx(handle, FileNameInfo, info, static_cast<DWORD>(raw.size()))) {
+            return LastSystemError();
+        }
+        buffer.assign(info->FileName, info->FileNameLength / sizeof(wchar_t));
+        break;
+    }
+    while (buffer.size() > 1 && buffer.back() == L'\\') buffer.pop_back();
+    name.path = std::move(buffer);
+    return {};
+}
 
 std::error_code Root::Open(const std::string& dir, Root& root) {
     root = Root();
@@ -64,7 +77,7 @@ std::error_code Root::Open(const std::string& dir, Root& root) {
         root.folder_ = HoldFolder(dir);
         if (!root.folder_.Valid()) return LastSystemError();
         root.path_ = dir.empty() || !IsSeparator(dir.back()) ? dir + '\\' : dir;
-        return FinalPath(root.folder_, root.finalPath_);
+        return FinalNameOf(root.folder_.Native(), root.final_);
     } catch (const Error&) {
         return SystemError(ERROR_INVALID_NAME);  // not UTF-8
     }
@@ -99,9 +112,10 @@ std::error_code Root::Locate(const std::string& path, Place& place) const {
     try {
         place.folder_ = HoldFolder(place.folderPath_);
         if (!place.folder_.Valid()) return LastSystemError();
-        std::wstring final;
-        if (auto ec = FinalPath(place.folder_, final)) return ec;
-        return IsBeneath(finalPath_, final) ? std::error_code() : Outside();
+        FinalName final;
+        if (auto ec = FinalNameOf(place.folder_.Native(), final)) return ec;
+        return final.volume == final_.volume && IsBeneath(final_.path, final.path) ? std::error_code()
+                                                                                  : Outside();
     } catch (const Error&) {
         return SystemError(ERROR_INVALID_NAME);
     }

@@ -17,6 +17,7 @@
 #include <unordered_map>
 
 #include "core/Errors.h"
+#include "core/FileIO.h"
 #include "core/Text.h"
 #include "core/WinText.h"
 
@@ -523,7 +524,8 @@ std::string OdbcDriverPath(const std::string& path) {
                                reinterpret_cast<void (*)()>(GetProcAddress(kernel, "wine_get_unix_file_name")))
                          : nullptr;
     if (!toHost) return path;
-    const std::wstring wide = Wide(path, "path");
+    // In the long form where the path needs it: the plain one stops at MAX_PATH.
+    const std::wstring wide = fileio::WidePath(path);
     char* host = toHost(wide.c_str());
     if (!host) return path;
     std::string result = host;

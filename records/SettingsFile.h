@@ -34,6 +34,9 @@ public:
     void CheckWritable() const;
 
 private:
+    // Why a write to `path` could not be made now ("" when it could).
+    static std::string WhyNotWritable(const std::string& path);
+
     std::string path_;
 };
 

@@ -114,10 +114,12 @@ std::error_code ReplaceFile(const std::string& target, const std::string& bytes,
     return fileio::ReplaceAtomically(target, target + ".tmpXXXXXX", write, options);
 }
 
+}  // namespace
+
 // Why WriteSetting could not write `path` now; empty when it could. It reads
 // and may write the file (the read-only attribute honoured even for root),
 // then creates a temporary file in its folder and renames it over the file.
-std::string WhyNotWritable(const std::string& path) {
+std::string SettingsFile::WhyNotWritable(const std::string& path) {
     const WriteTarget target = TargetOf(path);
     if (!target.why.empty()) return target.why;
     struct stat st {};
@@ -139,8 +141,6 @@ std::string WhyNotWritable(const std::string& path) {
         return "its folder \"" + folder + "\" cannot be written (" + SystemReason(LastSystemError()) + ")";
     return {};
 }
-
-}  // namespace
 
 SettingsFile::SettingsFile(std::string path) : path_(std::move(path)) {}
 
@@ -170,10 +170,6 @@ void SettingsFile::WriteSetting(std::string_view section, std::string_view key,
     if (exists && (st.st_mode & 0222) == 0) Unable(path_, "the file is read-only", EACCES);
     if (exists && ::access(target.path.c_str(), W_OK) != 0) Unable(path_, LastSystemError());
     if (const std::error_code ec = ReplaceFile(target.path, bytes, exists ? &st : nullptr)) Unable(path_, ec);
-}
-
-void SettingsFile::CheckWritable() const {
-    if (const std::string why = WhyNotWritable(path_); !why.empty()) Unable(path_, why);
 }
 
 }  // namespace ue

@@ -129,10 +129,13 @@ struct WorkCopy {
     }
 };
 
+
+}  // namespace
+
 // Why WritePrivateProfileStringW could not write `path` now; empty when it
 // could. The file is opened for writing with full sharing, as a writer that
 // leaves room for the suite's readers would, and closed unwritten.
-std::string WhyNotWritable(const std::string& path) {
+std::string SettingsFile::WhyNotWritable(const std::string& path) {
     const std::wstring widePath = fileio::WidePath(path);
     const DWORD attributes = GetFileAttributesW(widePath.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -155,8 +158,6 @@ std::string WhyNotWritable(const std::string& path) {
     if (const ProfileName name = ProfileNameOf(path); !name.why.empty()) return name.why;
     return {};
 }
-
-}  // namespace
 
 SettingsFile::SettingsFile(std::string path) : path_(std::move(path)) {}
 
@@ -247,10 +248,6 @@ void SettingsFile::WriteSetting(std::string_view section, std::string_view key,
     const fileio::ReplaceOptions options{fileio::Existing::Replace, fileio::NewFile::Default};
     if (const std::error_code ec = fileio::ReplaceAtomically(path_, path_ + ".~ueXXXXXX", written, options))
         Unable(path_, ec);
-}
-
-void SettingsFile::CheckWritable() const {
-    if (const std::string why = WhyNotWritable(path_); !why.empty()) Unable(path_, why);
 }
 
 }  // namespace ue

@@ -91,44 +91,6 @@ std::error_code Blocker(const std::string& path) {
     return SystemError(code);
 }
 
-// Where an open file or directory really is, every link on the way followed:
-// its volume and its normalized path on that volume ("\\dir\\name").
-struct FinalName {
-    DWORD volume = 0;
-    std::wstring path;
-};
-
-std::error_code GetFinalName(HANDLE handle, FinalName& name) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(handle, &info)) return LastSystemError();
-    name.volume = info.dwVolumeSerialNumber;
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_NONE);
-        if (n > 0 && n < buffer.size()) {
-            buffer.resize(n);
-            break;
-        }
-        if (n > 0) {
-            buffer.resize(n + 1);
-            continue;
-        }
-        if (::GetLastError() != ERROR_MORE_DATA) return LastSystemError();
-        // Wine cannot give a final path longer than MAX_PATH; the name the
-        // file was opened under after its links comes from the same source.
-        std::vector<char> raw(sizeof(FILE_NAME_INFO) + 65536 * sizeof(wchar_t));
-        auto* info = reinterpret_cast<FILE_NAME_INFO*>(raw.data());
-        if (!::GetFileInformationByHandleEx(handle, FileNameInfo, info, static_cast<DWORD>(raw.size()))) {
-            return LastSystemError();
-        }
-        buffer.assign(info->FileName, info->FileNameLength / sizeof(wchar_t));
-        break;
-    }
-    while (buffer.size() > 1 && buffer.back() == L'\\') buffer.pop_back();
-    name.path = std::move(buffer);
-    return {};
-}
 
 // The names of a relative path with "." dropped and ".." taken back, as
 // Windows itself reads a path before it follows any link; false when a ".."
@@ -166,8 +128,8 @@ std::error_code CheckBeneath(const std::string& base, const std::string& path) {
         }
         const File baseFile = OpenForAttributes(std::string(dir));
         if (!baseFile.Valid()) return LastSystemError();
-        FinalName baseFinal;
-        if (auto ec = GetFinalName(baseFile.Native(), baseFinal)) return ec;
+        fileio::FinalName baseFinal;
+        if (auto ec = fileio::FinalNameOf(baseFile.Native(), baseFinal)) return ec;
 
         // The deepest existing part, every reparse point on the way followed
         // by the system, must end beneath the base's own final path.
@@ -176,8 +138,8 @@ std::error_code CheckBeneath(const std::string& base, const std::string& path) {
             for (std::size_t i = 0; i < count; ++i) part += "\\" + names[i];
             const File file = OpenForAttributes(part);
             if (file.Valid()) {
-                FinalName final;
-                if (auto ec = GetFinalName(file.Native(), final)) return ec;
+                fileio::FinalName final;
+                if (auto ec = fileio::FinalNameOf(file.Native(), final)) return ec;
                 if (final.volume != baseFinal.volume || !win32::PathIsWithin(final.path, baseFinal.path)) {
                     return SystemError(ERROR_NOT_SAME_DEVICE);
                 }

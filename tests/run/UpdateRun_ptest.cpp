@@ -2,6 +2,7 @@
 // version bookkeeping, the end of the run, and what an error leaves behind.
 #include <filesystem>
 
+#include "sysops/FilePrimitives.h"
 #include "tests/run/RunFixture.h"
 
 namespace ue::test {
@@ -253,6 +254,31 @@ TEST_F(UpdateRunTest, RowsThatWouldWriteOutsideTheInstallationAreRefusedBeforeAn
         EXPECT_TRUE(inst.Table("UpdateFileLog").empty());
         ExpectUnchangedVersion();
     }
+}
+
+// A deep installation folder of over 300 characters: the copy, the database
+// and Update.ini (which the profile functions reach only by its short form)
+// all reach it, and the version is raised.
+TEST(UpdateRunAtALongPath, CompletesAndRaisesTheVersion) {
+    TempDir dir;
+    std::string root = dir.path();
+    while (root.size() < 300) root += PathSeparator() + std::string("deep folder ") + std::to_string(root.size());
+    ASSERT_FALSE(CreateDirectories(root));
+    Installation inst(root);
+    inst.SetSoftInfo(false, 1, 2);
+    inst.WriteIni("[Update]\r\nExeFile=Main.exe\r\n");
+    inst.Put("a.dll", "old a.dll");
+    inst.Put("update/a.dll", "new a.dll");
+    inst.AddDownload({.aid = 1, .fileName = "a.dll"});
+    RecordingSystem sys;
+    ScriptedUI ui{sys};
+    TDM_Update run(sys, inst.Base());
+    run.SetUserInterface(&ui);
+    run.DataModuleCreate();
+    run.RunUpdate();
+    EXPECT_EQ(inst.Read("a.dll"), "new a.dll");
+    EXPECT_EQ(inst.Table("CurSoftInfo"), (SqlRows{{"1", "2", "2"}}));
+    EXPECT_NE(inst.Read("Update.ini").find("CurVer=2"), std::string::npos) << inst.Read("Update.ini");
 }
 
 }  // namespace

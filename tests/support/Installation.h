@@ -98,19 +98,25 @@ public:
 
     // Writes a file below the installation directory, creating its folders.
     void Put(const std::string& relative, const std::string& bytes) const {
-        std::filesystem::path p(Path(relative));
+        const std::filesystem::path p = U8Path(Path(relative));
         std::filesystem::create_directories(p.parent_path());
         std::ofstream out(p, std::ios::binary | std::ios::trunc);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        if (!out) throw std::runtime_error("cannot write " + p.string());
+        if (!out) throw std::runtime_error("cannot write " + Path(relative));
     }
 
     bool Exists(const std::string& relative) const {
-        return std::filesystem::exists(Path(relative));
+        return std::filesystem::exists(U8Path(Path(relative)));
     }
 
     // The bytes of a file below the installation directory ("" when absent).
-    std::string Read(const std::string& relative) const { return Slurp(Path(relative)); }
+    std::string Read(const std::string& relative) const { return Slurp(U8Path(Path(relative))); }
+
+    // A UTF-8 path as std::filesystem takes it on every platform (a narrow
+    // one is read in the ANSI code page on Windows).
+    static std::filesystem::path U8Path(const std::string& path) {
+        return std::filesystem::path(std::u8string(path.begin(), path.end()));
+    }
 
     // Every file below the installation directory but the database and its
     // journals, by relative path; folders as "<dir>/".
