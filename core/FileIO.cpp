@@ -28,6 +28,29 @@ void FillTemplate(std::string& name) {
     for (std::size_t i = name.size() - 6; i < name.size(); ++i) name[i] = kChars[pick(generator)];
 }
 
+std::error_code ReadAll(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    File file;
+    if (auto ec = OpenRegularFile(path, file)) return ec;
+    return ReadAll(file, bytes);
+}
+
+std::error_code ReadPrefix(const std::string& path, std::size_t count, std::string& bytes) {
+    bytes.clear();
+    File file;
+    if (auto ec = OpenRegularFile(path, file)) return ec;
+    bytes.resize(count);
+    std::size_t done = 0;
+    while (done < count) {
+        std::size_t got = 0;
+        if (auto ec = ReadSome(file, bytes.data() + done, count - done, got)) return ec;
+        if (got == 0) break;
+        done += got;
+    }
+    bytes.resize(done);
+    return {};
+}
+
 NativeFile File::Release() {
     const NativeFile native = native_;
     native_ = None();

@@ -52,6 +52,10 @@ std::error_code ReadAll(const File& file, std::string& bytes);
 // a device gives an error as well, and is never waited on.
 std::error_code ReadAll(const std::string& path, std::string& bytes);
 
+// Opens the regular file at `path` for reading, following links; a
+// directory, a FIFO or a device gives an error, and is never waited on.
+std::error_code OpenRegularFile(const std::string& path, File& file);
+
 // At most the first `count` bytes of the regular file at `path`, fewer for a
 // shorter file; the same errors as ReadAll.
 std::error_code ReadPrefix(const std::string& path, std::size_t count, std::string& bytes);

@@ -73,34 +73,19 @@ std::error_code ReadAll(const File& file, std::string& bytes) {
     }
 }
 
-std::error_code ReadAll(const std::string& path, std::string& bytes) {
-    bytes.clear();
+std::error_code OpenRegularFile(const std::string& path, File& file) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
-    File file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    file = File(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file.Valid()) return Errno();
     struct stat st {};
-    if (::fstat(file.Native(), &st) != 0) return Errno();
-    if (!S_ISREG(st.st_mode)) return Errno(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
-    return ReadAll(file, bytes);
-}
-
-std::error_code ReadPrefix(const std::string& path, std::size_t count, std::string& bytes) {
-    bytes.clear();
-    File file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!file.Valid()) return Errno();
-    struct stat st {};
-    if (::fstat(file.Native(), &st) != 0) return Errno();
-    if (!S_ISREG(st.st_mode)) return Errno(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
-    bytes.resize(count);
-    std::size_t done = 0;
-    while (done < count) {
-        std::size_t got = 0;
-        if (auto ec = ReadSome(file, bytes.data() + done, count - done, got)) return ec;
-        if (got == 0) break;
-        done += got;
+    std::error_code ec;
+    if (::fstat(file.Native(), &st) != 0) {
+        ec = Errno();
+    } else if (!S_ISREG(st.st_mode)) {
+        ec = Errno(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
     }
-    bytes.resize(done);
-    return {};
+    if (ec) file.Close();
+    return ec;
 }
 
 std::error_code StatusOf(const std::string& path, Status& status) {

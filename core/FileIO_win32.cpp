@@ -96,43 +96,23 @@ std::error_code ReadAll(const File& file, std::string& bytes) {
     }
 }
 
-std::error_code ReadAll(const std::string& path, std::string& bytes) {
-    bytes.clear();
+std::error_code OpenRegularFile(const std::string& path, File& file) {
     // Backup semantics open a directory too, so that it is named as such.
-    File file(::CreateFileW(WidePath(path).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    file = File(::CreateFileW(WidePath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file.Valid()) return LastError();
     BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(file.Native(), &info)) return LastError();
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        return std::make_error_code(std::errc::is_a_directory);
+    std::error_code ec;
+    if (!::GetFileInformationByHandle(file.Native(), &info)) {
+        ec = LastError();
+    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        ec = std::make_error_code(std::errc::is_a_directory);
+    } else if (::GetFileType(file.Native()) != FILE_TYPE_DISK) {
+        ec = LastError(ERROR_INVALID_PARAMETER);
     }
-    if (::GetFileType(file.Native()) != FILE_TYPE_DISK) return LastError(ERROR_INVALID_PARAMETER);
-    return ReadAll(file, bytes);
-}
-
-std::error_code ReadPrefix(const std::string& path, std::size_t count, std::string& bytes) {
-    bytes.clear();
-    File file(::CreateFileW(WidePath(path).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file.Valid()) return LastError();
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(file.Native(), &info)) return LastError();
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        return std::make_error_code(std::errc::is_a_directory);
-    }
-    bytes.resize(count);
-    std::size_t done = 0;
-    while (done < count) {
-        std::size_t got = 0;
-        if (auto ec = ReadSome(file, bytes.data() + done, count - done, got)) return ec;
-        if (got == 0) break;
-        done += got;
-    }
-    bytes.resize(done);
-    return {};
+    if (ec) file.Close();
+    return ec;
 }
 
 std::error_code StatusOf(const std::string& path, Status& status) {
