@@ -51,6 +51,20 @@ new_installation() {
 
 sql() { sqlite3 "$dir/UpdateFile.mdb" "$1"; }
 
+# Answers up to four file-in-use dialogs with Enter; sets dialogs to the
+# number answered. A second UpdateExe may be started at the first (hook).
+answer_in_use_dialogs() {
+  local n
+  dialogs=0
+  for n in 1 2 3 4; do
+    win=$(await_window '^替换文件出错$')
+    [ -n "$win" ] || break
+    dialogs=$((dialogs + 1))
+    [ "$n" = 1 ] && [ -n "${at_first_dialog:-}" ] && "$at_first_dialog"
+    answer "$win" '^替换文件出错$' Return || { fail "dialog $n stayed open after Enter"; break; }
+  done
+}
+
 # Starts the program in $dir; sets app and start_ns.
 start_program() {
   start_ns=$(date +%s%N)
@@ -103,8 +117,8 @@ start_program
 # While the first one waits in its dialog, holding the installation, a second
 # UpdateExe ends at once and says why; the dialogs and the log row below show
 # it did nothing.
-first=$app
-if [ -n "$(await_window '^替换文件出错$')" ]; then
+second_updateexe() {
+  local first=$app
   (cd / && exec "$dir/UpdateExe" -platform offscreen) 2>"$work/second.err" &
   app=$!
   started_pids+=("$app")
@@ -113,20 +127,12 @@ if [ -n "$(await_window '^替换文件出错$')" ]; then
   check "second UpdateExe: says why" yes \
     "$(grep -q 'another UpdateExe is updating this installation' "$work/second.err" && echo yes || echo no)"
   app=$first
-fi
-dialogs=0
-for n in 1 2 3 4; do
-  win=$(await_window '^替换文件出错$')
-  [ -n "$win" ] || break
-  dialogs=$((dialogs + 1))
-  press "$win" Return
-  # Wait until this dialog is gone before looking for the next.
-  for i in $(seq 50); do xdotool search --onlyvisible --name '^替换文件出错$' >/dev/null || break; sleep 0.1; done
-done
+}
+at_first_dialog=second_updateexe answer_in_use_dialogs
 check "dialogs shown" 4 "$dialogs"
 win=$(await_window '^提示$')
 [ -n "$win" ] || fail "the restart question did not appear"
-press "$win" Return
+[ -n "$win" ] && answer "$win" '^提示$' Return
 await_end 30
 check "exit code" 0 "$rc"
 check "restart requested twice" "restart restart" "$(tr '\n' ' ' < "$dir/restart-requests" 2>/dev/null | sed 's/ $//')"
@@ -153,14 +159,11 @@ ue_download "$dir" 5 '数据.dat' 4 0
 sleep 600 < "$dir/数据.dat" &
 started_pids+=("$!")
 start_program
-for n in 1 2 3 4; do
-  win=$(await_window '^替换文件出错$')
-  [ -n "$win" ] && press "$win" Return
-  for i in $(seq 50); do xdotool search --onlyvisible --name '^替换文件出错$' >/dev/null || break; sleep 0.1; done
-done
+answer_in_use_dialogs
+check "dialogs shown" 4 "$dialogs"
 win=$(await_window '^提示$')
 [ -n "$win" ] || fail "the restart question did not appear"
-[ -n "$win" ] && press "$win" Escape
+[ -n "$win" ] && answer "$win" '^提示$' Escape
 await_end 30
 check "exit code" 0 "$rc"
 check "type 0 installed" "新组件" "$(cat "$dir/组件 一.dll")"
@@ -180,13 +183,11 @@ new_installation cancel
 sleep 600 < "$dir/X.dll" &
 started_pids+=("$!")
 start_program
-for n in 1 2 3 4; do
-  win=$(await_window '^替换文件出错$')
-  [ -n "$win" ] && press "$win" Return
-  for i in $(seq 50); do xdotool search --onlyvisible --name '^替换文件出错$' >/dev/null || break; sleep 0.1; done
-done
+answer_in_use_dialogs
+check "dialogs shown" 4 "$dialogs"
 win=$(await_window '^提示$')
-[ -n "$win" ] && press "$win" Escape
+[ -n "$win" ] || fail "the restart question did not appear"
+[ -n "$win" ] && answer "$win" '^提示$' Escape
 await_end 30
 check "exit code" 0 "$rc"
 check "no restart" "" "$(cat "$dir/restart-requests" 2>/dev/null)"
