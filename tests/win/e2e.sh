@@ -94,18 +94,6 @@ await_gone() {
 }
 
 
-# Waits (bounded) until the window with this id is no longer shown. Each
-# showing of the in-use dialog is a window of its own, so this tells one
-# showing from the next.
-await_hidden() {
-  local i
-  for i in $(seq 500); do
-    xdotool search --onlyvisible --name "$2" 2>/dev/null | grep -qx "$1" || return 0
-    sleep 0.01
-  done
-  return 1
-}
-
 # Presses the close button of the window with this caption, from inside the
 # prefix as the window manager would (there is none on this Xvfb).
 close_button() { ue_wine "$helper" close "$1" >/dev/null 2>&1; }
@@ -234,12 +222,7 @@ four_dialogs_to_restart_question() {
     win=$(await_window '^替换文件出错$')
     [ -n "$win" ] || break
     dialogs=$((dialogs + 1))
-    press "$win" Return
-    if ! await_hidden "$win" '^替换文件出错$'; then
-      echo "  NOTE: dialog $n let the first Enter go; pressed again"
-      press "$win" Return
-      await_hidden "$win" '^替换文件出错$' || { fail "dialog $n stayed open after Enter"; break; }
-    fi
+    answer "$win" '^替换文件出错$' Return || { fail "dialog $n stayed open after Enter"; break; }
     if [ "$n" = 1 ] && [ -n "${suite:-}" ]; then
       for i in $(seq 50); do kill -0 "$suite" 2>/dev/null || break; sleep 0.1; done
       check "the suite's program stopped after the first dialog" no \
@@ -259,10 +242,7 @@ four_dialogs_to_restart_question() {
 # more and the test says so.
 answer_question() {
   sleep 0.5
-  press "$win" "$1"
-  await_hidden "$win" '^提示$' && return 0
-  echo "  NOTE: the restart question let the first $1 go; pressed again"
-  press "$win" "$1"
+  answer "$win" '^提示$' "$1"
 }
 
 pending_renames() {
