@@ -65,6 +65,16 @@ answer_in_use_dialogs() {
   done
 }
 
+# The four dialogs of a file held to the end, then the restart question
+# answered with KEY.
+dialogs_then_restart_question() {
+  answer_in_use_dialogs
+  check "dialogs shown" 4 "$dialogs"
+  win=$(await_window '^提示$')
+  [ -n "$win" ] || fail "the restart question did not appear"
+  [ -n "$win" ] && answer "$win" '^提示$' "$1"
+}
+
 # Starts the program in $dir; sets app and start_ns.
 start_program() {
   start_ns=$(date +%s%N)
@@ -128,11 +138,7 @@ second_updateexe() {
     "$(grep -q 'another UpdateExe is updating this installation' "$work/second.err" && echo yes || echo no)"
   app=$first
 }
-at_first_dialog=second_updateexe answer_in_use_dialogs
-check "dialogs shown" 4 "$dialogs"
-win=$(await_window '^提示$')
-[ -n "$win" ] || fail "the restart question did not appear"
-[ -n "$win" ] && answer "$win" '^提示$' Return
+at_first_dialog=second_updateexe dialogs_then_restart_question Return
 await_end 30
 check "exit code" 0 "$rc"
 check "restart requested twice" "restart restart" "$(tr '\n' ' ' < "$dir/restart-requests" 2>/dev/null | sed 's/ $//')"
@@ -159,11 +165,7 @@ ue_download "$dir" 5 '数据.dat' 4 0
 sleep 600 < "$dir/数据.dat" &
 started_pids+=("$!")
 start_program
-answer_in_use_dialogs
-check "dialogs shown" 4 "$dialogs"
-win=$(await_window '^提示$')
-[ -n "$win" ] || fail "the restart question did not appear"
-[ -n "$win" ] && answer "$win" '^提示$' Escape
+dialogs_then_restart_question Escape
 await_end 30
 check "exit code" 0 "$rc"
 check "type 0 installed" "新组件" "$(cat "$dir/组件 一.dll")"
@@ -183,11 +185,7 @@ new_installation cancel
 sleep 600 < "$dir/X.dll" &
 started_pids+=("$!")
 start_program
-answer_in_use_dialogs
-check "dialogs shown" 4 "$dialogs"
-win=$(await_window '^提示$')
-[ -n "$win" ] || fail "the restart question did not appear"
-[ -n "$win" ] && answer "$win" '^提示$' Escape
+dialogs_then_restart_question Escape
 await_end 30
 check "exit code" 0 "$rc"
 check "no restart" "" "$(cat "$dir/restart-requests" 2>/dev/null)"
