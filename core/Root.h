@@ -12,6 +12,7 @@
 //     is then used by its path, through that held folder.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <system_error>
 
@@ -45,6 +46,13 @@ public:
                             const ReplaceOptions& options = {}) const;
     // Removes the file or link under the name; nothing there is no error.
     std::error_code Remove() const;
+    // Gives the file under the name the further name `name` in the same
+    // folder (a hard link: no content is copied; an existing `name` is an
+    // error) and makes it durable. A link under the name is never followed
+    // (Linux: the new name is another link; Windows: refused,
+    // too_many_symbolic_link_levels). Fails where the file system has no
+    // hard links.
+    std::error_code Link(const std::string& name) const;
 
 private:
     friend class Root;
@@ -84,7 +92,21 @@ public:
     // folder on the way is missing or cannot be opened.
     std::error_code Locate(const std::string& path, Place& place) const;
 
+    // `path` is Path() followed by a relative path of folders (or Path()
+    // itself). Creates those that are missing, each in its folder as opened
+    // beneath the root at that moment, so that nothing is created through a
+    // folder swapped for a link meanwhile. std::errc::cross_device_link as
+    // for Locate, when a step leads outside (nothing is created there); the
+    // system's error when a step cannot be made or is no folder.
+    std::error_code CreateFolders(const std::string& path) const;
+
 private:
+#ifdef _WIN32
+    std::error_code HoldBeneath(const std::string& folder, File& held) const;
+#else
+    std::error_code OpenBeneath(std::deque<std::string> names, File& folder) const;
+#endif
+
     File folder_;
     std::string path_;
 #ifdef _WIN32

@@ -85,16 +85,45 @@ std::error_code Root::Locate(const std::string& path, Place& place) const {
     place.name_ = names.back();
     place.path_ = path;
     names.pop_back();
+    File folder;
+    if (auto ec = OpenBeneath(std::move(names), folder)) return ec;
+    return Reopen(folder.Native(), place.folder_);
+}
 
-    if (names.empty()) return Reopen(folder_.Native(), place.folder_);
+std::error_code Root::CreateFolders(const std::string& path) const {
+    std::string_view relative;
+    if (!Valid() || !Below(path_, path, relative)) return Errno(EXDEV);
+    const std::deque<std::string> names = NamesOf(relative);
+    File folder;
+    const std::error_code found = OpenBeneath(names, folder);
+    if (found != std::errc::no_such_file_or_directory) return found;
+    // One name at a time, each made in its folder as opened just now: a
+    // folder swapped meanwhile takes the new one with it, never outside.
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (auto ec = OpenBeneath({names.begin(), names.begin() + static_cast<std::ptrdiff_t>(i)}, folder)) {
+            return ec;
+        }
+        if (::mkdirat(folder.Native(), names[i].c_str(), 0777) != 0 && errno != EEXIST) return Errno();
+    }
+    // What was there already (a file, a link) is judged as the path it is.
+    return OpenBeneath(names, folder);
+}
+
+// The folder that `names` lead to from the root, as an O_PATH descriptor.
+std::error_code Root::OpenBeneath(std::deque<std::string> names, File& folder) const {
+    const std::error_code outside = Errno(EXDEV);
+    if (names.empty()) {
+        folder = File(::fcntl(folder_.Native(), F_DUPFD_CLOEXEC, 0));
+        return folder.Valid() ? std::error_code() : Errno();
+    }
     std::string folders;
     for (const std::string& name : names) folders += (folders.empty() ? "" : "/") + name;
     open_how how{};
     how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-    const File direct(static_cast<int>(
+    folder = File(static_cast<int>(
         ::syscall(SYS_openat2, folder_.Native(), folders.c_str(), &how, sizeof how)));
-    if (direct.Valid()) return Reopen(direct.Native(), place.folder_);
+    if (folder.Valid()) return {};
     // The walk decides what the kernel refused as a whole: it may be an
     // absolute link that names the root, which the kernel never follows.
     const int refused = errno;
@@ -142,7 +171,8 @@ std::error_code Root::Locate(const std::string& path, Place& place) const {
         std::deque<std::string> more = NamesOf(text);
         names.insert(names.begin(), more.begin(), more.end());
     }
-    return Reopen(current(), place.folder_);
+    folder = File(::fcntl(current(), F_DUPFD_CLOEXEC, 0));
+    return folder.Valid() ? std::error_code() : Errno();
 }
 
 std::error_code Place::StatusOf(Status& status) const {
@@ -225,6 +255,14 @@ std::error_code Place::Replace(const std::string& temporary, const ContentWriter
     }
     // Done once renamed; a folder that cannot be synced (O_PATH) does not undo it.
     (void)::fsync(dir);
+    return {};
+}
+
+std::error_code Place::Link(const std::string& name) const {
+    // Without AT_SYMLINK_FOLLOW: a link is given a second name, not followed.
+    if (::linkat(folder_.Native(), name_.c_str(), folder_.Native(), name.c_str(), 0) != 0) return Errno();
+    // Durable with the folder; one that cannot be synced (O_PATH) is no failure, an I/O error is.
+    if (::fsync(folder_.Native()) != 0 && errno == EIO) return Errno();
     return {};
 }
 

@@ -5,6 +5,7 @@
 // root's. The name is then used by its path while the folder is held.
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "core/Errors.h"
@@ -83,37 +84,76 @@ std::error_code Root::Open(const std::string& dir, Root& root) {
     }
 }
 
-std::error_code Root::Locate(const std::string& path, Place& place) const {
-    if (!Valid()) return Outside();
-    std::string_view dir(path_);
+namespace {
+
+// The names of `path` below `root` (given with its trailing separator);
+// false when `path` does not lie below it by its text or holds a "..":
+// Windows itself drops "." and takes ".." back before it follows any link.
+bool NamesBelow(const std::string& root, const std::string& path, std::vector<std::string>& names) {
+    std::string_view dir(root);
     while (!dir.empty() && IsSeparator(dir.back())) dir.remove_suffix(1);
-    if (path.size() <= dir.size() || path.compare(0, dir.size(), dir) != 0 ||
-        !IsSeparator(path[dir.size()])) {
-        return Outside();
-    }
-    // The names below the root; Windows itself drops "." and takes ".." back
-    // before it follows any link, so a ".." is refused here outright.
-    std::vector<std::string> names;
-    const std::string_view relative = std::string_view(path).substr(dir.size());
+    if (path.compare(0, dir.size(), dir) != 0) return false;
+    if (path.size() > dir.size() && !IsSeparator(path[dir.size()])) return false;
+    names.clear();
+    const std::string_view relative = std::string_view(path).substr(std::min(dir.size(), path.size()));
     for (std::size_t start = 0; start <= relative.size();) {
         std::size_t end = relative.find_first_of("\\/", start);
         if (end == std::string_view::npos) end = relative.size();
         const std::string_view name = relative.substr(start, end - start);
-        if (name == "..") return Outside();
+        if (name == "..") return false;
         if (!name.empty() && name != ".") names.emplace_back(name);
         start = end + 1;
     }
-    if (names.empty()) return Outside();
+    return true;
+}
+
+}  // namespace
+
+std::error_code Root::Locate(const std::string& path, Place& place) const {
+    std::vector<std::string> names;
+    if (!Valid() || !NamesBelow(path_, path, names) || names.empty()) return Outside();
     place = Place();
     place.name_ = names.back();
     place.path_ = path;
     place.folderPath_ = path_;
     for (std::size_t i = 0; i + 1 < names.size(); ++i) place.folderPath_ += names[i] + '\\';
+    return HoldBeneath(place.folderPath_, place.folder_);
+}
+
+std::error_code Root::CreateFolders(const std::string& path) const {
+    std::vector<std::string> names;
+    if (!Valid() || !NamesBelow(path_, path, names)) return Outside();
+    std::string folder = path_;
+    File held;
+    // Each name is made while its folder is held beneath the root, so that
+    // the folder cannot be swapped for a junction meanwhile.
+    for (const std::string& name : names) {
+        if (auto ec = HoldBeneath(folder, held)) return ec;
+        folder += name;
+        try {
+            if (!::CreateDirectoryW(WidePath(folder).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+                return LastSystemError();
+            }
+        } catch (const Error&) {
+            return SystemError(ERROR_INVALID_NAME);
+        }
+        folder += '\\';
+    }
+    // What was there already (a file, a junction) is judged as the path it is.
+    return HoldBeneath(folder, held);
+}
+
+// Holds the folder `folder` (with its trailing separator) and checks that it
+// is a folder that really lies beneath the root.
+std::error_code Root::HoldBeneath(const std::string& folder, File& held) const {
     try {
-        place.folder_ = HoldFolder(place.folderPath_);
-        if (!place.folder_.Valid()) return LastSystemError();
+        held = HoldFolder(folder);
+        if (!held.Valid()) return LastSystemError();
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!::GetFileInformationByHandle(held.Native(), &info)) return LastSystemError();
+        if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return SystemError(ERROR_DIRECTORY);
         FinalName final;
-        if (auto ec = FinalNameOf(place.folder_.Native(), final)) return ec;
+        if (auto ec = FinalNameOf(held.Native(), final)) return ec;
         return final.volume == final_.volume && IsBeneath(final_.path, final.path) ? std::error_code()
                                                                                   : Outside();
     } catch (const Error&) {
@@ -152,5 +192,19 @@ std::error_code Place::Replace(const std::string& temporary, const ContentWriter
 }
 
 std::error_code Place::Remove() const { return RemoveFile(path_); }
+
+std::error_code Place::Link(const std::string& name) const {
+    try {
+        // A hard link to a reparse point would give the new name whatever it leads to.
+        const DWORD attributes = ::GetFileAttributesW(WidePath(path_).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return LastSystemError();
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+        }
+        return LinkFile(path_, folderPath_ + name);
+    } catch (const Error&) {
+        return SystemError(ERROR_INVALID_NAME);
+    }
+}
 
 }  // namespace ue::fileio

@@ -199,6 +199,19 @@ TEST(Root, LocatesNamesBeneathItAndNothingElse) {
     EXPECT_TRUE(root.Locate(in + "missing/x", place)) << "a missing folder is not created";
     EXPECT_FALSE(root.Locate(in + "新.dll", place)) << "a name directly in the root";
     EXPECT_FALSE(place.Remove()) << "nothing there is no error";
+
+    // Missing folders are made beneath it, and only there.
+    EXPECT_FALSE(root.CreateFolders(in + "子目录/新 层/深"));
+    EXPECT_FALSE(StatusOf(base + "/子目录/新 层/深", status));
+    EXPECT_EQ(status.kind, Kind::Directory);
+    EXPECT_FALSE(root.CreateFolders(in + "子目录/新 层/深")) << "what is there is no error";
+    EXPECT_FALSE(root.CreateFolders(in)) << "the root itself";
+    EXPECT_TRUE(root.CreateFolders(in + "子目录/配置.dat/x")) << "a file in the way";
+    for (const std::string& path : {in + "../up", in + "子目录/../../up", dir.file("up")}) {
+        EXPECT_EQ(root.CreateFolders(path), outside) << path;
+    }
+    EXPECT_FALSE(StatusOf(dir.file("up"), status));
+    EXPECT_EQ(status.kind, Kind::Missing);
 }
 
 }  // namespace

@@ -224,6 +224,11 @@ TEST(Root, SwapsForLinksLeadNowhereOutside) {
     ASSERT_EQ(::symlink((base + "/lib.old").c_str(), (base + "/abs").c_str()), 0);
     EXPECT_FALSE(root.Locate(base + "/abs/a.dll", target));
     EXPECT_EQ(target.Name(), "a.dll");
+    // Folders are made through a link only where it stays inside.
+    EXPECT_FALSE(root.CreateFolders(base + "/abs/new"));
+    EXPECT_TRUE(std::filesystem::is_directory(base + "/lib.old/new"));
+    EXPECT_EQ(root.CreateFolders(base + "/lib/new/deeper"), std::errc::cross_device_link);
+    EXPECT_FALSE(std::filesystem::exists(outside + "/new"));
 
     // The download swapped for a link to a secret is never read.
     Place download;
