@@ -11,6 +11,10 @@
 
 namespace ue {
 
+namespace fileio {
+class Root;
+}
+
 // Minimal byte stream for DecompressStream.
 class ByteStream {
 public:
@@ -59,7 +63,14 @@ enum class LeftTemporary {
 // %s" (the expanded content cannot be written, e.g. the disk is full); the
 // first %s is the payload's path, the second the system's text. Raises
 // DecompressionError ("compression error") for a damaged payload.
-void ExpandCompressedFile(const std::string& path, LeftTemporary left = LeftTemporary::Refuse);
+//
+// `root`, when given, is the installation, beneath which `path` lies: the
+// payload's folder is opened beneath it at the moment of the expansion, and
+// the payload is read and the temporary made and renamed through that
+// folder, so that a folder swapped for a link since the caller looked leads
+// nowhere outside ("Cannot open file" with std::errc::cross_device_link).
+void ExpandCompressedFile(const std::string& path, LeftTemporary left = LeftTemporary::Refuse,
+                          const fileio::Root* root = nullptr);
 
 // What the platforms' ExpandCompressedFile share.
 

@@ -15,6 +15,7 @@
 
 #include "core/Errors.h"
 #include "core/FileIO.h"
+#include "core/Root.h"
 #include "sysops/Compression.h"
 #include "sysops/FilePrimitives_posix.h"
 
@@ -36,19 +37,28 @@ OSError CreateError(const std::string& path, const std::error_code& ec) {
 
 }  // namespace
 
-void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
+void ExpandCompressedFile(const std::string& path, LeftTemporary left, const fileio::Root* root) {
+    // Beneath the installation, resolved now: the payload's folder, and every
+    // name below is used relative to it.
+    fileio::Place place;
+    if (root != nullptr) {
+        if (const std::error_code ec = root->Locate(path, place)) throw OpenError(path, ec);
+    }
+    const int at = root != nullptr ? place.Folder().Native() : AT_FDCWD;
+    const std::string name = root != nullptr ? place.Name() : path;
+
     // Never read through a symbolic link: a payload swapped for a link to a
     // file that we may read and its writer may not must not be expanded into
     // a file of theirs.
     struct stat payload;
-    if (::lstat(path.c_str(), &payload) != 0) throw OpenError(path, LastSystemError());
+    if (::fstatat(at, name.c_str(), &payload, AT_SYMLINK_NOFOLLOW) != 0) throw OpenError(path, LastSystemError());
     if (S_ISLNK(payload.st_mode)) throw OpenError(path, SystemError(ELOOP));
     if (!S_ISREG(payload.st_mode)) throw OpenError(path, SystemError(S_ISDIR(payload.st_mode) ? EISDIR : EINVAL));
     // Checked before we open X ourselves: our own descriptor would count.
     if (const int blocker = posix::FileReplaceBlocker(path)) throw CreateError(path, SystemError(blocker));
 
     // O_NONBLOCK: a FIFO swapped in meanwhile must not make us wait.
-    const fileio::File in(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const fileio::File in(::openat(at, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!in.Valid() || ::fstat(in.Native(), &payload) != 0) throw OpenError(path, LastSystemError());
     if (!S_ISREG(payload.st_mode)) throw OpenError(path, SystemError(EINVAL));
 
@@ -57,11 +67,12 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
     // one is created exclusively, so a link planted under that name is never
     // written through.
     const std::string temporary = ExpansionTemporary(path);
-    if (left == LeftTemporary::Replace && ::unlink(temporary.c_str()) != 0 && errno != ENOENT) {
+    const std::string temporaryName = ExpansionTemporary(name);
+    if (left == LeftTemporary::Replace && ::unlinkat(at, temporaryName.c_str(), 0) != 0 && errno != ENOENT) {
         throw CreateError(temporary, LastSystemError());
     }
     bool created = false;
-    const std::error_code ec = fileio::ReplaceAtomically(path, temporary, [&](const fileio::File& out) {
+    const fileio::ContentWriter expand = [&](const fileio::File& out) {
         created = true;
         ExpandInto(out, in, path);
         // The payload's owner (when we may give it) and permission bits.
@@ -71,7 +82,9 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
         if (::fchmod(out.Native(), payload.st_mode & 0777) != 0)
             throw ExpansionWriteError(path, LastSystemError());
         return std::error_code();
-    });
+    };
+    const std::error_code ec = root != nullptr ? place.Replace(temporaryName, expand)
+                                               : fileio::ReplaceAtomically(path, temporary, expand);
     // Not made at all, or not put in place.
     if (ec) throw CreateError(created ? path : temporary, ec);
 }

@@ -13,6 +13,7 @@
 
 #include "core/Errors.h"
 #include "core/FileIO.h"
+#include "core/Root.h"
 #include "sysops/Compression.h"
 #include "sysops/FilePrimitives.h"
 
@@ -35,7 +36,13 @@ OSError CreateError(const std::string& path, std::error_code ec) {
 
 }  // namespace
 
-void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
+void ExpandCompressedFile(const std::string& path, LeftTemporary left, const fileio::Root* root) {
+    // Beneath the installation: the payload's folder is held until the
+    // expansion is done, so that it cannot be swapped for a junction meanwhile.
+    fileio::Place place;
+    if (root != nullptr) {
+        if (const std::error_code ec = root->Locate(path, place)) throw OpenError(path, ec);
+    }
     const std::wstring widePath = WidePath(path);
     WIN32_FILE_ATTRIBUTE_DATA payload;
     if (!::GetFileAttributesExW(widePath.c_str(), GetFileExInfoStandard, &payload)) {
@@ -52,9 +59,15 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
     // Checked before we open X ourselves: our own handle would count.
     if (const std::error_code blocker = ReplaceBlocker(path)) throw CreateError(path, blocker);
 
-    fileio::File in(::CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    // Through the root a link or junction under the name is refused, never followed.
+    fileio::File in;
+    if (root != nullptr) {
+        if (const std::error_code ec = place.OpenForReading(in)) throw OpenError(path, ec);
+    } else {
+        in = fileio::File(::CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in.Valid()) throw OpenError(path, LastSystemError());
+        if (!in.Valid()) throw OpenError(path, LastSystemError());
+    }
 
     // A file under the temporary's name may be a download of that name: it
     // is removed only when the caller knows it for its own leftover (also
@@ -72,7 +85,7 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
         }
     }
     bool created = false;
-    const std::error_code ec = fileio::ReplaceAtomically(path, temporary, [&](const fileio::File& out) {
+    const fileio::ContentWriter expand = [&](const fileio::File& out) {
         created = true;
         ExpandInto(out, in, path);
         // The payload is renamed over next: no handle of ours may stand in the way.
@@ -86,7 +99,9 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left) {
             throw ExpansionWriteError(path, LastSystemError());
         }
         return std::error_code();
-    });
+    };
+    const std::error_code ec = root != nullptr ? place.Replace(ExpansionTemporary(place.Name()), expand)
+                                               : fileio::ReplaceAtomically(path, temporary, expand);
     // Not made at all, or not put in place.
     if (ec) throw CreateError(created ? path : temporary, ec);
 }

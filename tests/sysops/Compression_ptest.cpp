@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/Errors.h"
+#include "core/Root.h"
 #include "sysops/Compression.h"
 #include "tests/sysops/CompressionSamples.h"
 #include "tests/support/HeldFile.h"
@@ -165,9 +166,9 @@ TEST(DecompressStream, ShortWriteIsAStreamWriteError) {
 // nothing else may be left behind.
 class ExpandCompressedFileTest : public ::testing::Test {
 protected:
-    std::string ExpandError(const std::string& file) {
+    std::string ExpandError(const std::string& file, const fileio::Root* root = nullptr) {
         try {
-            ExpandCompressedFile(file);
+            ExpandCompressedFile(file, LeftTemporary::Refuse, root);
         } catch (const Error& e) {
             return e.what();
         }
@@ -202,6 +203,21 @@ TEST_F(ExpandCompressedFileTest, AFileUnderTheTemporarysNameIsRefusedUnlessItIsO
     EXPECT_EQ(ExpandError(), "Cannot create file \"" + path + "bakr\". " + Cause(kExists));
     EXPECT_EQ(ReadFileBytes(path), payload);
     EXPECT_EQ(ReadFileBytes(path + "bakr"), "a download named Tool.dllbakr");
+}
+
+// Through the installation opened as a root, the same: a file under the
+// temporary's name refused unless ours, the payload replaced by its content.
+TEST_F(ExpandCompressedFileTest, ThroughTheRootTheSame) {
+    fileio::Root root;
+    ASSERT_FALSE(fileio::Root::Open(dir.path(), root));
+    const std::string payload = Compress("content");
+    WriteFileBytes(path, payload);
+    WriteFileBytes(path + "bakr", "a download named Tool.dllbakr");
+    EXPECT_EQ(ExpandError(path, &root), "Cannot create file \"" + path + "bakr\". " + Cause(kExists));
+    EXPECT_EQ(ReadFileBytes(path), payload);
+    ExpandCompressedFile(path, LeftTemporary::Replace, &root);
+    EXPECT_EQ(ReadFileBytes(path), "content");
+    EXPECT_EQ(EntryNames(dir.path()), onlyPayload);
 }
 
 TEST_F(ExpandCompressedFileTest, DamagedPayloadLeavesItsBytesAndNoTemporaryFile) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/Errors.h"
+#include "core/Root.h"
 #include "sysops/Compression.h"
 #include "tests/sysops/CompressionSamples.h"
 #include "tests/support/TempDir.h"
@@ -35,9 +36,9 @@ using test::SampleContent;
 // nothing else may be left behind.
 class ExpandCompressedFileOnLinux : public ::testing::Test {
 protected:
-    std::string ExpandError(const std::string& file) {
+    std::string ExpandError(const std::string& file, const fileio::Root* root = nullptr) {
         try {
-            ExpandCompressedFile(file);
+            ExpandCompressedFile(file, LeftTemporary::Refuse, root);
         } catch (const Error& e) {
             return e.what();
         }
@@ -156,6 +157,26 @@ TEST_F(ExpandCompressedFileOnLinux, PayloadThatIsALinkIsNeverRead) {
     EXPECT_EQ(ReadFileBytes(secret), payload);
     EXPECT_TRUE(std::filesystem::is_symlink(path));
     EXPECT_EQ(EntryNames(dir.path()), (std::set<std::string>{"Tool.dll", "secret"}));
+}
+
+// Through the installation opened as a root, a payload's folder that leads
+// outside (swapped for a link since the caller looked) is no way to it:
+// nothing there is read or written.
+TEST_F(ExpandCompressedFileOnLinux, ThroughTheRootAFolderLinkedOutsideLeadsNowhere) {
+    const std::string base = dir.file("inst");
+    const std::string outside = dir.file("outside");
+    ASSERT_EQ(::mkdir(base.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(outside.c_str(), 0755), 0);
+    const std::string payload = Compress("outside");
+    WriteFileBytes(outside + "/Tool.dll", payload);
+    ASSERT_EQ(::symlink(outside.c_str(), (base + "/update").c_str()), 0);
+    fileio::Root root;
+    ASSERT_FALSE(fileio::Root::Open(base, root));
+    EXPECT_EQ(ExpandError(base + "/update/Tool.dll", &root),
+              "Cannot open file \"" + base + "/update/Tool.dll\". " +
+                  std::make_error_code(std::errc::cross_device_link).message());
+    EXPECT_EQ(ReadFileBytes(outside + "/Tool.dll"), payload);
+    EXPECT_EQ(EntryNames(outside), onlyPayload);
 }
 
 }  // namespace
