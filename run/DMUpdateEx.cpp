@@ -27,8 +27,6 @@ constexpr int kMaxWalks = 3;
 // The update folder's name in the installation folder.
 constexpr char kUpdateFolder[] = "update";
 
-void RemoveQuietly(const std::string& path) { (void)fileio::RemoveFile(path); }
-
 bool IsBusy(const std::error_code& ec) { return ec == std::errc::device_or_resource_busy; }
 
 }  // namespace
@@ -56,13 +54,13 @@ void TDM_Update::DataModuleCreate() {
     IniFile = std::make_unique<SettingsFile>(dir + "Update.ini");
     UpdateDir = dir + kUpdateFolder;
     BaseDir = dir;
-    temporaries_ = std::make_unique<Temporaries>(BaseDir, kUpdateFolder);
     if (const std::error_code ec = fileio::Root::Open(BaseDir, root_)) {
         ThrowFailure("Cannot open the installation folder", BaseDir, ec);
     }
+    temporaries_ = std::make_unique<Temporaries>(BaseDir, kUpdateFolder, &root_);
     // An update folder that leads outside is refused by the run, and nothing
     // is created through it.
-    if (CheckBeneath(BaseDir, UpdateDir) != std::errc::cross_device_link) ForceDirectories(UpdateDir);
+    (void)root_.CreateFolders(UpdateDir);
     ADOCDB.Close();
     ADOCDB.ConnectionString = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + BaseDir +
                               "UpdateFile.mdb;Persist Security Info=False";
@@ -274,7 +272,8 @@ void TDM_Update::CheckMainProgramPaths() const {
 
 // Removes what a run ended early left behind. A kept download stays while a
 // row still has FileType 5 for it: it is the row's way back to the download.
-// Nothing is removed through a folder that leads outside the installation.
+// Nothing is removed through a folder that leads outside the installation:
+// the journal's names are resolved beneath it.
 void TDM_Update::ClearLeftovers() {
     const std::string updateFolder = std::string(kUpdateFolder) + PathSeparator();
     std::set<std::string> recoveryCopies;
@@ -293,9 +292,7 @@ void TDM_Update::ClearLeftovers() {
         const std::string_view suffix = kKeptPayloadSuffix;
         const bool kept = relative.size() >= suffix.size() &&
                           relative.compare(relative.size() - suffix.size(), suffix.size(), suffix) == 0;
-        if (kept && (unreadable || recoveryCopies.count(relative) != 0)) return true;
-        return CheckBeneath(BaseDir, fileio::ParentDirectory(BaseDir + relative)) ==
-               std::errc::cross_device_link;
+        return kept && (unreadable || recoveryCopies.count(relative) != 0);
     });
 }
 
@@ -322,8 +319,12 @@ int TDM_Update::UpdateOneFile() {
     const std::string& source = paths.source;
     const std::string& target = paths.target;
 
-    for (const std::string& dir : {paths.targetDir, paths.backupDir}) {
-        if (const std::error_code ec = CreateDirectories(dir)) {
+    // Made beneath the installation: a folder swapped for a link since the
+    // checks above leads nowhere outside, and the run says which.
+    for (const auto& [dir, role] : {std::pair{paths.targetDir, "The folder of " + fileName},
+                                    {paths.backupDir, std::string("The backup folder")}}) {
+        if (const std::error_code ec = root_.CreateFolders(dir)) {
+            if (ec == std::errc::cross_device_link) RequireInside(dir, role);
             ThrowFailure("Cannot create the folder of " + fileName, dir, ec);
         }
     }
@@ -420,20 +421,25 @@ void TDM_Update::ExpandPayload(const std::string& source) {
     if (keptFound == Found::Ours) {
         // An earlier run ended before saving FileType 0: start from the download.
         if (const std::error_code ec = CopyThroughJournal(kept, source)) {
+            NameSwappedLink(kept, source, ec);
             ThrowFailure("Cannot restore the download from \"" + kept + "\" to", source, ec);
         }
-    } else if (fileio::LinkFile(source, kept)) {
-        // A second name costs nothing where hard links exist (the expansion
-        // replaces the download by a rename, so the kept name still holds
-        // it); elsewhere the download is copied.
-        if (const std::error_code ec = CopyThroughJournal(source, kept)) {
-            ThrowFailure("Cannot keep the download \"" + source + "\" as", kept, ec);
-        }
+    } else {
+        KeepDownload(source, kept);
     }
 
     try {
-        ExpandCompressedFile(source, temporaryFound == Found::Ours ? LeftTemporary::Replace
-                                                                   : LeftTemporary::Refuse);
+        const LeftTemporary left =
+            temporaryFound == Found::Ours ? LeftTemporary::Replace : LeftTemporary::Refuse;
+        try {
+            ExpandCompressedFile(source, left, &root_);
+        } catch (const OSError& e) {
+            // The expansion's code is the errno value, or (on Windows too)
+            // the generic one that the root gives for what leads outside.
+            const std::error_code why(static_cast<int>(e.Code()), std::generic_category());
+            NameSwappedLink(source, source, why);
+            throw;
+        }
         DownLoadFileLog.BeginEdit();
         DownLoadFileLog.SetValue("FileType", FieldValue::Int(ftReplace));
         DownLoadFileLog.FinishEdit();
@@ -444,12 +450,33 @@ void TDM_Update::ExpandPayload(const std::string& source) {
         }
         // Back to the download, whatever the failure left; should that
         // fail, the kept file stays and the next run starts from it.
-        if (!CopyThroughJournal(kept, source)) RemoveQuietly(kept);
+        if (!CopyThroughJournal(kept, source)) RemoveBeneath(kept);
         ours.Forget({kept, temporary});
         throw;
     }
-    RemoveQuietly(kept);
+    RemoveBeneath(kept);
     ours.Forget({kept, temporary});
+}
+
+// Keeps the download beside itself as `kept`. A second name costs nothing
+// where hard links exist (the expansion replaces the download by a rename,
+// so the kept name still holds it); elsewhere the download is copied. Both
+// are made in the folder as found beneath the installation now.
+void TDM_Update::KeepDownload(const std::string& source, const std::string& kept) {
+    fileio::Place download;
+    std::error_code ec = root_.Locate(source, download);
+    if (!ec) ec = download.Link(download.Name() + kKeptPayloadSuffix);
+    if (ec && (ec = CopyThroughJournal(source, kept))) {
+        NameSwappedLink(source, kept, ec);
+        ThrowFailure("Cannot keep the download \"" + source + "\" as", kept, ec);
+    }
+}
+
+// Removes the file or link at `path` beneath the installation, never through
+// a folder that leads outside; what stays, the journal names for the next run.
+void TDM_Update::RemoveBeneath(const std::string& path) const {
+    fileio::Place place;
+    if (!root_.Locate(path, place)) (void)place.Remove();
 }
 
 // True when a process holds the target open, so that the user can be asked
@@ -472,15 +499,19 @@ std::error_code TDM_Update::CopyThroughJournal(const std::string& source, const 
     return ec;
 }
 
+// A link found at the moment of use (swapped in since the checks before the
+// walk): raises with a message that names what leads where it must not.
+void TDM_Update::NameSwappedLink(const std::string& source, const std::string& target,
+                                 std::error_code ec) const {
+    if (ec != std::errc::cross_device_link && ec != std::errc::too_many_symbolic_link_levels) return;
+    RequireDownloadedFile(source);
+    RequireInside(fileio::ParentDirectory(source), "The folder of the download");
+    RequireInside(fileio::ParentDirectory(target), "The folder of");
+}
+
 void TDM_Update::ThrowCopyFailure(const std::string& source, const std::string& target,
                                   std::error_code ec) const {
-    // A link found at the moment of the copy (swapped in since the checks
-    // before the walk): the message names what leads where it must not.
-    if (ec == std::errc::cross_device_link || ec == std::errc::too_many_symbolic_link_levels) {
-        RequireDownloadedFile(source);
-        RequireInside(fileio::ParentDirectory(source), "The folder of the download");
-        RequireInside(fileio::ParentDirectory(target), "The folder of");
-    }
+    NameSwappedLink(source, target, ec);
     ThrowFailure("Cannot copy \"" + source + "\" to", target, ec);
 }
 
@@ -508,7 +539,7 @@ void TDM_Update::QueueAtRestart(const std::string& source, const std::string& ta
         }
     }
     if (const std::error_code ec = system_.ReplaceFileAtRestart(queued, target)) {
-        if (queued != source) RemoveQuietly(queued);
+        if (queued != source) RemoveBeneath(queued);
         ThrowFailure("Cannot queue for replacement at the next restart", target, ec);
     }
 }

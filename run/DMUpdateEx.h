@@ -82,8 +82,11 @@ private:
     void ClearLeftovers();
     void ShowFileInUse(const std::string& message);
     void ExpandPayload(const std::string& source);
+    void KeepDownload(const std::string& source, const std::string& kept);
+    void RemoveBeneath(const std::string& path) const;
     bool HeldOpen(const std::string& target);
     std::error_code CopyThroughJournal(const std::string& source, const std::string& target);
+    void NameSwappedLink(const std::string& source, const std::string& target, std::error_code ec) const;
     [[noreturn]] void ThrowCopyFailure(const std::string& source, const std::string& target,
                                        std::error_code ec) const;
     bool CopyUnlessHeld(const std::string& source, const std::string& target);
@@ -94,10 +97,10 @@ private:
     System& system_;
     std::string exeDir_;
     UserInterface* ui_ = nullptr;
-    std::unique_ptr<Temporaries> temporaries_;
-    // The installation folder, opened once: the run's copies resolve their
-    // paths beneath it at the moment they are made.
+    // The installation folder, opened once: every file operation of a row
+    // resolves its path beneath it at the moment it is made.
     fileio::Root root_;
+    std::unique_ptr<Temporaries> temporaries_;
 };
 
 // The two texts of the file-in-use dialog for `target`.

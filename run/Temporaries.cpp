@@ -8,6 +8,7 @@
 
 #include "core/Errors.h"
 #include "core/FileIO.h"
+#include "core/Root.h"
 #include "run/DownloadedPaths.h"
 
 namespace ue {
@@ -22,10 +23,19 @@ constexpr std::uint64_t kMaxJournalBytes = kMaxJournalEntries * (kMaxJournalEntr
 // fixed size and no further than a journal the run could have written. An
 // empty entry, one longer than kMaxJournalEntry and the bytes after the last
 // NUL are skipped: none is an entry the run wrote. No journal names nothing;
-// a journal that is a link, a folder or any other kind is an error.
-std::error_code ReadEntries(const std::string& path, const std::function<void(std::string)>& take) {
+// a journal that is a link, a folder or any other kind is an error. With a
+// root, the journal's folder is opened beneath it.
+std::error_code ReadEntries(const std::string& path, const std::function<void(std::string)>& take,
+                            const fileio::Root* root = nullptr) {
     fileio::File file;
-    std::error_code ec = fileio::OpenToRead(path, file);
+    std::error_code ec;
+    if (root == nullptr) {
+        ec = fileio::OpenToRead(path, file);
+    } else {
+        fileio::Place place;
+        ec = root->Locate(path, place);
+        if (!ec) ec = place.OpenForReading(file);
+    }
     if (ec == std::errc::no_such_file_or_directory) return {};
     if (ec) return ec;
     std::vector<char> piece(kJournalPiece);
@@ -78,10 +88,11 @@ bool EndsWith(const std::string& s, std::string_view suffix) {
 
 }  // namespace
 
-Temporaries::Temporaries(std::string base, std::string legacyFolder)
+Temporaries::Temporaries(std::string base, std::string legacyFolder, const fileio::Root* root)
     : base_(std::move(base)),
       legacyFolder_(std::move(legacyFolder)),
-      journal_(base_ + kTemporariesJournal) {}
+      journal_(base_ + kTemporariesJournal),
+      root_(root) {}
 
 std::string Temporaries::Relative(const std::string& path) const {
     if (path.size() <= base_.size() || path.compare(0, base_.size(), base_) != 0) {
@@ -109,6 +120,29 @@ std::error_code Temporaries::Write() const {
                                      {fileio::Existing::Replace, fileio::NewFile::Default});
 }
 
+// Removes the regular file at `path`, never a link, a folder or another
+// kind: none when nothing of ours is left under the name (removed, or none
+// was there), else why it stays.
+std::error_code Temporaries::RemoveLeftover(const std::string& path) const {
+    fileio::Status status;
+    if (root_ == nullptr) {
+        if (const std::error_code ec = fileio::StatusOf(path, status)) return ec;
+        return status.kind == fileio::Kind::Regular ? fileio::RemoveFile(path) : std::error_code();
+    }
+    fileio::Place place;
+    if (const std::error_code ec = root_->Locate(path, place)) {
+        // A folder on the way that is gone took the file with it; one that
+        // leads outside is no way to it.
+        if (ec != std::errc::cross_device_link && !fileio::StatusOf(path, status) &&
+            status.kind == fileio::Kind::Missing) {
+            return {};
+        }
+        return ec;
+    }
+    if (const std::error_code ec = place.StatusOf(status)) return ec;
+    return status.kind == fileio::Kind::Regular ? place.Remove() : std::error_code();
+}
+
 void Temporaries::ClearLeftovers(const std::function<bool(const std::string&)>& keep) {
     const char sep = base_.empty() ? '/' : base_.back();
     std::set<std::string> left;
@@ -116,14 +150,8 @@ void Temporaries::ClearLeftovers(const std::function<bool(const std::string&)>& 
     // stays recorded.
     std::function<void(std::string)> clear = [&](std::string relative) {
         if (!IsEntry(relative) || left.count(relative) != 0) return;
-        const std::string path = base_ + relative;
-        fileio::Status status;
-        if (!keep(relative)) {
-            const std::error_code ec = fileio::StatusOf(path, status);
-            // Under the name lies nothing, or no file the run made.
-            if (!ec && status.kind != fileio::Kind::Regular) return;
-            if (!ec && !fileio::RemoveFile(path)) return;
-        }
+        // Under the name lies nothing, or no file the run made, or it is removed now.
+        if (!keep(relative) && !RemoveLeftover(base_ + relative)) return;
         if (left.size() < kMaxJournalEntries) left.insert(std::move(relative));
     };
 
@@ -143,15 +171,12 @@ void Temporaries::ClearLeftovers(const std::function<bool(const std::string&)>& 
             // The expansion's temporary is the payload's name + "bakr".
             if (!EndsWith(name, kKeptPayloadSuffix) && !EndsWith(name, "bakr")) return;
             clear(legacyFolder_ + sep + name);
-        })) {
+        }, root_)) {
         legacyRead = !fileio::StatusOf(legacy, status) && status.kind == fileio::Kind::Regular;
     }
 
     // A rewrite of the journal that was ended leaves its temporary.
-    const std::string rewrite = journal_ + kJournalTemporarySuffix;
-    if (!fileio::StatusOf(rewrite, status) && status.kind == fileio::Kind::Regular) {
-        (void)fileio::RemoveFile(rewrite);
-    }
+    (void)RemoveLeftover(journal_ + kJournalTemporarySuffix);
 
     names_ = std::move(left);
     loaded_ = true;
@@ -160,7 +185,7 @@ void Temporaries::ClearLeftovers(const std::function<bool(const std::string&)>& 
     if (journalFound || legacyRead) {
         if ((ec = Write())) ThrowFailure("Cannot write the list of the run's temporary files", journal_, ec);
     }
-    if (legacyRead) (void)fileio::RemoveFile(legacy);
+    if (legacyRead) (void)RemoveLeftover(legacy);
 }
 
 Temporaries::Found Temporaries::Look(const std::string& path, std::string_view action) {

@@ -19,6 +19,10 @@
 
 namespace ue {
 
+namespace fileio {
+class Root;
+}
+
 // While a payload is being expanded, its downloaded form is kept beside it
 // under this suffix, until the row's new FileType is saved. A run that finds
 // it with FileType still 5 puts the payload back and expands it again.
@@ -43,8 +47,12 @@ public:
     // The journal of the installation folder `base` (with its trailing
     // separator). Earlier versions kept theirs in the folder `legacyFolder`
     // (relative to `base`), naming the kept downloads and the expansions'
-    // temporaries relative to it; it is read once and taken over.
-    Temporaries(std::string base, std::string legacyFolder);
+    // temporaries relative to it; it is read once and taken over. `root`,
+    // when given, is the installation folder opened as a root: leftovers and
+    // that journal are then looked at, read and removed only through folders
+    // opened beneath it, so that a folder swapped for a link leads nowhere
+    // outside (a leftover whose folder leads outside stays recorded).
+    Temporaries(std::string base, std::string legacyFolder, const fileio::Root* root = nullptr);
 
     // At the start of a run, before it makes any temporary: removes every
     // regular file the journal names (never a link, a folder or another
@@ -80,10 +88,12 @@ private:
     std::string Relative(const std::string& path) const;
     void Load();
     std::error_code Write() const;
+    std::error_code RemoveLeftover(const std::string& path) const;
 
     std::string base_;
     std::string legacyFolder_;
     std::string journal_;
+    const fileio::Root* root_;
     std::set<std::string> names_;  // relative to base_
     bool loaded_ = false;
     bool unsettled_ = false;

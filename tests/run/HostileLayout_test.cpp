@@ -4,9 +4,11 @@
 // folder, runs, and checks that nothing outside changed. A row that expects a
 // refusal also checks that nothing inside changed and nothing was logged or
 // recorded. New hostile cases are new rows.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +20,36 @@
 #include "tests/run/RunFixture.h"
 
 extern char** environ;
+
+// While set, the next making of a folder named `name` (by path or relative
+// to a descriptor) runs `swap` first: a swap after the run's checks, just
+// before the folder is made.
+namespace ue::test::making {
+std::string name;
+std::function<void()> swap;
+
+void Before(const char* path) {
+    if (!swap) return;
+    std::string_view last(path);
+    while (last.size() > 1 && last.back() == '/') last.remove_suffix(1);
+    if (const auto slash = last.rfind('/'); slash != std::string_view::npos) last.remove_prefix(slash + 1);
+    if (last != name) return;
+    const std::function<void()> once = std::move(swap);
+    swap = nullptr;
+    once();
+}
+}  // namespace ue::test::making
+
+extern "C" {
+int mkdir(const char* path, mode_t mode) noexcept {
+    ue::test::making::Before(path);
+    return static_cast<int>(::syscall(SYS_mkdirat, AT_FDCWD, path, mode));
+}
+int mkdirat(int dir, const char* path, mode_t mode) noexcept {
+    ue::test::making::Before(path);
+    return static_cast<int>(::syscall(SYS_mkdirat, dir, path, mode));
+}
+}
 
 namespace ue::test {
 namespace {
@@ -135,6 +167,7 @@ TEST_P(HostileLayoutTest, NothingOutsideTheInstallationChanges) {
     const auto outsideBefore = OutsideSnapshot();
     const auto insideBefore = inst.Files();
     const std::string failure = RunFailure();
+    making::swap = nullptr;
 
     EXPECT_EQ(OutsideSnapshot(), outsideBefore);
     if (layout.error.empty()) {
@@ -163,6 +196,20 @@ void SwapAtTheDialog(HostileLayoutTest& t, const std::string& held, std::functio
     });
 }
 
+// A swap at the row's pause before its expansion (the `n`th pause of the run):
+// a compressed row shows no dialog, and its checks are done by then.
+void SwapAtThePause(HostileLayoutTest& t, int n, std::function<void()> swap) {
+    t.sys.onSleep = [n, swap, pauses = 0](unsigned) mutable {
+        if (++pauses == n) swap();
+    };
+}
+
+// A swap after a row's checks, just before its folder `name` is made.
+void SwapBeforeMaking(const std::string& name, std::function<void()> swap) {
+    making::name = name;
+    making::swap = std::move(swap);
+}
+
 const Layout kLayouts[] = {
     {.name = "TargetFolderSwappedWhileTheDialogIsUp",
      .arrange = [](HostileLayoutTest& t) {
@@ -183,6 +230,38 @@ const Layout kLayouts[] = {
      },
      .error = "The downloaded file {base}update/a.dll is a symbolic link",
      .expect = [](HostileLayoutTest& t) { EXPECT_EQ(t.inst.Read("a.dll"), "old a.dll"); },
+     .midRun = true},
+    {.name = "UpdateFolderSwappedBeforeAnExpansion",
+     .arrange = [](HostileLayoutTest& t) {
+         t.inst.Put("update/K.pak", Installation::Compress("genuine"));
+         t.PutOutside("update/K.pak", Installation::Compress("outside payload"));
+         t.Download("K.pak", ftCompressed);
+         // The second pause: that of the row after the harmless one.
+         SwapAtThePause(t, 2, [&t] {
+             fs::rename(t.P("update"), t.P("update.away"));
+             fs::create_symlink(t.Out("update"), t.P("update"));
+         });
+     },
+     .error = "The folder of the download {base}update leads outside the installation directory",
+     .expect = [](HostileLayoutTest& t) {
+         EXPECT_EQ(t.inst.Read("update.away/K.pak"), Installation::Compress("genuine"));
+         EXPECT_FALSE(t.inst.Exists("update.away/K.pak.ue-keep"));
+     },
+     .midRun = true},
+    {.name = "TargetFolderParentSwappedBeforeItIsMade",
+     .arrange = [](HostileLayoutTest& t) {
+         fs::create_directories(t.P("lib"));
+         t.Download("a.dll", ftReplace, "lib/new");
+         SwapBeforeMaking("new", [&t] {
+             fs::rename(t.P("lib"), t.P("lib.away"));
+             fs::create_symlink(t.Out("lib"), t.P("lib"));
+         });
+     },
+     .error = "The folder of a.dll {base}lib/new leads outside the installation directory",
+     .expect = [](HostileLayoutTest& t) {
+         EXPECT_TRUE(fs::is_directory(t.P("lib.away/new"))) << "made where its parent went";
+         EXPECT_FALSE(t.inst.Exists("lib.away/new/a.dll"));
+     },
      .midRun = true},
     {.name = "SettingsSwappedWhileTheDialogIsUp",
      .arrange = [](HostileLayoutTest& t) {
@@ -236,6 +315,18 @@ const Layout kLayouts[] = {
          t.Download("K.pak", ftCompressed);
      },
      .error = "The downloaded file {base}update/K.pak.ue-keep is a symbolic link"},
+    {.name = "LeftoverNamedInAFolderLinkedOutside",
+     .arrange = [](HostileLayoutTest& t) {
+         t.PutOutside("lib/a.dll.~ueAbC123", "outside");
+         t.Link("lib", t.Out("lib"));
+         t.inst.Put(kTemporariesJournal, std::string("lib/a.dll.~ueAbC123\0", 20));
+         t.Download("a.dll");
+     },
+     .expect = [](HostileLayoutTest& t) {
+         EXPECT_EQ(t.inst.Read("a.dll"), "new a.dll");
+         EXPECT_EQ(t.inst.Read(kTemporariesJournal), std::string("lib/a.dll.~ueAbC123\0", 20))
+             << "stays recorded";
+     }},
     {.name = "SettingsLinkedOutside",
      .arrange = [](HostileLayoutTest& t) {
          t.Link("Update.ini", t.Out("Update.ini"));
