@@ -131,7 +131,8 @@ std::error_code Root::CreateFolders(const std::string& path) const {
         if (auto ec = HoldBeneath(folder, held)) return ec;
         folder += name;
         try {
-            if (!::CreateDirectoryW(WidePath(folder).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+            if (!::CreateDirectoryW(WidePath(folder).c_str(), nullptr) &&
+                ::GetLastError() != ERROR_ALREADY_EXISTS) {
                 return LastSystemError();
             }
         } catch (const Error&) {

@@ -51,7 +51,9 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left, const fil
     // file that we may read and its writer may not must not be expanded into
     // a file of theirs.
     struct stat payload;
-    if (::fstatat(at, name.c_str(), &payload, AT_SYMLINK_NOFOLLOW) != 0) throw OpenError(path, LastSystemError());
+    if (::fstatat(at, name.c_str(), &payload, AT_SYMLINK_NOFOLLOW) != 0) {
+        throw OpenError(path, LastSystemError());
+    }
     if (S_ISLNK(payload.st_mode)) throw OpenError(path, SystemError(ELOOP));
     if (!S_ISREG(payload.st_mode)) throw OpenError(path, SystemError(S_ISDIR(payload.st_mode) ? EISDIR : EINVAL));
     // Checked before we open X ourselves: our own descriptor would count.
