@@ -436,7 +436,9 @@ int FileReplaceBlocker(const std::string& path) {
     }
     const std::string folder = fileio::ParentDirectory(path);
     struct stat dir;
-    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return errno != 0 ? errno : EACCES;
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        return errno != 0 ? errno : EACCES;
+    }
     if (::stat(folder.c_str(), &dir) != 0) return errno != 0 ? errno : EACCES;
     // Refused to the rename, and not seen by faccessat: an append-only file
     // or folder, and in a sticky folder a file of someone else's (root

@@ -73,7 +73,8 @@ TEST(SettingsFileWin, AFullDiskLeavesTheFileWhollyOldAndAChangeThatFitsWhollyNew
     std::string original = "[Update]\r\nExeFile=Main.exe\r\nCurVer=1\r\n[Tail]\r\n";
     const std::size_t room = limit - original.size() - 8 * 10;
     for (int i = 0; i < 8; ++i) {
-        original += "k" + std::to_string(i) + "=" + std::string(room / 8, static_cast<char>('a' + i)) + "\r\n";
+        const std::string value(room / 8, static_cast<char>('a' + i));
+        original += "k" + std::to_string(i) + "=" + value + "\r\n";
     }
     ASSERT_LE(original.size(), limit);
     ASSERT_GT(original.size() + 100, limit);
