@@ -255,7 +255,7 @@ Lookup Find(std::string_view text, const std::vector<Line>& lines, std::string_v
 }  // namespace
 
 std::optional<std::string> FindValue(std::string_view fileBytes, std::string_view section,
-                                     std::string_view key, Encoding encoding) {
+                                     std::string_view key, Encoding encoding, std::size_t maxBytes) {
     bool utf16 = false;
     std::string text = DecodeFile(fileBytes, &utf16);
     if (utf16) encoding = Encoding::Utf8;
@@ -265,7 +265,7 @@ std::optional<std::string> FindValue(std::string_view fileBytes, std::string_vie
     const Line& l = lines[found.key];
     std::string_view value =
         Unquote(std::string_view(text).substr(l.valueBegin, l.valueEnd - l.valueBegin));
-    return std::string(CutToCharacters(value, kMaxValueBytes, encoding));
+    return std::string(CutToCharacters(value, maxBytes, encoding));
 }
 
 std::string ReadValue(std::string_view fileBytes, std::string_view section, std::string_view key,

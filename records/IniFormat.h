@@ -77,10 +77,11 @@ std::string DecodeFile(std::string_view bytes, bool* utf16 = nullptr);
 // characters whole.
 bool NamesEqual(std::string_view a, std::string_view b, Encoding encoding);
 
-// The value of `key` in `section`, quotes removed and cut to kMaxValueBytes;
-// nothing when the section or the key is missing.
+// The value of `key` in `section`, quotes removed and cut to `maxBytes`
+// (whole characters); nothing when the section or the key is missing.
 std::optional<std::string> FindValue(std::string_view fileBytes, std::string_view section,
-                                     std::string_view key, Encoding encoding);
+                                     std::string_view key, Encoding encoding,
+                                     std::size_t maxBytes = kMaxValueBytes);
 
 // What GetPrivateProfileStringA with a 2048-byte buffer gives: the value, or
 // the default without its trailing spaces when there is none; cut to

@@ -103,8 +103,10 @@ ProfileName ProfileNameOf(const std::string& path) {
 
 // Whether `written` reads, key by key, as `expected` does: what the profile
 // functions made of the copy against what the change demands. A file cut
-// short (a full disk) loses or changes the value of its last key.
+// short (a full disk) loses or changes the value of its last key, also
+// beyond the part that a read gives: values are compared whole.
 bool ReadsAs(std::string_view written, std::string_view expected, ini::Encoding encoding) {
+    constexpr std::size_t kWhole = std::string_view::npos;
     const std::string text = ini::DecodeFile(expected);
     std::string_view section;
     bool inSection = false;
@@ -114,7 +116,8 @@ bool ReadsAs(std::string_view written, std::string_view expected, ini::Encoding 
             section = name;
             inSection = true;
         } else if (line.kind == ini::Line::Kind::Key && inSection) {
-            if (ini::FindValue(written, section, name, encoding) != ini::FindValue(expected, section, name, encoding))
+            if (ini::FindValue(written, section, name, encoding, kWhole) !=
+                ini::FindValue(expected, section, name, encoding, kWhole))
                 return false;
         }
     }

@@ -56,6 +56,10 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left, const fil
     }
     if (S_ISLNK(payload.st_mode)) throw OpenError(path, SystemError(ELOOP));
     if (!S_ISREG(payload.st_mode)) throw OpenError(path, SystemError(S_ISDIR(payload.st_mode) ? EISDIR : EINVAL));
+    // A payload without write permission bits (read-only) may not be
+    // replaced: the copy replaces such a target, the expansion leaves the
+    // download as it came, as on Windows.
+    if ((payload.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) throw CreateError(path, SystemError(EACCES));
     // Checked before we open X ourselves: our own descriptor would count.
     if (const int blocker = posix::FileReplaceBlocker(path)) throw CreateError(path, SystemError(blocker));
 

@@ -28,13 +28,15 @@ TDateTime GetFileModifiedTime(const std::string& path);
 // The low 32 bits of the size, read as a signed integer. 0 when absent.
 std::int32_t GetFileSizeByName(const std::string& path);
 // True when the file exists and cannot be replaced now: some process (this
-// one included) holds it open or mapped, it is read-only, or we may not write
-// it. False for a missing file.
+// one included) holds it open or mapped, or the system would refuse its
+// replacement (a folder we may not write; on Linux an immutable file). A
+// read-only file (no write permission bit on Linux) is replaced, as the
+// shell's copy replaces it. False for a missing file.
 bool IsFileInUse(const std::string& path);
 // IsFileInUse with the reason: none when the file can be replaced now (or is
 // absent); std::errc::device_or_resource_busy when a process holds it open or
-// mapped; the system's error (permission denied, read-only file system, ...)
-// when we may not write it.
+// mapped; the system's error (permission denied, read-only file system,
+// operation not permitted, ...) when its replacement would be refused.
 std::error_code ReplaceBlocker(const std::string& path);
 // Copies over the target without asking; the target gets the source's content,
 // permission bits and modified time. The target is replaced whole or not at
@@ -50,7 +52,8 @@ bool ShellCopyFile(WindowHandle owner, const std::string& source, const std::str
 // What the copy inherits on Linux: the owner (user and group) of the
 // installation, that is of the existing target, or of the folder for a new
 // one (only root can give a file away; anyone else keeps it, with that group
-// when a member of it); the source's bits for the owner and its read and
+// when a member of it); the source's bits for the owner, always with write
+// (no copy is read-only, as on Windows), and its read and
 // execute bits for group and others; write for group and others only as the
 // existing target had it, or for a new file as both the source and a folder
 // without the sticky bit grant it. So a download that anyone may write never

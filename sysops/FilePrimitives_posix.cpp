@@ -1,9 +1,11 @@
 // Linux file primitives. In-use test: the file is held open or mapped by some
 // process (ours included, as on Windows an exclusive open fails against our own
-// handles too), or we may not write it or its directory, or it has no write
-// permission bit (the read-only attribute, which stops root too). Copy: into a
-// temporary file beside the target, synced, then renamed over it, so the
-// target is never seen half-written.
+// handles too), or the rename over it would be refused (a folder we may not
+// write, an immutable or append-only file). A file without write permission
+// bits (the stand-in for the read-only attribute) is replaced, as on Windows.
+// Copy: into a temporary file beside the target, synced, then renamed over
+// it, so the target is never seen half-written; no copy is left without the
+// owner's write bit.
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -15,6 +17,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -37,6 +40,14 @@ bool StatRegularFile(const std::string& path, struct stat& st) {
     // Directories, devices, FIFOs and sockets are not files to update; reading
     // a FIFO would block the run.
     return S_ISREG(st.st_mode);
+}
+
+// Whether the file has one of the STATX_ATTR_ `attributes`, where its file
+// system tells.
+bool HasAttribute(const std::string& path, std::uint64_t attributes) {
+    struct statx sx;
+    if (::statx(AT_FDCWD, path.c_str(), 0, 0, &sx) != 0) return false;
+    return (sx.stx_attributes & sx.stx_attributes_mask & attributes) != 0;
 }
 
 bool IsDecimal(const char* name) {
@@ -190,8 +201,10 @@ InstalledAccess AccessOf(const struct stat& source, const struct stat* target,
     constexpr mode_t kOthersWrite = S_IWGRP | S_IWOTH;
     InstalledAccess access;
     // The owner's bits, and read and execute for group and others, from the
-    // download.
-    access.mode = source.st_mode & 0755;
+    // download; write for the owner always, so that a read-only download
+    // never makes an installed file that is hard to replace, as on Windows
+    // no copy is read-only.
+    access.mode = (source.st_mode & 0755) | S_IWUSR;
     if (target != nullptr) {
         // The installed file's own write bits for group and others.
         access.mode |= target->st_mode & kOthersWrite;
@@ -414,12 +427,28 @@ bool IsHeldOpenByAnyProcess(const struct stat& file, const std::string& canonica
 int FileReplaceBlocker(const std::string& path) {
     struct stat st;
     if (!StatRegularFile(path, st)) return 0;
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
-    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return errno != 0 ? errno : EACCES;
-    // The replacement is a rename in the directory.
-    if (::faccessat(AT_FDCWD, fileio::ParentDirectory(path).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    // The replacement is a rename in the directory: the file's own write
+    // permission is no matter (EACCES, whatever its bits say), only what
+    // refuses every writer, root included: an immutable file (EPERM), a
+    // read-only file system (EROFS).
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno != EACCES) {
+        return errno != 0 ? errno : EPERM;
+    }
+    const std::string folder = fileio::ParentDirectory(path);
+    struct stat dir;
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
         return errno != 0 ? errno : EACCES;
     }
+    if (::stat(folder.c_str(), &dir) != 0) return errno != 0 ? errno : EACCES;
+    // Refused to the rename, and not seen by faccessat: an append-only file
+    // or folder, and in a sticky folder a file of someone else's (root
+    // stands for the capability that overrides it).
+    if (HasAttribute(path, STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE) ||
+        HasAttribute(folder, STATX_ATTR_APPEND)) {
+        return EPERM;
+    }
+    const uid_t self = ::geteuid();
+    if ((dir.st_mode & S_ISVTX) != 0 && self != 0 && self != st.st_uid && self != dir.st_uid) return EPERM;
     if (NoOtherOpenFile(path, st)) return 0;
     std::string canonical;
     if (char* resolved = ::realpath(path.c_str(), nullptr)) {

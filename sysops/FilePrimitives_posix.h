@@ -10,9 +10,13 @@ namespace ue::posix {
 
 // Why the regular file at `path` cannot be replaced now, as an errno value, or
 // 0 when it can (also 0 when there is no such file):
-//   EACCES  no write permission bit, or we may not write the file;
-//   EROFS and the like  what access(W_OK) on the file or its directory says;
+//   EACCES, EROFS and the like  what access(W_OK) on its directory says;
+//   EPERM   an immutable or append-only file (or an append-only directory),
+//           or someone else's file in a sticky directory;
 //   EBUSY   some process (ours included) holds it open or has it mapped.
+// The file's own write permission is no matter: the replacement is a rename,
+// and a file without write bits is replaced as Windows replaces a read-only
+// file. The expansion of a payload in place checks that on its own.
 int FileReplaceBlocker(const std::string& path);
 
 // True when a process holds the file open (/proc/*/fd) or has it mapped

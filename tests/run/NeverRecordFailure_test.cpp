@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "tests/run/RunFixture.h"
+#include "tests/sysops/helpers/Support.h"
 
 namespace ue::test {
 namespace {
@@ -25,6 +26,7 @@ struct FailureCase {
     Step remedy;          // takes the cause away
     Calls logged;         // what the failed run logged: the files before the failing one
     int dialogs = 0;      // file-in-use dialogs the failed run showed
+    const char* says = "";  // what else the error must say
 };
 
 class NeverRecordFailureTest : public RunFixture, public testing::WithParamInterface<FailureCase> {
@@ -56,6 +58,15 @@ private:
     rlimit saved_{};
     sighandler_t old_;
 };
+
+// A folder no one may write in: no write bits, and for root, who may write
+// any folder, the immutable flag as well.
+void LockFolder(const std::string& path, bool locked) {
+    // An immutable folder's mode cannot be changed.
+    if (!locked && ::geteuid() == 0) SetInodeFlag(path, FS_IMMUTABLE_FL, false);
+    fs::permissions(path, locked ? fs::perms(0555) : fs::perms(0755));
+    if (locked && ::geteuid() == 0) SetInodeFlag(path, FS_IMMUTABLE_FL, true);
+}
 
 const std::string kBig(256 * 1024, 'b');
 
@@ -93,9 +104,15 @@ const FailureCase kCases[] = {
          t.sys.replaceAtRestartError = std::make_error_code(std::errc::permission_denied);
      },
      "b.dll", [](auto& t) { t.sys.replaceAtRestartError.clear(); }, {"a.dll/1"}, 4},
-    {"TargetWeMayNotWrite",  // no write bit: not a program holding it, so no dialog
-     [](auto& t) { fs::permissions(t.P("b.dll"), fs::perms::owner_read); },
-     "b.dll", [](auto& t) { fs::permissions(t.P("b.dll"), fs::perms::owner_all); }, {"a.dll/1"}},
+    // The rename over it is refused: no program holds it, so no dialog. (A
+    // target without write bits is no such case: it is replaced.)
+    {"TargetInAFolderWeMayNotWrite",
+     [](auto& t) {
+         t.inst.Put("lib/b.dll", "old b.dll");
+         t.inst.Exec("UPDATE DownLoadFileLog SET UpdatePath = 'lib' WHERE FileName = 'b.dll'");
+         LockFolder(t.P("lib"), true);
+     },
+     "lib/b.dll", [](auto& t) { LockFolder(t.P("lib"), false); }, {"a.dll/1"}, 0, "Cannot replace"},
     {"LogRowRefusedByTheDatabase",
      [](auto& t) {
          t.inst.Exec("DROP TABLE UpdateFileLog;" + LogTable("", " NOT NULL") +
@@ -134,6 +151,7 @@ TEST_P(NeverRecordFailureTest, EndsBeforeTheVersionAndTheNextRunCompletes) {
 
     const std::string failure = RunFailure();
     EXPECT_NE(failure.find(c.failing), std::string::npos) << failure;
+    EXPECT_NE(failure.find(c.says), std::string::npos) << failure;
     EXPECT_EQ(Logged(), c.logged);
     EXPECT_EQ(SoftInfo(), (SqlRows{{"0", "1", "2"}}));
     EXPECT_EQ(sys.Count("ShowFileInUseDialog"), c.dialogs);

@@ -28,6 +28,7 @@ struct TypeCase {
     bool noDownload = false;
     bool registerFails = false;
     bool fails = false;  // the run ends with an error naming the target, nothing logged
+    bool readOnly = false;  // the installed file and the download are read-only
 };
 
 const TypeCase kTypeCases[] = {
@@ -35,6 +36,11 @@ const TypeCase kTypeCases[] = {
     {"ReplaceHeldToTheEnd", ftReplace, true,
      {"first", "kills", "pause", "second", "second", "second", "queue"}, false},
     {"ReplaceFreedAtTheFirstMessage", ftReplace, true, {"first", "kills", "pause"}, true, 1},
+    // Read-only files are replaced, and neither the copy nor the one queued
+    // for the restart is read-only.
+    {"ReplaceReadOnly", ftReplace, false, {"pause"}, true, 0, false, false, false, true},
+    {"ReplaceReadOnlyHeldToTheEnd", ftReplace, true,
+     {"first", "kills", "pause", "second", "second", "second", "queue"}, false, 0, false, false, false, true},
     {"ReplaceFreedAtTheSecondRetry", ftReplace, true,
      {"first", "kills", "pause", "second", "second"}, true, 3},
     {"CompressedFree", ftCompressed, false, {"pause", "pause"}, true},
@@ -66,6 +72,14 @@ TEST_P(PerTypeTest, CallsFilesAndLogRow) {
         inst.Put("update/f.dll", c.type == ftCompressed ? Installation::Compress(kNew) : kNew);
     }
     inst.AddDownload({.aid = 1, .fileName = "f.dll", .fileType = c.type});
+    const auto writeBits = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    const auto readOnly = [&](const std::string& path) {
+        return (fs::status(path).permissions() & fs::perms::owner_write) == fs::perms::none;
+    };
+    if (c.readOnly) {
+        fs::permissions(target, writeBits, fs::perm_options::remove);
+        fs::permissions(P("update/f.dll"), writeBits, fs::perm_options::remove);
+    }
     if (c.held) Hold("f.dll");
     for (int i = 1; i < c.freedAtDialog; ++i) ui.Continue();
     if (c.freedAtDialog > 0) ui.Continue([&] { Free("f.dll"); });
@@ -106,6 +120,7 @@ TEST_P(PerTypeTest, CallsFilesAndLogRow) {
     for (auto it = files.begin(); it != files.end();) {
         if (it->first.starts_with("f.dll.~ur")) {
             queuedCopy = it->second;
+            EXPECT_FALSE(readOnly(P(it->first))) << it->first;
             it = files.erase(it);
         } else {
             ++it;
@@ -116,6 +131,10 @@ TEST_P(PerTypeTest, CallsFilesAndLogRow) {
         {"bak/", ""}, {"bak/V0/", ""}, {"update/", ""}, {"f.dll", c.copied ? kNew : "old"}};
     if (!c.noDownload) wantFiles["update/f.dll"] = kNew;
     EXPECT_EQ(files, wantFiles);
+    if (c.readOnly) {
+        EXPECT_EQ(readOnly(target), !c.copied);
+        EXPECT_TRUE(readOnly(P("update/f.dll")));
+    }
 
     const bool expanded = c.type == ftCompressed && !c.noDownload;
     EXPECT_EQ(FileTypeOf(1), expanded ? "0" : c.type ? std::to_string(*c.type) : "NULL");

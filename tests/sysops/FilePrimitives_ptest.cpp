@@ -1,6 +1,7 @@
 // The file primitives' contract on both platforms. "In use" is a file held
-// open the way another program holds it (HeldFile); "may not be written" is
-// the read-only attribute (no write permission bit on Linux).
+// open the way another program holds it (HeldFile); "read-only" is the
+// read-only attribute on Windows and no write permission bit on Linux, which
+// std::filesystem sets and reads as such on both.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -28,12 +29,13 @@ Names EntryNames(const std::string& dir) {
     return names;
 }
 
-#ifndef _WIN32
-void MakeReadOnly(const std::string& path, bool readOnly) {
+void MakeReadOnly(const std::string& path) {
     fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    readOnly ? fs::perm_options::remove : fs::perm_options::add);
+                    fs::perm_options::remove);
 }
-#endif
+bool IsReadOnly(const std::string& path) {
+    return (fs::status(path).permissions() & fs::perms::owner_write) == fs::perms::none;
+}
 
 TEST(FilePrimitivesContract, RegularAndHiddenFilesAreFoundWithTimeAndSize) {
     TempDir dir;
@@ -109,7 +111,7 @@ TEST(FilePrimitivesContract, CopyReplacesTheTargetWithContentAndTheSourcesTime) 
     EXPECT_EQ(ReadFileBytes(dir.file("fresh.dll")), "");
 }
 
-TEST(FilePrimitivesContract, TargetInUseOrReadOnlyStaysUntouchedAndTheCopySaysWhy) {
+TEST(FilePrimitivesContract, TargetInUseStaysUntouchedAndTheCopySaysWhy) {
     TempDir dir;
     const std::string source = dir.file("new.dll"), target = dir.file("installed.dll");
     WriteFileBytes(source, "new");
@@ -125,37 +127,57 @@ TEST(FilePrimitivesContract, TargetInUseOrReadOnlyStaysUntouchedAndTheCopySaysWh
         EXPECT_FALSE(ShellCopyFile(nullptr, source, target));
         EXPECT_FALSE(IsFileInUse(source));
     }
-    EXPECT_FALSE(IsFileInUse(target));
-#ifndef _WIN32
-    // On Windows a read-only target is replaced, as the shell's copy
-    // replaces it (FilePrimitives_wtest).
-    MakeReadOnly(target, true);
-    EXPECT_TRUE(IsFileInUse(target));
-    EXPECT_EQ(CopyFileOver(source, target), std::errc::permission_denied);
     EXPECT_EQ(ReadFileBytes(target), "old");
     EXPECT_EQ(EntryNames(dir.path()), (Names{"new.dll", "installed.dll"}));
-    MakeReadOnly(target, false);
-#endif
+    EXPECT_FALSE(IsFileInUse(target));
     EXPECT_FALSE(CopyFileOver(source, target));
     EXPECT_EQ(ReadFileBytes(target), "new");
 }
 
-#ifndef _WIN32
-// On Windows the copy of a read-only file is not read-only
-// (FilePrimitives_wtest).
-TEST(FilePrimitivesContract, ReadOnlyFileCopiesAsReadOnly) {
+// A read-only file is replaced, as the shell's copy replaces it, and no copy
+// is read-only: a read-only download never makes an installed file that
+// refuses every later update.
+TEST(FilePrimitivesContract, ReadOnlyFilesAreReplacedAndTheirCopiesAreNotReadOnly) {
     TempDir dir;
     const std::string source = dir.file("new.dll"), target = dir.file("installed.dll");
     WriteFileBytes(source, "new");
-    MakeReadOnly(source, true);
-    EXPECT_TRUE(IsFileInUse(source));
-    ASSERT_TRUE(ShellCopyFile(nullptr, source, target));
-    EXPECT_EQ(ReadFileBytes(target), "new");
-    EXPECT_TRUE(IsFileInUse(target));
-    MakeReadOnly(target, false);
+    WriteFileBytes(target, "old");
+    MakeReadOnly(source);
+    MakeReadOnly(target);
+
+    // No reason for the in-use dialog or for ending the run.
+    EXPECT_FALSE(ReplaceBlocker(target)) << ReplaceBlocker(target).message();
     EXPECT_FALSE(IsFileInUse(target));
+    EXPECT_FALSE(IsFileInUse(source));
+    ASSERT_FALSE(CopyFileOver(source, target));
+    EXPECT_EQ(ReadFileBytes(target), "new");
+    EXPECT_FALSE(IsReadOnly(target));
+    EXPECT_TRUE(IsReadOnly(source));
+    // Nor is a copy made afresh, or the one queued for the restart.
+    ASSERT_TRUE(ShellCopyFile(nullptr, source, dir.file("fresh.dll")));
+    EXPECT_FALSE(IsReadOnly(dir.file("fresh.dll")));
+    std::string queued;
+    ASSERT_FALSE(CopyToTemporaryBeside(source, target, queued));
+    EXPECT_EQ(ReadFileBytes(queued), "new");
+    EXPECT_FALSE(IsReadOnly(queued));
+    ASSERT_FALSE(fileio::RemoveFile(queued));
+    // The next update of the installed copy goes through as well.
+    WriteFileBytes(dir.file("newer.dll"), "newer");
+    ASSERT_FALSE(CopyFileOver(dir.file("newer.dll"), target));
+    EXPECT_EQ(ReadFileBytes(target), "newer");
+
+    // A read-only target that another program holds stays in use, and keeps
+    // its attribute and content.
+    MakeReadOnly(target);
+    {
+        HeldFile held(target);
+        EXPECT_EQ(ReplaceBlocker(target), std::errc::device_or_resource_busy);
+        EXPECT_EQ(CopyFileOver(source, target), std::errc::device_or_resource_busy);
+    }
+    EXPECT_TRUE(IsReadOnly(target));
+    EXPECT_EQ(ReadFileBytes(target), "newer");
+    EXPECT_EQ(EntryNames(dir.path()), (Names{"new.dll", "installed.dll", "fresh.dll", "newer.dll"}));
 }
-#endif
 
 TEST(FilePrimitivesContract, ForceDirectoriesCreatesMissingParents) {
     TempDir dir;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <signal.h>
+#include <linux/fs.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -219,18 +221,62 @@ TEST(IsFileInUse, RunningProgramIsInUse) {
     EXPECT_FALSE(IsFileInUse(program));
 }
 
-TEST(IsFileInUse, FileInADirectoryWeMayNotWrite) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root may write any directory";
-    TempDir dir;
-    const std::string sub = dir.file("locked");
-    std::filesystem::create_directory(sub);
-    const std::string path = sub + "/file";
-    WriteFileBytes(path, "x");
-    ASSERT_EQ(::chmod(sub.c_str(), 0555), 0);
-    EXPECT_TRUE(IsFileInUse(path));
-    WriteFileBytes(dir.file("source"), "new");
-    EXPECT_FALSE(ShellCopyFile(nullptr, dir.file("source"), path));
-    EXPECT_EQ(ReadFileBytes(path), "x");
+// The replacement is a rename in the folder: what refuses that rename blocks
+// the file (the run ends with the reason, and the copy leaves it whole), and
+// nothing else does, its own write bits included. The permission rows run as
+// an ordinary user, for whom root's rights do not decide; the flag rows need
+// root and are passed over without it.
+TEST(ReplaceBlocker, OnlyWhatRefusesTheRenameBlocksAFile) {
+    const bool root = ::geteuid() == 0;
+    struct Row {
+        const char* name;
+        int fileFlag, folderFlag;  // inode flags, 0 for none
+        mode_t fileMode, folderMode;
+        bool fileOurs;  // else root's, in a root folder
+        int blocker;    // errno, 0 when the file is replaced
+    };
+    const Row rows[] = {
+        {"no write bits", 0, 0, 0444, 0755, true, 0},
+        {"no write bits, someone else's", 0, 0, 0444, 0777, false, 0},
+        {"folder we may not write", 0, 0, 0644, 0555, true, EACCES},
+        {"someone else's file in a sticky folder", 0, 0, 0666, 01777, false, EPERM},
+        {"immutable file", FS_IMMUTABLE_FL, 0, 0644, 0755, true, EPERM},
+        {"immutable file without write bits", FS_IMMUTABLE_FL, 0, 0444, 0755, true, EPERM},
+        {"append-only file", FS_APPEND_FL, 0, 0644, 0755, true, EPERM},
+        {"append-only folder", 0, FS_APPEND_FL, 0644, 0755, true, EPERM},
+    };
+    for (const Row& row : rows) {
+        if (!row.fileOurs && !root) continue;  // only root makes a file someone else's
+        TempDir dir;
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+        const std::string folder = dir.file("suite"), target = folder + "/a.dll", source = dir.file("a.dll");
+        std::filesystem::create_directory(folder);
+        WriteFileBytes(target, "old");
+        WriteFileBytes(source, "new");
+        ASSERT_EQ(::chmod(source.c_str(), 0644), 0);
+        if (row.fileOurs) {
+            test::HandToUnprivileged(folder);
+            test::HandToUnprivileged(target);
+        }
+        ASSERT_EQ(::chmod(target.c_str(), row.fileMode), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), row.folderMode), 0);
+        if ((row.fileFlag != 0 && !test::SetInodeFlag(target, row.fileFlag, true)) ||
+            (row.folderFlag != 0 && !test::SetInodeFlag(folder, row.folderFlag, true))) {
+            continue;  // not root, or no such flags here
+        }
+        const std::optional<std::string> seen = test::RunUnprivileged([&] {
+            return std::to_string(ReplaceBlocker(target).value()) + " " +
+                   std::to_string(IsFileInUse(target)) + " " +
+                   std::to_string(CopyFileOver(source, target).value());
+        });
+        if (row.fileFlag != 0) test::SetInodeFlag(target, row.fileFlag, false);
+        if (row.folderFlag != 0) test::SetInodeFlag(folder, row.folderFlag, false);
+        if (!seen) GTEST_SKIP() << "cannot run as an ordinary user";
+        const std::string why = std::to_string(row.blocker);
+        EXPECT_EQ(*seen, why + (row.blocker != 0 ? " 1 " : " 0 ") + why) << row.name;
+        EXPECT_EQ(ReadFileBytes(target), row.blocker != 0 ? "old" : "new") << row.name;
+        EXPECT_EQ(EntryNames(folder), Names{"a.dll"}) << row.name;
+    }
 }
 
 TEST(ShellCopyFile, ReplacesTargetWithContentModeAndExactTime) {
@@ -269,8 +315,6 @@ TEST(ShellCopyFile, TargetInUseOrUnreachableStaysUntouched) {
         ASSERT_TRUE(child.ready());
         EXPECT_FALSE(ShellCopyFile(nullptr, source, target));
     }
-    ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
-    EXPECT_FALSE(ShellCopyFile(nullptr, source, target));
     EXPECT_EQ(ReadFileBytes(target), "old");
     EXPECT_FALSE(ShellCopyFile(nullptr, source, dir.file("no/such/dir/x.dll")));
     EXPECT_EQ(EntryNames(dir.path()), (Names{"new.dll", "installed.dll"}));
@@ -335,7 +379,8 @@ TEST(ShellCopyFile, InstalledFileTakesTheInstallationsOwnerAndNeverItsWritersWri
         {"group write kept from the target", 0644, 0755, 0664, 0664},
         {"new file in a group-writable folder", 0664, 0775, -1, 0664},
         {"new file in a sticky world-writable folder", 0666, 01777, -1, 0644},
-        {"read-only download stays read-only", 0444, 0755, 0644, 0444},
+        {"read-only download gains its owner's write bit alone", 0444, 0775, 0444, 0644},
+        {"read-only program, new", 0555, 0777, -1, 0755},
     };
     for (const bool queued : {false, true}) {
         for (const auto& row : rows) {

@@ -1,7 +1,10 @@
 // Small helpers shared by the Linux suites of this folder.
 #pragma once
 
+#include <fcntl.h>
 #include <grp.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,6 +91,21 @@ constexpr uid_t kUnprivilegedId = 65534;
 inline void HandToUnprivileged(const std::string& path) {
     if (::geteuid() == 0 && ::lchown(path.c_str(), kUnprivilegedId, kUnprivilegedId) != 0)
         throw std::runtime_error("cannot hand " + path + " to nobody");
+}
+
+// Sets or clears an inode flag (FS_IMMUTABLE_FL, FS_APPEND_FL); false where
+// we may not (it takes root) or the file system keeps none.
+inline bool SetInodeFlag(const std::string& path, int flag, bool on) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (done) {
+        flags = on ? flags | flag : flags & ~flag;
+        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return done;
 }
 
 // Runs `body`, which returns a std::string, in a forked child without root's
