@@ -3,10 +3,11 @@
 // ends at once instead, before it has touched anything.
 //
 // On Linux the lock is an flock on the file ".UpdateExe.lock" in the
-// installation directory, created (0644 less the umask) when missing and
-// never written: the system releases it when the process ends, however it
-// ends, so a crash leaves nothing to clean up. The programs the updater
-// starts do not inherit it. On Windows it is a named mutex derived from the
+// installation directory, created when missing and never written: the system
+// releases it when the process ends, however it ends, so a crash leaves
+// nothing to clean up. The programs the updater starts do not inherit it.
+// Only who may write the installation directory may open the file (see
+// InstanceLock_posix.cpp), so nobody else can hold the lock to stop updates. On Windows it is a named mutex derived from the
 // installation's final path, so no file is made.
 #pragma once
 
@@ -28,7 +29,7 @@ public:
     // Tries once, never waits. `installationDir` may end with a separator;
     // empty means the working directory. The lock file is never followed
     // through a symbolic link, and one that is not a regular file is not
-    // used: both give Unavailable.
+    // used: both give Unavailable, as does a lock file we may not write.
     static InstanceLock Acquire(const std::string& installationDir);
 
     State GetState() const { return state_; }

@@ -71,10 +71,10 @@ TEST(InstanceLock, OneHolderAtATimeUntilItsProcessEnds) {
     }
     EXPECT_EQ(Try(dir.path()), State::Held);
 
-    // Created once, never written.
+    // Created once, never written, for its owner alone (the folder is 0700).
     struct stat st {};
     ASSERT_EQ(::stat(dir.file(kInstanceLockName).c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(st.st_size, 0);
 }
 
@@ -142,6 +142,66 @@ TEST(InstanceLock, NothingPlantedUnderItsNameIsTakenOrFollowed) {
     EXPECT_EQ(Try("/nonexistent-installation"), State::Unavailable);
 }
 
+// Root's updater on root's installation: whoever may not write the folder
+// cannot hold its lock, not even through an older lock file they may read, and
+// root's updater still takes it after them. Who may write it (here through
+// the folder's group) may hold it.
+TEST(InstanceLock, OnlyWhoMayWriteTheInstallationMayHoldIt) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root, to run as another user";
+    struct Case {
+        const char* name;
+        mode_t folderMode;
+        int oldFile;  // -1: none; else its mode, the file nobody's
+        bool nobodyOwnsOldFile;
+        mode_t mode;  // of the lock file afterwards
+        State nobodyWhileHeld;
+        State nobodyAfter;
+    };
+    const Case cases[] = {
+        {"new lock file", 0755, -1, false, 0600, State::Unavailable, State::Unavailable},
+        {"older readable lock file", 0755, 0644, false, 0600, State::Unavailable,
+         State::Unavailable},
+        {"another user's lock file", 0755, 0666, true, 0600, State::Unavailable,
+         State::Unavailable},
+        {"folder writable by the group", 0775, -1, false, 0660, State::Busy, State::Held},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+        const std::string inst = dir.file("inst");
+        ASSERT_EQ(::mkdir(inst.c_str(), c.folderMode), 0);
+        ASSERT_EQ(::chmod(inst.c_str(), c.folderMode), 0);
+        ASSERT_EQ(::chown(inst.c_str(), 0, test::kUnprivilegedId), 0);
+        const std::string file = inst + "/" + kInstanceLockName;
+        if (c.oldFile >= 0) {
+            test::WriteFileBytes(file, "");
+            ASSERT_EQ(::chmod(file.c_str(), static_cast<mode_t>(c.oldFile)), 0);
+            if (c.nobodyOwnsOldFile) test::HandToUnprivileged(file);
+        }
+        const auto nobodyTries = [&] {
+            return test::RunUnprivileged(
+                [&] { return std::to_string(static_cast<int>(Try(inst))); });
+        };
+        {
+            const InstanceLock ours = InstanceLock::Acquire(inst);
+            ASSERT_EQ(ours.GetState(), State::Held);
+            const auto seen = nobodyTries();
+            if (!seen) GTEST_SKIP() << "cannot run as an ordinary user";
+            EXPECT_EQ(*seen, std::to_string(static_cast<int>(c.nobodyWhileHeld)));
+        }
+        EXPECT_EQ(nobodyTries(), std::to_string(static_cast<int>(c.nobodyAfter)));
+        EXPECT_EQ(Try(inst), State::Held);
+        struct stat st {};
+        ASSERT_EQ(::stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.mode);
+        EXPECT_EQ(st.st_uid, 0u);
+        EXPECT_EQ(st.st_gid, test::kUnprivilegedId);
+    }
+}
+
+// The installation's owner may lock a lock file made read-only: it is made
+// writable for them again.
 TEST(InstanceLock, ALockFileWeMayOnlyReadStillLocks) {
     TempDir dir;
     test::HandToUnprivileged(dir.path());

@@ -9,10 +9,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "core/Errors.h"
 #include "sysops/Registration.h"
-#include "sysops/Registration_posix.h"
+#include "sysops/InstanceLock.h"
 #include "tests/support/TempDir.h"
 #include "tests/sysops/helpers/Support.h"
 
@@ -24,9 +25,12 @@ using test::ScopedEnv;
 using test::TempDir;
 
 // Each library is copied under a name of its own into the test's directory,
-// so that its mapping can be looked for after the call.
+// so that its mapping can be looked for after the call. The test program does
+// not take the child's option: the launcher, which does, is the child.
 class RegisterServerLibraryTest : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { SetRegistrationProgram(UE_TEST_LAUNCHER); }
+    static void TearDownTestSuite() { SetRegistrationProgram(""); }
     std::string Install(const char* built, const std::string& name) {
         std::string path = dir_.file(name);
         fs::copy_file(built, path);
@@ -86,9 +90,30 @@ TEST_F(RegisterServerLibraryTest, MissingEntryRaisesOperatingSystemError) {
     EXPECT_EQ(Calls(), "");
 }
 
+// True once `pid` runs no more: gone, or a zombie that its new parent has not
+// reaped yet.
+bool Ended(pid_t pid) {
+    return test::WaitUntil([pid] {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        if (!std::getline(stat, line)) return true;
+        const auto close = line.rfind(')');
+        return close != std::string::npos && line.size() > close + 2 && line[close + 2] == 'Z';
+    });
+}
+
+std::vector<pid_t> Pids(const std::string& file) {
+    std::vector<pid_t> pids;
+    std::ifstream in(file);
+    for (long pid = 0; in >> pid;) pids.push_back(static_cast<pid_t>(pid));
+    return pids;
+}
+
 // The entry runs in a process of its own: whatever it does, the caller carries
-// on, with an error naming the file when the entry does not return, no child
-// left behind, and its own unwritten stdio buffers not written by the child.
+// on soon, with an error naming the file when the entry does not return its
+// status, no child and no process the entry started left behind, and its own
+// unwritten stdio buffers not written by the child. The program itself is the
+// child as well as the launcher.
 TEST_F(RegisterServerLibraryTest, EntryThatDoesNotReturnFailsWithoutHarmingTheCaller) {
     using std::chrono::milliseconds;
     struct Case {
@@ -97,6 +122,7 @@ TEST_F(RegisterServerLibraryTest, EntryThatDoesNotReturnFailsWithoutHarmingTheCa
         milliseconds bound;  // 0: the default one
         std::string failure;  // after "DllRegisterServer in <file>"; empty: none
         std::string calls;
+        const char* program = UE_TEST_LAUNCHER;
     };
     const Case cases[] = {
         {UE_REG_OK, "Ok.dll", milliseconds(0), "", "0\n"},
@@ -106,27 +132,44 @@ TEST_F(RegisterServerLibraryTest, EntryThatDoesNotReturnFailsWithoutHarmingTheCa
          " failed: it crashed (signal 11, Segmentation fault).", "crash\n"},
         {UE_REG_HANG, "Hang.dll", milliseconds(500), " failed: it did not return within 500 ms.",
          "crash\n"},
-        // Exit code 0 is not success: the entry never returned its status.
+        // exit() is not success: the entry never returned its status. It ends
+        // at once: the child is a fresh process with nothing to tear down.
         {UE_REG_EXIT, "Exit.dll", milliseconds(0),
          " failed: it ended its process with exit code 0.", "crash\n"},
+        // Returned 0: registered, and the helper it left goes with it.
+        {UE_REG_HELPER, "Helper.dll", milliseconds(0), "", "helper\n"},
+#ifdef UE_UPDATEEXE
+        {UE_REG_OK, "Ok.dll", milliseconds(0), "", "0\n", UE_UPDATEEXE},
+        {UE_REG_EXIT, "Exit.dll", milliseconds(0),
+         " failed: it ended its process with exit code 0.", "crash\n", UE_UPDATEEXE},
+#endif
     };
+    const std::string pids = dir_.file("pids.txt");
+    const ScopedEnv pidsEnv("UE_REG_PIDS", pids);
     const std::string pending = dir_.file("pending.txt");
     std::FILE* buffered = std::fopen(pending.c_str(), "w");
     ASSERT_NE(buffered, nullptr);
     std::fputs("unwritten", buffered);
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string lib = Install(c.built, c.name);
+        SCOPED_TRACE(std::string(c.name) + " run by " + c.program);
+        SetRegistrationProgram(c.program);
+        const std::string lib = dir_.file(c.name);
+        if (!fs::exists(lib)) Install(c.built, c.name);
+        const auto start = std::chrono::steady_clock::now();
         const std::string message = test::PlainErrorOf<OSError>([&] {
-            if (c.bound.count() > 0) posix::RegisterServerLibraryWithin(lib, c.bound);
+            if (c.bound.count() > 0) RegisterServerLibraryWithin(lib, c.bound);
             else RegisterServerLibrary(lib);
         });
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
         EXPECT_EQ(message,
                   c.failure.empty() ? "no error" : "DllRegisterServer in " + lib + c.failure);
         EXPECT_EQ(Calls(), c.calls);
         EXPECT_FALSE(Mapped(lib));
+        for (pid_t pid : Pids(pids)) EXPECT_TRUE(Ended(pid)) << "process " << pid << " runs on";
         fs::remove(log_);
+        fs::remove(pids);
     }
+    SetRegistrationProgram(UE_TEST_LAUNCHER);
     // A killed child ends a moment after the kill: give it that moment.
     pid_t unreaped = 0;
     test::WaitUntil(
@@ -141,6 +184,41 @@ TEST_F(RegisterServerLibraryTest, EntryThatDoesNotReturnFailsWithoutHarmingTheCa
     EXPECT_EQ(test::ReadFileBytes(pending), "unwritten");
 }
 
+// The child holds none of the caller's descriptors: neither it nor a helper
+// the entry leaves behind keeps the installation's lock once the caller lets
+// it go. And when the caller dies while the entry runs (a SIGTERM to the
+// updater), the child dies with it and does not keep the lock either.
+TEST_F(RegisterServerLibraryTest, NeitherTheChildNorItsHelpersKeepTheCallersLock) {
+    const std::string pids = dir_.file("pids.txt");
+    const ScopedEnv pidsEnv("UE_REG_PIDS", pids);
+    {
+        const InstanceLock lock = InstanceLock::Acquire(dir_.path());
+        ASSERT_EQ(lock.GetState(), InstanceLock::State::Held);
+        EXPECT_NO_THROW(RegisterServerLibrary(Install(UE_REG_HELPER, "Helper.dll")));
+    }
+    EXPECT_EQ(InstanceLock::Acquire(dir_.path()).GetState(), InstanceLock::State::Held);
+    ASSERT_EQ(Pids(pids).size(), 1u);
+    fs::remove(pids);
+
+    // The caller: a program of its own that takes the lock and registers.
+    const std::string hang = Install(UE_REG_HANG, "Hang.dll");
+    const pid_t caller = ::fork();
+    ASSERT_GE(caller, 0);
+    if (caller == 0) {
+        ::execl(UE_TEST_LAUNCHER, UE_TEST_LAUNCHER, "--register", dir_.path().c_str(),
+                hang.c_str(), "60000", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_TRUE(test::WaitUntil([&] { return Pids(pids).size() == 1; }));
+    EXPECT_EQ(InstanceLock::Acquire(dir_.path()).GetState(), InstanceLock::State::Busy);
+    ::kill(caller, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(caller, &status, 0), caller);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_TRUE(Ended(Pids(pids).at(0))) << "the child outlives its parent";
+    EXPECT_EQ(InstanceLock::Acquire(dir_.path()).GetState(), InstanceLock::State::Held);
+}
+
 // The child of an entry that does not return is killed and reaped before the
 // call returns: one left running would hold the test's output open (and keep
 // CTest waiting for it). The call runs in a process of its own, so that no
@@ -153,7 +231,7 @@ TEST_F(RegisterServerLibraryTest, ChildOfAnEntryThatDoesNotReturnIsKilledAndReap
     if (caller == 0) {
         ::setpgid(0, 0);
         try {
-            posix::RegisterServerLibraryWithin(lib, std::chrono::milliseconds(200));
+            RegisterServerLibraryWithin(lib, std::chrono::milliseconds(200));
         } catch (const Error&) {
         }
         siginfo_t child{};

@@ -1,11 +1,15 @@
 // UpdateExe: applies the downloaded files of the suite. No command-line
-// arguments; exit code 0 on every path.
+// arguments; exit code 0 on every path. Started by itself with the internal
+// registration option, it is the child of a self-registration instead.
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "run/DMUpdateEx.h"
+#include "sysops/Registration.h"
 #include "ui/Program.h"
 #include "ui/qt/ErrorBox.h"
 #include "ui/qt/Info.h"
@@ -80,7 +84,9 @@ int Start(char* programName) {
 
 }  // namespace
 
-int main(int, char** argv) {
+int main(int argc, char** argv) {
+    // Before any window, lock or database: the child holds none of them.
+    ue::RunRegistrationChild(std::vector<std::string>(argv + 1, argv + argc));
     try {
         Start(argv[0]);
     } catch (...) {

@@ -1,11 +1,18 @@
 // UpdateExe: applies the downloaded files of the suite. No command-line
-// arguments; exit code 0 on every path.
+// arguments; exit code 0 on every path. Started by itself with the internal
+// registration option, it is the child of a self-registration instead.
 #include <windows.h>
 #include <commctrl.h>
+// after windows.h
+#include <shellapi.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "core/WinText.h"
 #include "run/DMUpdateEx.h"
+#include "sysops/Registration.h"
 #include "ui/Program.h"
 #include "ui/win32/ErrorBox.h"
 #include "ui/win32/Info.h"
@@ -55,9 +62,26 @@ private:
     std::unique_ptr<ue::Win32UserInterface> userInterface_;
 };
 
+// The program's arguments after its name, as UTF-8.
+std::vector<std::string> Arguments() {
+    std::vector<std::string> args;
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv) return args;
+    try {
+        for (int i = 1; i < argc; ++i) args.push_back(ue::Narrow(argv[i]));
+    } catch (...) {
+        args.clear();
+    }
+    LocalFree(argv);
+    return args;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // Before any window, lock or database: the child holds none of them.
+    ue::RunRegistrationChild(Arguments());
     try {
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&controls);

@@ -1,6 +1,7 @@
 // A program for the Windows tests that must act from a process of their own:
 //   helper kill <name> <dir>   KillProcessByName from here
 //   helper queue <src> <dst>   QueueFileReplacement; exit code 0 when queued
+//   helper --register-library ...  the registration child, as UpdateExe is one
 // Arguments are read as UTF-16 and passed on as UTF-8.
 #include <windows.h>
 // after windows.h
@@ -13,12 +14,14 @@
 #include "core/WinText.h"
 #include "sysops/PendingRenames.h"
 #include "sysops/ProcessControl.h"
+#include "sysops/Registration.h"
 
 int main() {
     int argc = 0;
     wchar_t** wargv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
     std::vector<std::string> args;
     for (int i = 0; i < argc; ++i) args.push_back(ue::Narrow(wargv[i]));
+    if (!args.empty()) ue::RunRegistrationChild({args.begin() + 1, args.end()});
     if (args.size() != 4) return 64;
     const std::string& mode = args[1];
     if (mode == "kill") {
