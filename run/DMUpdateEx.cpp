@@ -331,10 +331,14 @@ bool TDM_Update::RequireRowDownload(const RowPaths& paths, const std::string& fi
     const bool replaces = FileTypeIs(ftReplace) || FileTypeIs(ftCompressed);
     if (!replaces && !FileTypeIs(ftRun) && !FileTypeIs(ftRegister)) return false;
     // An empty FileName names the update folder itself: there is no download.
-    const std::error_code ec =
-        fileName.empty() ? std::make_error_code(std::errc::no_such_file_or_directory)
-                         : CheckDownloadedFile(paths.source);
-    if (!ec) {
+    // What is there is a regular file (CheckRowFiles refused anything else).
+    fileio::Status status;
+    if (!fileName.empty()) {
+        if (const std::error_code ec = fileio::StatusOf(paths.source, status)) {
+            ThrowFailure("Cannot look at the download of " + fileName, paths.source, ec);
+        }
+    }
+    if (status.kind != fileio::Kind::Missing) {
         const std::string kept = paths.source + kKeptPayloadSuffix;
         // A payload an earlier run began to expand is expanded again from the
         // download kept beside it: that is the file as downloaded.
@@ -343,9 +347,6 @@ bool TDM_Update::RequireRowDownload(const RowPaths& paths, const std::string& fi
             temporaries_->Look(kept, "Cannot look for the kept download") == Temporaries::Found::Ours;
         VerifyDownload(fileName, fromKept ? kept : paths.source);
         return true;
-    }
-    if (ec != std::errc::no_such_file_or_directory) {
-        ThrowFailure("Cannot look at the download of " + fileName, paths.source, ec);
     }
     if (fileName.empty()) {
         throw Error(RowName(DownLoadFileLog) + " of DownLoadFileLog has no FileName, so it has no "
@@ -626,8 +627,9 @@ void TDM_Update::DescribeExpandedDownload(const std::string& source) {
         }
         // In the kind the downloader chose: a size kept as text stays text.
         const bool asText = DownLoadFileLog.GetValue(kFileSize).kind() == FieldValue::Kind::Text;
-        DownLoadFileLog.SetValue(kFileSize, asText ? FieldValue::Text(std::to_string(status.size))
-                                                   : FieldValue::Int(static_cast<std::int64_t>(status.size)));
+        const std::uint64_t size = status.size;
+        DownLoadFileLog.SetValue(kFileSize, asText ? FieldValue::Text(std::to_string(size))
+                                                   : FieldValue::Int(static_cast<std::int64_t>(size)));
     }
     if (!OptionalText(DownLoadFileLog, kFileHash).empty()) {
         std::string hex;
@@ -731,9 +733,9 @@ void TDM_Update::RefreshMainProgram() {
     const std::string updateCopy = UpdateDir + PathSeparator() + ExeFile;
     const std::string installed = BaseDir + ExeFile;
     if (!IsFilePresent(updateCopy)) return;
-    std::error_code failure;
+    std::error_code failure;  // of the last pass
     for (int pass = 1;; ++pass) {
-        if (const std::error_code ec = CopyThroughJournal(updateCopy, installed)) failure = ec;
+        failure = CopyThroughJournal(updateCopy, installed);
         if (GetFileModifiedTime(installed) == GetFileModifiedTime(updateCopy) &&
             GetFileSizeByName(updateCopy) == GetFileSizeByName(installed)) {
             return;
