@@ -1,10 +1,13 @@
 #include "run/DMUpdateEx.h"
 
+#include <map>
 #include <set>
 #include <string_view>
 
+#include "core/Digest.h"
 #include "core/Errors.h"
 #include "core/FileIO.h"
+#include "core/Text.h"
 #include "records/TableContract.h"
 #include "sysops/Compression.h"
 #include "sysops/FilePrimitives.h"
@@ -28,6 +31,36 @@ constexpr int kMaxWalks = 3;
 constexpr char kUpdateFolder[] = "update";
 
 bool IsBusy(const std::error_code& ec) { return ec == std::errc::device_or_resource_busy; }
+
+// Optional columns of DownLoadFileLog: what the downloaded file must be (for
+// a payload, as downloaded). A table without them, or an empty value, asks
+// for no check.
+constexpr char kFileSize[] = "FileSize";
+constexpr char kFileHash[] = "FileHash";
+
+bool HasColumn(const TableCursor& table, std::string_view name) {
+    for (const ColumnInfo& column : table.Columns()) {
+        if (text::EqualsNoCaseAscii(column.name, name)) return true;
+    }
+    return false;
+}
+
+// The current row's value of an optional column as text, blanks around it
+// dropped; empty when the table lacks the column or the value is empty.
+std::string OptionalText(const TableCursor& table, const char* column) {
+    if (!HasColumn(table, column)) return {};
+    return std::string(text::Trim(table.GetValue(column).ToDisplayText()));
+}
+
+// How the run names a row of DownLoadFileLog in a message: its place in the
+// table, and its AID when it has one.
+std::string RowName(const TableCursor& table) {
+    std::string name = "row " + std::to_string(table.CurrentRow() + 1);
+    const std::string aid = table.GetValue("AID").ToDisplayText();
+    return aid.empty() ? name : name + " (AID " + aid + ")";
+}
+
+constexpr char kTriedAgain[] = "; it is not applied, and the next start tries again";
 
 }  // namespace
 
@@ -143,10 +176,21 @@ void TDM_Update::RunUpdate() {
     // does nothing, so the journal goes first.
     temporaries_->Settle();
 
-    CurSoftInfo.BeginEdit();
-    CurSoftInfo.SetInt("SoftVer", CurVer);
-    CurSoftInfo.SetBool("IsAllUpdate", complete);
-    CurSoftInfo.SaveRow();
+    try {
+        CurSoftInfo.BeginEdit();
+        CurSoftInfo.SetInt("SoftVer", CurVer);
+        CurSoftInfo.SetBool("IsAllUpdate", complete);
+        CurSoftInfo.SaveRow();
+    } catch (const Error& e) {
+        try {
+            CurSoftInfo.DiscardRow();
+        } catch (const Error&) {
+        }
+        // The files are in and logged; the next start walks (finding nothing
+        // to apply) and records the version again.
+        throw Error("Cannot record version " + std::to_string(CurVer) + " in CurSoftInfo: " +
+                    e.what());
+    }
 
     system_.Sleep(kEndPauseMs);
 
@@ -179,23 +223,49 @@ bool TDM_Update::IsAppliedRow() {
 // applied names a place outside the installation, in its text or through a
 // symbolic link. A row that cannot be read is left to the walk, which reports
 // it at its turn. The folders every row shares are checked once.
+//
+// Two such rows with the same FileName and FileVer but different target
+// folders are refused too: update/ holds one file of that name and the log
+// records one of the two, so the second would be skipped and its target
+// left old while the version is raised.
 void TDM_Update::RefuseUnsafeRows() {
     RequireInside(UpdateDir, "The update folder");
     RequireInside(PathsOf("", "").backupDir, "The backup folder");
+    struct FirstRow {
+        std::string targetDir;
+        std::string name;
+    };
+    std::map<std::string, FirstRow> targets;  // by FileName and FileVer
     for (DownLoadFileLog.GoFirst(); !DownLoadFileLog.AtEnd(); DownLoadFileLog.GoNext()) {
         std::string fileName;
+        std::string fileVer;
         std::string updatePath;
         bool compressed = false;
         try {
             if (!DownLoadFileLog.GetBool("IsClient") || IsAppliedRow()) continue;
             fileName = DownLoadFileLog.GetText("FileName");
+            fileVer = DownLoadFileLog.GetText("FileVer");
             updatePath = DownLoadFileLog.GetText("UpdatePath");
             compressed = FileTypeIs(ftCompressed);
         } catch (const Error&) {
             continue;
         }
         CheckDownloadedPaths(fileName, updatePath);
-        CheckRowFiles(PathsOf(fileName, updatePath), fileName, compressed);
+        const RowPaths paths = PathsOf(fileName, updatePath);
+        const auto [first, added] =
+            targets.try_emplace(fileName + '\0' + fileVer, FirstRow{paths.targetDir, {}});
+        if (added) {
+            first->second.name = RowName(DownLoadFileLog);
+        } else if (first->second.targetDir != paths.targetDir) {
+            throw Error("Two rows bring " + fileName + " version " + fileVer +
+                        " to different folders: " + first->second.name + " to \"" +
+                        first->second.targetDir + "\" and " + RowName(DownLoadFileLog) + " to \"" +
+                        paths.targetDir + "\". The update folder holds one " + fileName +
+                        " and UpdateFileLog would record only one of them, leaving the other "
+                        "folder's copy old; give each row its own FileVer");
+        }
+        CheckRowFiles(paths, fileName, compressed);
+        RequireRowDownload(paths, fileName);
     }
 }
 
@@ -247,6 +317,92 @@ void TDM_Update::CheckRowFiles(const RowPaths& paths, const std::string& fileNam
         if (compressed) RequireDownloadedFile(paths.source + kKeptPayloadSuffix);
     }
     RequireInside(paths.targetDir, "The folder of " + fileName);
+}
+
+// What the current row's FileType needs of its files; true when its download
+// is there (and, where the row says so, whole). A replacement (FileType 0 or
+// 5) without its download is never recorded as applied: the run ends naming
+// the file, and the next start tries again. A program or a library (1, 2)
+// without a download starts or registers the installed copy, which then must
+// exist. Other types need no file.
+bool TDM_Update::RequireRowDownload(const RowPaths& paths, const std::string& fileName) {
+    const bool replaces = FileTypeIs(ftReplace) || FileTypeIs(ftCompressed);
+    if (!replaces && !FileTypeIs(ftRun) && !FileTypeIs(ftRegister)) return false;
+    // An empty FileName names the update folder itself: there is no download.
+    // What is there is a regular file (CheckRowFiles refused anything else).
+    fileio::Status status;
+    if (!fileName.empty()) {
+        if (const std::error_code ec = fileio::StatusOf(paths.source, status)) {
+            ThrowFailure("Cannot look at the download of " + fileName, paths.source, ec);
+        }
+    }
+    if (status.kind != fileio::Kind::Missing) {
+        const std::string kept = paths.source + kKeptPayloadSuffix;
+        // A payload an earlier run began to expand is expanded again from the
+        // download kept beside it: that is the file as downloaded.
+        const bool fromKept =
+            FileTypeIs(ftCompressed) &&
+            temporaries_->Look(kept, "Cannot look for the kept download") == Temporaries::Found::Ours;
+        VerifyDownload(fileName, fromKept ? kept : paths.source);
+        return true;
+    }
+    if (fileName.empty()) {
+        throw Error(RowName(DownLoadFileLog) + " of DownLoadFileLog has no FileName, so it has no "
+                    "download to apply" + kTriedAgain);
+    }
+    if (replaces) {
+        throw Error("The download of " + fileName + " is missing: \"" + paths.source +
+                    "\" does not exist" + kTriedAgain);
+    }
+    if (!IsFilePresent(paths.target)) {
+        throw Error("Neither the download of " + fileName + " (\"" + paths.source +
+                    "\") nor its installed copy (\"" + paths.target + "\") exists" + kTriedAgain);
+    }
+    return false;
+}
+
+// Checks `file`, the download of the current row, against the row's
+// optional FileSize and FileHash (SHA-256 in hex, any letter case). A value
+// that is no size or no hash, or a file that differs, ends the run before
+// anything is done for the row.
+void TDM_Update::VerifyDownload(const std::string& fileName, const std::string& file) {
+    const std::string size = OptionalText(DownLoadFileLog, kFileSize);
+    std::string hash = OptionalText(DownLoadFileLog, kFileHash);
+    if (size.empty() && hash.empty()) return;
+    const std::string differs = "The download \"" + file + "\" of " + fileName +
+                                " differs from its row in DownLoadFileLog: ";
+    if (!size.empty()) {
+        std::int64_t wanted = 0;
+        if (!ParseInteger(size, wanted) || wanted < 0) {
+            throw Error("The row of " + fileName + " in DownLoadFileLog has FileSize '" + size +
+                        "', which is no size in bytes");
+        }
+        fileio::Status status;
+        if (const std::error_code ec = fileio::StatusOf(file, status)) {
+            ThrowFailure("Cannot look at the download of " + fileName, file, ec);
+        }
+        if (status.size != static_cast<std::uint64_t>(wanted)) {
+            throw Error(differs + "FileSize is " + size + ", the file has " +
+                        std::to_string(status.size) + " bytes" + kTriedAgain);
+        }
+    }
+    if (!hash.empty()) {
+        hash = text::LowerAscii(hash);
+        if (hash.size() != digest::kSha256HexLength ||
+            hash.find_first_not_of("0123456789abcdef") != std::string::npos) {
+            throw Error("The row of " + fileName + " in DownLoadFileLog has FileHash '" +
+                        OptionalText(DownLoadFileLog, kFileHash) +
+                        "', which is no SHA-256 in hex (64 digits 0-9 and a-f)");
+        }
+        std::string actual;
+        if (const std::error_code ec = digest::Sha256OfFile(file, actual)) {
+            ThrowFailure("Cannot read the download of " + fileName, file, ec);
+        }
+        if (actual != hash) {
+            throw Error(differs + "FileHash is " + OptionalText(DownLoadFileLog, kFileHash) +
+                        ", the file's SHA-256 is " + actual + kTriedAgain);
+        }
+    }
 }
 
 // The refresh reads the update copy of the main program and copies it over
@@ -316,6 +472,9 @@ int TDM_Update::UpdateOneFile() {
     RequireInside(UpdateDir, "The update folder");
     RequireInside(paths.backupDir, "The backup folder");
     CheckRowFiles(paths, fileName, FileTypeIs(ftCompressed));
+    // Looked at again at the row's turn: a download removed since the check
+    // before the walk is never recorded as applied either.
+    const bool downloaded = RequireRowDownload(paths, fileName);
     const std::string& source = paths.source;
     const std::string& target = paths.target;
 
@@ -331,8 +490,12 @@ int TDM_Update::UpdateOneFile() {
 
     // A program's file held by its running program takes the same road as any
     // other held file: the dialog, its programs stopped, the retries, the
-    // restart. It is never an error that ends the run.
-    const auto replacesNow = [this] { return FileTypeIs(ftReplace) || FileTypeIs(ftRun); };
+    // restart. It is never an error that ends the run. Without a download
+    // (a program started as installed) nothing is replaced, so nothing waits
+    // for the file.
+    const auto replacesNow = [this, downloaded] {
+        return downloaded && (FileTypeIs(ftReplace) || FileTypeIs(ftRun));
+    };
     if (replacesNow() && HeldOpen(target)) {
         ShowFileInUse(FirstInUseMessage(target));
         if (!ExeFile.empty()) system_.KillProcessByName(ExeFile, BaseDir);
@@ -344,21 +507,18 @@ int TDM_Update::UpdateOneFile() {
 
     // FileType is read again at each step on purpose: expanding a payload saves
     // FileType 0, so a type-5 row goes on below as a replacement (no switch).
-    if (FileTypeIs(ftCompressed) && IsFilePresent(source)) {
+    // A payload is there (RequireRowDownload): one gone since fails to expand.
+    if (FileTypeIs(ftCompressed)) {
         ExpandPayload(source);
         system_.Sleep(kExpandPauseMs);
     }
 
     // Retry loop and replacement. The copy tests the target itself at the
-    // moment it replaces it, so it is the in-use test of each attempt; only
-    // without a download to copy is the target tested on its own.
+    // moment it replaces it, so it is the in-use test of each attempt; a
+    // download gone meanwhile fails to copy and ends the run.
     for (;;) {
         if (!replacesNow()) break;
-        if (IsFilePresent(source)) {
-            if (CopyUnlessHeld(source, target)) break;
-        } else if (!HeldOpen(target)) {
-            break;
-        }
+        if (CopyUnlessHeld(source, target)) break;
         ShowFileInUse(SecondInUseMessage(target));
         // A queued file is replaced at the restart; it is not copied now.
         if (++retries >= kMaxInUseRetries) {
@@ -374,7 +534,9 @@ int TDM_Update::UpdateOneFile() {
     }
 
     if (FileTypeIs(ftRegister)) {
-        const bool held = IsFilePresent(source) ? !CopyUnlessHeld(source, target) : HeldOpen(target);
+        // Without a download the installed copy is registered as it is,
+        // whoever holds it: nothing would be replaced at a restart.
+        const bool held = downloaded && !CopyUnlessHeld(source, target);
         if (held) {
             QueueAtRestart(source, target);
             result = RestartNeeded;
@@ -442,6 +604,7 @@ void TDM_Update::ExpandPayload(const std::string& source) {
         }
         DownLoadFileLog.BeginEdit();
         DownLoadFileLog.SetValue("FileType", FieldValue::Int(ftReplace));
+        DescribeExpandedDownload(source);
         DownLoadFileLog.FinishEdit();
     } catch (...) {
         try {
@@ -477,6 +640,31 @@ void TDM_Update::KeepDownload(const std::string& source, const std::string& kept
 void TDM_Update::RemoveBeneath(const std::string& path) const {
     fileio::Place place;
     if (!root_.Locate(path, place)) (void)place.Remove();
+}
+
+// Saved with the row's FileType 0, in the same write: a FileSize or FileHash
+// that described the payload now describes the expanded file, so that a later
+// run that meets the row again (when the run ends before it is logged)
+// checks what update/ then holds.
+void TDM_Update::DescribeExpandedDownload(const std::string& source) {
+    if (!OptionalText(DownLoadFileLog, kFileSize).empty()) {
+        fileio::Status status;
+        if (const std::error_code ec = fileio::StatusOf(source, status)) {
+            ThrowFailure("Cannot look at the expanded download", source, ec);
+        }
+        // In the kind the downloader chose: a size kept as text stays text.
+        const bool asText = DownLoadFileLog.GetValue(kFileSize).kind() == FieldValue::Kind::Text;
+        const std::uint64_t size = status.size;
+        DownLoadFileLog.SetValue(kFileSize, asText ? FieldValue::Text(std::to_string(size))
+                                                   : FieldValue::Int(static_cast<std::int64_t>(size)));
+    }
+    if (!OptionalText(DownLoadFileLog, kFileHash).empty()) {
+        std::string hex;
+        if (const std::error_code ec = digest::Sha256OfFile(source, hex)) {
+            ThrowFailure("Cannot read the expanded download", source, ec);
+        }
+        DownLoadFileLog.SetValue(kFileHash, FieldValue::Text(hex));
+    }
 }
 
 // True when a process holds the target open, so that the user can be asked
@@ -566,22 +754,37 @@ void TDM_Update::WriteLogRow(const std::string& backupDir) {
 }
 
 // Copies the update copy of the main program over the installed one until
-// both agree in modified time and size, at most kMaxRefreshPasses times.
+// both agree in modified time and size, at most kMaxRefreshPasses times. A
+// refresh that does not succeed ends the run with the last reason, before the
+// version is recorded: the next start refreshes again, where a version
+// recorded now would leave the old main program for good.
 void TDM_Update::RefreshMainProgram() {
     if (ExeFile.empty()) return;
     CheckMainProgramPaths();
     const std::string updateCopy = UpdateDir + PathSeparator() + ExeFile;
     const std::string installed = BaseDir + ExeFile;
     if (!IsFilePresent(updateCopy)) return;
+    std::error_code failure;  // of the last pass
     for (int pass = 1;; ++pass) {
-        (void)CopyThroughJournal(updateCopy, installed);
+        failure = CopyThroughJournal(updateCopy, installed);
         if (GetFileModifiedTime(installed) == GetFileModifiedTime(updateCopy) &&
             GetFileSizeByName(updateCopy) == GetFileSizeByName(installed)) {
             return;
         }
-        if (pass >= kMaxRefreshPasses) return;
+        if (pass >= kMaxRefreshPasses) break;
         system_.Sleep(kRefreshPauseMs);
     }
+    const std::string action =
+        "Cannot refresh the main program " + ExeFile + " from \"" + updateCopy + "\" to";
+    const std::string outcome = ". Tried " + std::to_string(kMaxRefreshPasses) +
+                                " times; the new version is not recorded, and the next start "
+                                "tries again";
+    if (!failure) {
+        throw Error(action + " \"" + installed + "\": the copy keeps differing from it in " +
+                    "modified time or size" + outcome);
+    }
+    throw OSError(FailureText(action, installed, failure) + outcome,
+                  static_cast<std::uint32_t>(failure.value()));
 }
 
 }  // namespace ue

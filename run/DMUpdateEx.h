@@ -78,6 +78,9 @@ private:
     void RequireInside(const std::string& path, const std::string& role) const;
     void RequireDownloadedFile(const std::string& path) const;
     void CheckRowFiles(const RowPaths& paths, const std::string& fileName, bool compressed) const;
+    bool RequireRowDownload(const RowPaths& paths, const std::string& fileName);
+    void VerifyDownload(const std::string& fileName, const std::string& file);
+    void DescribeExpandedDownload(const std::string& source);
     void CheckMainProgramPaths() const;
     void ClearLeftovers();
     void ShowFileInUse(const std::string& message);

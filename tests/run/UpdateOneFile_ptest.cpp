@@ -27,7 +27,9 @@ struct TypeCase {
     int freedAtDialog = 0;  // the held target is freed while this dialog is open
     bool noDownload = false;
     bool registerFails = false;
-    bool fails = false;  // the run ends with an error naming the target, nothing logged
+    // The run ends before the row's files are touched, with an error naming the
+    // download when there is none, else the target; nothing logged.
+    bool fails = false;
     bool readOnly = false;  // the installed file and the download are read-only
 };
 
@@ -47,8 +49,9 @@ const TypeCase kTypeCases[] = {
     {"CompressedHeldToTheEnd", ftCompressed, true,
      {"pause", "pause", "second", "second", "second", "queue"}, false},
     {"CompressedFreedAtTheFirstRetry", ftCompressed, true, {"pause", "pause", "second"}, true, 1},
-    {"CompressedWithoutDownloadFree", ftCompressed, false, {"pause"}, false, 0, true},
-    {"CompressedWithoutDownloadHeld", ftCompressed, true, {"pause"}, false, 0, true},
+    // A payload that is not there is never recorded as applied.
+    {"CompressedWithoutDownloadFree", ftCompressed, false, {}, false, 0, true, false, true},
+    {"CompressedWithoutDownloadHeld", ftCompressed, true, {}, false, 0, true, false, true},
     {"ProgramFree", ftRun, false, {"pause", "run"}, true},
     // A running program holds its file: the dialog's road, never an error.
     {"ProgramHeldToTheEnd", ftRun, true,
@@ -86,7 +89,8 @@ TEST_P(PerTypeTest, CallsFilesAndLogRow) {
     if (c.registerFails) sys.registerError = "DllRegisterServer failed";
     const std::string failure = RunFailure();
     if (c.fails) {
-        EXPECT_NE(failure.find(target), std::string::npos) << failure;
+        EXPECT_NE(failure.find(c.noDownload ? P("update/f.dll") : target), std::string::npos)
+            << failure;
     } else {
         EXPECT_EQ(failure, "");
     }
@@ -127,8 +131,8 @@ TEST_P(PerTypeTest, CallsFilesAndLogRow) {
         }
     }
     EXPECT_EQ(queuedCopy, queued ? kNew : "");
-    std::map<std::string, std::string> wantFiles = {
-        {"bak/", ""}, {"bak/V0/", ""}, {"update/", ""}, {"f.dll", c.copied ? kNew : "old"}};
+    std::map<std::string, std::string> wantFiles = {{"update/", ""}, {"f.dll", c.copied ? kNew : "old"}};
+    if (!c.fails) wantFiles.insert({{"bak/", ""}, {"bak/V0/", ""}});
     if (!c.noDownload) wantFiles["update/f.dll"] = kNew;
     EXPECT_EQ(files, wantFiles);
     if (c.readOnly) {
@@ -176,6 +180,7 @@ TEST_F(UpdateOneFileTest, ProgramsOfTheSuiteAndAFileNamedExeAreStoppedByName) {
 }
 
 TEST_F(UpdateOneFileTest, ProgramThatCannotStartEndsTheRunUnlogged) {
+    inst.Put("Tool.exe", "installed");
     inst.AddDownload({.aid = 1, .fileName = "Tool.exe", .fileType = ftRun});
     sys.failingPrograms.insert(P("Tool.exe"));
     EXPECT_EQ(RunFailure(), RunFailureMessage(P("Tool.exe"), 2));

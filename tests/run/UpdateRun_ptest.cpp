@@ -111,13 +111,32 @@ TEST_F(UpdateRunTest, MainProgramIsRefreshedFromTheUpdateFolderThenStarted) {
     EXPECT_EQ(sys.calls, Tail());
 }
 
-TEST_F(UpdateRunTest, MainProgramThatCannotBeRefreshedIsTriedABoundedNumberOfTimes) {
+// The refresh is tried a bounded number of times, then reported: the version
+// is not recorded, so the next start refreshes again instead of leaving the
+// old main program for good.
+TEST_F(UpdateRunTest, MainProgramThatCannotBeRefreshedIsReportedAndTheVersionNotRecorded) {
     inst.Put("update/Main.exe", "new main program");
     inst.Put("Main.exe", "old main");  // differs in size, whatever the clock's grain
+    Offer("a.dll", ftReplace);
     Hold("Main.exe");
-    Run();
+    const std::string failure = RunFailure();
+    EXPECT_EQ(failure.rfind("Cannot refresh the main program Main.exe from \"" +
+                                P("update/Main.exe") + "\" to \"" + P("Main.exe") + "\": ",
+                            0),
+              0u)
+        << failure;
+    EXPECT_NE(failure.find("the new version is not recorded"), std::string::npos) << failure;
     EXPECT_EQ(inst.Read("Main.exe"), "old main");
-    EXPECT_EQ(sys.Count("Sleep 100"), kMaxRefreshPasses - 1);
+    EXPECT_EQ(sys.Count("Sleep 100"), 1 + kMaxRefreshPasses - 1);
+    EXPECT_EQ(sys.Actions(), Calls{});
+    EXPECT_EQ(Logged(), Calls{"a.dll/1"});
+    ExpectUnchangedVersion();
+
+    // Once the main program is free the next start refreshes and records.
+    Free("Main.exe");
+    sys.calls.clear();
+    Run();
+    EXPECT_EQ(inst.Read("Main.exe"), "new main program");
     EXPECT_EQ(sys.Actions(), Calls{RunEntry(P("Main.exe"), 5)});
     ExpectVersionRaised();
 }
