@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -9,10 +10,13 @@
 #include "core/FileIO.h"
 #include "core/Root.h"
 #include "sysops/FilePrimitives.h"
+#include "sysops/Platform.h"
 #include "tests/support/TempDir.h"
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "core/WinText.h"
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -113,6 +117,49 @@ TEST(FileIO, LinkFileGivesAFurtherNameButNeverReplaces) {
     EXPECT_EQ(ReadFileBytes(dir.file("a")), "changed");
     EXPECT_EQ(LinkFile(dir.file("a"), dir.file("taken")), std::errc::file_exists);
     EXPECT_EQ(ReadFileBytes(dir.file("taken")), "keep");
+}
+
+// The run refuses a download that would replace one of its own records by
+// comparing identities: every spelling of one file must agree, and a file
+// that took the name's place by a rename must not.
+TEST(FileIO, IdentityIsTheFileNotItsName) {
+    TempDir dir;
+    WriteFileBytes(dir.file("Records.db"), "records");
+    WriteFileBytes(dir.file("other"), "other");
+    ASSERT_FALSE(LinkFile(dir.file("Records.db"), dir.file("second name")));
+    ASSERT_FALSE(CreateDirectories(dir.file("sub")));
+    const auto id = [](const std::string& path, LastLink last = LastLink::Stay) {
+        FileIdentity identity;
+        bool found = true;
+        const std::error_code ec = IdentityOf(path, last, identity, found);
+        EXPECT_FALSE(ec) << path << ": " << ec.message();
+        return found ? std::optional(identity) : std::nullopt;
+    };
+    const auto records = id(dir.file("Records.db"));
+    ASSERT_TRUE(records);
+    std::vector<std::string> sameFile = {dir.file("second name"),
+                                         dir.file("sub") + PathSeparator() + ".." + PathSeparator() + "Records.db"};
+#ifdef _WIN32
+    sameFile.push_back(dir.file("RECORDS.DB"));
+    // The short alias, where the volume makes them.
+    wchar_t shortPath[MAX_PATH];
+    const DWORD n = ::GetShortPathNameW(WidePath(dir.file("Records.db")).c_str(), shortPath, MAX_PATH);
+    ASSERT_TRUE(n > 0 && n < MAX_PATH);
+    const std::string alias = Narrow(shortPath);
+    if (alias != dir.file("Records.db")) sameFile.push_back(alias);
+    else ADD_FAILURE() << "no short name for " << alias << " (see docs/windows.md)";
+#else
+    ASSERT_EQ(::symlink("Records.db", dir.file("link").c_str()), 0);
+    EXPECT_EQ(id(dir.file("link"), LastLink::Follow), records);
+    EXPECT_NE(id(dir.file("link")), records);
+#endif
+    for (const std::string& name : sameFile) EXPECT_EQ(id(name), records) << name;
+    EXPECT_NE(id(dir.file("other")), records);
+    EXPECT_EQ(id(dir.file("missing")), std::nullopt);
+    EXPECT_EQ(id(dir.file("other") + PathSeparator() + "below"), std::nullopt);
+    // Replaced by a rename: another file under the same name.
+    ASSERT_FALSE(ReplaceAtomically(dir.file("Records.db"), dir.file("Records.db.tmp"), "download"));
+    EXPECT_NE(id(dir.file("Records.db")), records);
 }
 
 class ReplaceAtomicallyTest : public ::testing::Test {
