@@ -1,6 +1,7 @@
 // Linux file primitives. In-use test: the file is held open or mapped by some
 // process (ours included, as on Windows an exclusive open fails against our own
-// handles too), or we may not write it or its directory, or it has no write
+// handles too, but for our own program, which a rename replaces while it
+// runs), or we may not write it or its directory, or it has no write
 // permission bit (the read-only attribute, which stops root too). Copy: into a
 // temporary file beside the target, synced, then renamed over it, so the
 // target is never seen half-written.
@@ -397,12 +398,20 @@ bool IsHeldOpenByAnyProcess(const struct stat& file, const std::string& canonica
     DIR* proc = ::opendir("/proc");
     if (proc == nullptr) return false;
     const int procFd = ::dirfd(proc);
+    // Our own program file: a rename replaces a running program (it runs on
+    // from the old file), so our own mapping of it holds nothing. Another
+    // process running it, or a descriptor of ours, still does.
+    struct stat self {};
+    const bool ownProgram = ::stat("/proc/self/exe", &self) == 0 && self.st_ino == file.st_ino &&
+                            self.st_dev == file.st_dev;
+    const std::string ownPid = std::to_string(::getpid());
     std::vector<char> buffer(64 * 1024);
     bool found = false;
     while (const dirent* entry = ::readdir(proc)) {
         if (!IsDecimal(entry->d_name)) continue;
+        const bool mappingsCount = !ownProgram || ownPid != entry->d_name;
         if (DescriptorsHold(procFd, entry->d_name, file) ||
-            MappingsHold(procFd, entry->d_name, file, canonicalPath, buffer)) {
+            (mappingsCount && MappingsHold(procFd, entry->d_name, file, canonicalPath, buffer))) {
             found = true;
             break;
         }

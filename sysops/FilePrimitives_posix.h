@@ -12,11 +12,13 @@ namespace ue::posix {
 // 0 when it can (also 0 when there is no such file):
 //   EACCES  no write permission bit, or we may not write the file;
 //   EROFS and the like  what access(W_OK) on the file or its directory says;
-//   EBUSY   some process (ours included) holds it open or has it mapped.
+//   EBUSY   some process (ours included) holds it open or has it mapped; our
+//           own program's mapping of its file does not count.
 int FileReplaceBlocker(const std::string& path);
 
 // True when a process holds the file open (/proc/*/fd) or has it mapped
-// (/proc/*/maps). Processes whose entries we may not read are skipped.
+// (/proc/*/maps). Processes whose entries we may not read are skipped, and so
+// is our own mapping of our own program file.
 bool IsHeldOpenByAnyProcess(const struct stat& file, const std::string& canonicalPath);
 
 // How CheckBeneath resolves: openat2 with RESOLVE_BENEATH where the kernel has
