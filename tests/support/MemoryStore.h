@@ -31,8 +31,7 @@ public:
     std::int64_t AddRow(const std::string& table, std::vector<FieldValue> values);
 
     std::string failNextWrite;  // the next InsertRow or UpdateRow raises Error with this message
-    std::string refuseInserts;  // every InsertRow and TryInsertRow raises Error with this message
-    int reads = 0, inserts = 0, updates = 0, trials = 0;  // calls that reached the store
+    int reads = 0, inserts = 0, updates = 0;  // calls that reached the store
 
     TableData ReadTable(const std::string& table) override;
     StoredRow InsertRow(const std::string& table, const std::vector<ColumnInfo>& columns,
