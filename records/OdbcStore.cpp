@@ -306,24 +306,38 @@ public:
 
     // In a transaction of its own that is rolled back: autocommit is off
     // only for this statement. Should the rollback fail, autocommit stays
-    // off, since turning it on would commit the row.
+    // off, since turning it on would commit the row; the caller ends.
     bool TryInsertRow(const std::string& table, const std::vector<ColumnInfo>& columns,
                       const std::vector<std::size_t>& set,
                       const std::vector<FieldValue>& values) override {
         std::vector<Parameter> params;
         const std::string sql = InsertSql(table, columns, set, values, params);
-        SetAutocommit(false);
+        // A driver without transactions cannot tell without keeping the row.
+        if (!SQL_SUCCEEDED(SQLSetConnectAttrW(dbc_->get(), SQL_ATTR_AUTOCOMMIT,
+                                              reinterpret_cast<SQLPOINTER>(
+                                                  static_cast<std::uintptr_t>(SQL_AUTOCOMMIT_OFF)),
+                                              0))) {
+            return false;
+        }
+        const auto autocommitOn = [this] {
+            return SQLSetConnectAttrW(dbc_->get(), SQL_ATTR_AUTOCOMMIT,
+                                      reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_AUTOCOMMIT_ON)),
+                                      0);
+        };
         Diagnostics refusal;
         bool stored = false;
-        {
+        try {
             Handle stmt(SQL_HANDLE_STMT, dbc_->get());
             stored = TryRun(stmt, sql, &params, refusal);
+        } catch (...) {
+            if (SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_->get(), SQL_ROLLBACK))) autocommitOn();
+            throw;
         }
         if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_->get(), SQL_ROLLBACK))) {
             throw Error(table + ": a trial row could not be taken back: " +
                         Diagnose(SQL_HANDLE_DBC, dbc_->get()).message);
         }
-        SetAutocommit(true);
+        dbc_->Check(autocommitOn());
         if (stored) return true;
         if (IsLocked(refusal)) return false;
         throw Error(refusal.message);
@@ -472,12 +486,6 @@ private:
         return "INSERT INTO " + Bracketed(table) + " (" + names + ") VALUES (" + marks + ")";
     }
 
-    void SetAutocommit(bool on) {
-        dbc_->Check(SQLSetConnectAttrW(
-            dbc_->get(), SQL_ATTR_AUTOCOMMIT,
-            reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
-            0));
-    }
 
     // Runs `sql` with `params`, retrying while another program holds a lock.
     void Run(Handle& stmt, const std::string& sql, std::vector<Parameter>* params = nullptr) {
