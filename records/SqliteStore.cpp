@@ -171,25 +171,24 @@ public:
         return row;
     }
 
-    // Inside a savepoint that is rolled back, whatever happens: the row
-    // never reaches the file.
+    // Inside a transaction of its own that is rolled back, whatever happens:
+    // the row never reaches the file. (A savepoint rolled back to and then
+    // released would commit the transaction, journal and syncs included:
+    // as costly as a save.)
     bool TryInsertRow(const std::string& table, const std::vector<ColumnInfo>& columns,
                       const std::vector<std::size_t>& set,
                       const std::vector<FieldValue>& values) override {
-        if (sqlite3_exec(db_, "SAVEPOINT ue_trial", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
             throw Error(sqlite3_errmsg(db_));
         }
         struct TakeBack {
             sqlite3* db;
+            // An error may have rolled the transaction back already.
             ~TakeBack() {
-                sqlite3_exec(db, "ROLLBACK TO ue_trial", nullptr, nullptr, nullptr);
-                sqlite3_exec(db, "RELEASE ue_trial", nullptr, nullptr, nullptr);
-                // An error that rolled back the whole transaction took the
-                // savepoint with it; none may stay open.
                 if (sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
             }
         } takeBack{db_};
-        std::optional<Statement> insert;  // finalized before the savepoint is rolled back
+        std::optional<Statement> insert;  // finalized before the rollback
         try {
             insert.emplace(db_, InsertSql(table, columns, set));
             int index = 1;
