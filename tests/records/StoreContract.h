@@ -44,7 +44,8 @@ protected:
     // Creates the database from the schema, then runs `statements` one by one.
     void Connect(std::initializer_list<std::string_view> statements = {}) {
         other = Backend().createDatabase(path);
-        auto schema = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "records" / "schema.sql";
+        // Not beside __FILE__: a compiler cache may make that path relative.
+        auto schema = std::filesystem::path(UE_SOURCE_DIR) / "records" / "schema.sql";
         other->Exec(ReadFileBytes(schema.string()));
         for (std::string_view sql : statements) other->Exec(std::string(sql));
         connection.ConnectionString = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path +

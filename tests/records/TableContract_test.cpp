@@ -21,7 +21,7 @@ namespace {
 using testing::HasSubstr;
 
 std::string Schema() {
-    const auto path = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "records" / "schema.sql";
+    const auto path = std::filesystem::path(UE_SOURCE_DIR) / "records" / "schema.sql";
     return test::ReadFileBytes(path.string());
 }
 
