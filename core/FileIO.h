@@ -98,6 +98,23 @@ struct Status {
 // folder we may not search, a file where a folder is needed) gives its error.
 std::error_code StatusOf(const std::string& path, Status& status);
 
+// Which file a name stands for: two names with equal identities are one
+// file, whatever their spelling (a hard link, a folder reached another way,
+// on Windows a short 8.3 alias or another letter case).
+struct FileIdentity {
+    std::uint64_t device = 0;  // st_dev; the volume serial number on Windows
+    std::uint64_t file = 0;    // st_ino; the file index on Windows
+    bool operator==(const FileIdentity&) const = default;
+};
+// Whether a link named last in a path is followed to what it leads to.
+enum class LastLink { Follow, Stay };
+// The identity of the file at `path`; `found` is false, without an error,
+// for a name that is not there. A name the system cannot look at gives its
+// error. With LastLink::Stay a symbolic link (on Windows any reparse point)
+// named last is itself the file.
+std::error_code IdentityOf(const std::string& path, LastLink last, FileIdentity& identity,
+                           bool& found);
+
 // Removes the file or link at `path` (never a directory); a name that is not
 // there is no error.
 std::error_code RemoveFile(const std::string& path);

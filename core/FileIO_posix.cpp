@@ -110,6 +110,20 @@ std::error_code StatusOf(const std::string& path, Status& status) {
     return {};
 }
 
+std::error_code IdentityOf(const std::string& path, LastLink last, FileIdentity& identity,
+                           bool& found) {
+    identity = {};
+    found = false;
+    struct stat st {};
+    const int rc = last == LastLink::Follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+    // ENOTDIR: a file stands where a folder of the path should be, so the
+    // name is not there.
+    if (rc != 0) return errno == ENOENT || errno == ENOTDIR ? std::error_code() : Errno();
+    identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    found = true;
+    return {};
+}
+
 std::error_code RemoveFile(const std::string& path) {
     if (::unlink(path.c_str()) == 0 || errno == ENOENT) return {};
     return Errno();

@@ -135,6 +135,30 @@ std::error_code StatusOf(const std::string& path, Status& status) {
     return {};
 }
 
+std::error_code IdentityOf(const std::string& path, LastLink last, FileIdentity& identity,
+                           bool& found) {
+    identity = {};
+    found = false;
+    // No access to the content, shared every way: a file a program holds open
+    // (the database, a running program) is looked at too. Backup semantics
+    // open a folder as well.
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
+    if (last == LastLink::Stay) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+    const File file(::CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, flags, nullptr));
+    if (!file.Valid()) {
+        const DWORD code = ::GetLastError();
+        return IsMissing(code) ? std::error_code() : LastError(code);
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(file.Native(), &info)) return LastError();
+    identity = {info.dwVolumeSerialNumber,
+                (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    found = true;
+    return {};
+}
+
 std::error_code RemoveFile(const std::string& path) {
     const std::wstring wide = WidePath(path);
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());

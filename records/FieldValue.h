@@ -54,7 +54,9 @@ private:
 
 // The whole of `text` as a decimal integer of 64 bits: an optional sign,
 // then digits; no blanks, no fraction, nothing beyond the range. The one
-// reading of integer text for the cursors and the stores.
+// reading of integer text for the cursors and the stores; the cursors drop
+// blanks around the number first, so that ' 7 ' reads, is stored and is
+// found as 7.
 bool ParseInteger(std::string_view text, std::int64_t& value);
 
 }  // namespace ue

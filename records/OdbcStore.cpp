@@ -284,29 +284,8 @@ public:
     StoredRow InsertRow(const std::string& table, const std::vector<ColumnInfo>& columns,
                         const std::vector<std::size_t>& set,
                         const std::vector<FieldValue>& values) override {
-        std::vector<std::size_t> named = set;
-        std::vector<FieldValue> given;
-        for (std::size_t c : set) given.push_back(values.at(c));
-        if (named.empty()) {
-            // Jet knows no DEFAULT VALUES: one column without a default gets
-            // the null it would get anyway.
-            for (std::size_t c = 0; c < columns.size() && named.empty(); ++c) {
-                if (!columns[c].hasDefault && !columns[c].generated) {
-                    named.push_back(c);
-                    given.push_back(FieldValue::Null());
-                }
-            }
-            if (named.empty()) throw Error(table + ": the new row gives no column a value");
-        }
-        std::string names, marks;
-        for (std::size_t c : named) {
-            names += (names.empty() ? "" : ", ") + Bracketed(columns.at(c).name);
-            marks += marks.empty() ? "?" : ", ?";
-        }
-        const std::string sql = "INSERT INTO " + Bracketed(table) + " (" + names + ") VALUES (" + marks + ")";
         std::vector<Parameter> params;
-        for (std::size_t i = 0; i < named.size(); ++i)
-            params.push_back(MakeParameter(given[i], TypeOf(table, named[i])));
+        const std::string sql = InsertSql(table, columns, set, values, params);
         Handle stmt(SQL_HANDLE_STMT, dbc_->get());
         Run(stmt, sql, &params);
 
@@ -323,6 +302,45 @@ public:
         }
         row.unknownColumns = unknown;
         return row;
+    }
+
+    // In a transaction of its own that is rolled back: autocommit is off
+    // only for this statement. Should the rollback fail, autocommit stays
+    // off, since turning it on would commit the row; the caller ends.
+    bool TryInsertRow(const std::string& table, const std::vector<ColumnInfo>& columns,
+                      const std::vector<std::size_t>& set,
+                      const std::vector<FieldValue>& values) override {
+        std::vector<Parameter> params;
+        const std::string sql = InsertSql(table, columns, set, values, params);
+        // A driver without transactions cannot tell without keeping the row.
+        if (!SQL_SUCCEEDED(SQLSetConnectAttrW(dbc_->get(), SQL_ATTR_AUTOCOMMIT,
+                                              reinterpret_cast<SQLPOINTER>(
+                                                  static_cast<std::uintptr_t>(SQL_AUTOCOMMIT_OFF)),
+                                              0))) {
+            return false;
+        }
+        const auto autocommitOn = [this] {
+            return SQLSetConnectAttrW(dbc_->get(), SQL_ATTR_AUTOCOMMIT,
+                                      reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_AUTOCOMMIT_ON)),
+                                      0);
+        };
+        Diagnostics refusal;
+        bool stored = false;
+        try {
+            Handle stmt(SQL_HANDLE_STMT, dbc_->get());
+            stored = TryRun(stmt, sql, &params, refusal);
+        } catch (...) {
+            if (SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_->get(), SQL_ROLLBACK))) autocommitOn();
+            throw;
+        }
+        if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_->get(), SQL_ROLLBACK))) {
+            throw Error(table + ": a trial row could not be taken back: " +
+                        Diagnose(SQL_HANDLE_DBC, dbc_->get()).message);
+        }
+        dbc_->Check(autocommitOn());
+        if (stored) return true;
+        if (IsLocked(refusal)) return false;
+        throw Error(refusal.message);
     }
 
     StoredRow UpdateRow(const std::string& table, const std::vector<ColumnInfo>& columns,
@@ -438,8 +456,46 @@ private:
         }
     }
 
+    // "INSERT INTO [table] (...) VALUES (?, ...)" for the columns in `set`,
+    // and its parameters.
+    std::string InsertSql(const std::string& table, const std::vector<ColumnInfo>& columns,
+                          const std::vector<std::size_t>& set, const std::vector<FieldValue>& values,
+                          std::vector<Parameter>& params) const {
+        std::vector<std::size_t> named = set;
+        std::vector<FieldValue> given;
+        for (std::size_t c : set) given.push_back(values.at(c));
+        if (named.empty()) {
+            // Jet knows no DEFAULT VALUES: one column without a default gets
+            // the null it would get anyway.
+            for (std::size_t c = 0; c < columns.size() && named.empty(); ++c) {
+                if (!columns[c].hasDefault && !columns[c].generated) {
+                    named.push_back(c);
+                    given.push_back(FieldValue::Null());
+                }
+            }
+            if (named.empty()) throw Error(table + ": the new row gives no column a value");
+        }
+        std::string names, marks;
+        for (std::size_t c : named) {
+            names += (names.empty() ? "" : ", ") + Bracketed(columns.at(c).name);
+            marks += marks.empty() ? "?" : ", ?";
+        }
+        params.clear();
+        for (std::size_t i = 0; i < named.size(); ++i)
+            params.push_back(MakeParameter(given[i], TypeOf(table, named[i])));
+        return "INSERT INTO " + Bracketed(table) + " (" + names + ") VALUES (" + marks + ")";
+    }
+
+
     // Runs `sql` with `params`, retrying while another program holds a lock.
     void Run(Handle& stmt, const std::string& sql, std::vector<Parameter>* params = nullptr) {
+        Diagnostics failure;
+        if (!TryRun(stmt, sql, params, failure)) throw Error(failure.message);
+    }
+
+    // The same; false with the diagnostics when the statement failed.
+    bool TryRun(Handle& stmt, const std::string& sql, std::vector<Parameter>* params,
+                Diagnostics& failure) {
         std::wstring wide = Wide(sql, "statement");
         if (params) {
             for (std::size_t i = 0; i < params->size(); ++i) {
@@ -453,9 +509,9 @@ private:
         const auto deadline = std::chrono::steady_clock::now() + kLockedRetryFor;
         for (;;) {
             SQLRETURN rc = SQLExecDirectW(stmt.get(), W(wide), SQL_NTS);
-            if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) return;
-            Diagnostics d = Diagnose(SQL_HANDLE_STMT, stmt.get());
-            if (!IsLocked(d) || std::chrono::steady_clock::now() >= deadline) throw Error(d.message);
+            if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) return true;
+            failure = Diagnose(SQL_HANDLE_STMT, stmt.get());
+            if (!IsLocked(failure) || std::chrono::steady_clock::now() >= deadline) return false;
             SQLFreeStmt(stmt.get(), SQL_CLOSE);
             std::this_thread::sleep_for(kLockedPause);
         }

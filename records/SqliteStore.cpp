@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <unordered_map>
 
 #include "core/Errors.h"
@@ -151,19 +152,7 @@ public:
     StoredRow InsertRow(const std::string& table, const std::vector<ColumnInfo>& columns,
                         const std::vector<std::size_t>& set,
                         const std::vector<FieldValue>& values) override {
-        std::string sql = "INSERT INTO " + QuoteName(table);
-        if (set.empty()) {
-            sql += " DEFAULT VALUES";
-        } else {
-            std::string names, marks;
-            for (std::size_t c : set) {
-                names += (names.empty() ? "" : ", ") + QuoteName(columns.at(c).name);
-                marks += marks.empty() ? "?" : ", ?";
-            }
-            sql += " (" + names + ") VALUES (" + marks + ")";
-        }
-        sql += " RETURNING rowid, *";
-        Statement insert(db_, sql);
+        Statement insert(db_, InsertSql(table, columns, set) + " RETURNING rowid, *");
         int index = 1;
         for (std::size_t c : set) insert.Bind(index++, values.at(c));
         bool stored = false;
@@ -180,6 +169,38 @@ public:
         }
         if (!stored) throw Error(table + ": the new row was not stored");
         return row;
+    }
+
+    // Inside a transaction of its own that is rolled back, whatever happens:
+    // the row never reaches the file. (A savepoint rolled back to and then
+    // released would commit the transaction, journal and syncs included:
+    // as costly as a save.)
+    bool TryInsertRow(const std::string& table, const std::vector<ColumnInfo>& columns,
+                      const std::vector<std::size_t>& set,
+                      const std::vector<FieldValue>& values) override {
+        if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            throw Error(sqlite3_errmsg(db_));
+        }
+        struct TakeBack {
+            sqlite3* db;
+            // An error may have rolled the transaction back already.
+            ~TakeBack() {
+                if (sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            }
+        } takeBack{db_};
+        std::optional<Statement> insert;  // finalized before the rollback
+        try {
+            insert.emplace(db_, InsertSql(table, columns, set));
+            int index = 1;
+            for (std::size_t c : set) insert->Bind(index++, values.at(c));
+            while (insert->Step()) {
+            }
+        } catch (const Error&) {
+            const int code = sqlite3_extended_errcode(db_) & 0xff;
+            if (code == SQLITE_BUSY || code == SQLITE_LOCKED) return false;
+            ThrowSaveError();
+        }
+        return true;
     }
 
     StoredRow UpdateRow(const std::string& table, const std::vector<ColumnInfo>& columns,
@@ -221,6 +242,19 @@ public:
     }
 
 private:
+    // "INSERT INTO <table> (<the columns in set>) VALUES (?, ...)".
+    static std::string InsertSql(const std::string& table, const std::vector<ColumnInfo>& columns,
+                                 const std::vector<std::size_t>& set) {
+        std::string sql = "INSERT INTO " + QuoteName(table);
+        if (set.empty()) return sql + " DEFAULT VALUES";
+        std::string names, marks;
+        for (std::size_t c : set) {
+            names += (names.empty() ? "" : ", ") + QuoteName(columns.at(c).name);
+            marks += marks.empty() ? "?" : ", ?";
+        }
+        return sql + " (" + names + ") VALUES (" + marks + ")";
+    }
+
     // Turns the error of a failed write into the message the cursor reports.
     [[noreturn]] void ThrowSaveError() {
         std::string message = sqlite3_errmsg(db_);

@@ -59,6 +59,17 @@ public:
                                 const std::vector<std::size_t>& set,
                                 const std::vector<FieldValue>& values) = 0;
 
+    // Inserts the row InsertRow would insert and takes it back at once, so
+    // that a refusal that would last (a constraint, a value a column does not
+    // take) is found before the work the row records is done. Returns true
+    // when the store took the row; raises Error with the store's message, as
+    // InsertRow would, when it refused it; returns false when another
+    // program's lock kept it from telling, a cause that passes. Nothing of
+    // the row stays in the store.
+    virtual bool TryInsertRow(const std::string& table, const std::vector<ColumnInfo>& columns,
+                              const std::vector<std::size_t>& set,
+                              const std::vector<FieldValue>& values) = 0;
+
     // Updates the columns in `set` of the row `before`, but only while
     // the row still holds every value of `before` (optimistic check). Raises
     // Error when the row was changed or removed by another program meanwhile.

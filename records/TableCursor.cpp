@@ -26,6 +26,11 @@ bool ParseBoolWord(std::string_view s, bool& out) {
     return false;
 }
 
+// Integer text as the cursor reads it, in GetInt, in the value stored into
+// an integer column and in the lookup key alike: blanks around the number
+// are no part of it (' 7 ' is 7), anything else is ParseInteger's rule.
+bool IntegerText(std::string_view s, std::int64_t& out) { return ParseInteger(Trim(s), out); }
+
 bool IntegralReal(double d, std::int64_t& out) {
     if (!std::isfinite(d) || d != std::floor(d) || d < -9.2233720368547758e18 ||
         d >= 9.2233720368547758e18) {
@@ -97,7 +102,7 @@ FieldValue StoreForm(FieldKind kind, const FieldValue& v, const std::string& fie
         switch (v.kind()) {
         case K::Boolean: CannotAccess(field, "Boolean");
         case K::Real: return IntegralReal(v.AsReal(), i) ? FieldValue::Int(i) : v;
-        case K::Text: return ParseInteger(Trim(v.AsText()), i) ? FieldValue::Int(i) : v;
+        case K::Text: return IntegerText(v.AsText(), i) ? FieldValue::Int(i) : v;
         default: return v;
         }
     }
@@ -158,7 +163,7 @@ bool PutKeyPart(std::string& key, FieldKind kind, const FieldValue& v) {
         return true;
     case K::Text:
         if (kind == FieldKind::Boolean && ParseBoolWord(v.AsText(), b)) PutInt(key, b ? 1 : 0);
-        else if (kind == FieldKind::Integer && ParseInteger(v.AsText(), i)) PutInt(key, i);
+        else if (kind == FieldKind::Integer && IntegerText(v.AsText(), i)) PutInt(key, i);
         else PutBytes(key, 't', v.AsText());
         return true;
     // In a text column a blob matches the text of the same bytes, so that a
@@ -369,7 +374,7 @@ std::int32_t TableCursor::GetInt(std::string_view field) const {
         if (!IntegralReal(v.AsReal(), i)) CannotAccess(col.name, "Integer");
         break;
     case FieldValue::Kind::Text:
-        if (!ParseInteger(Trim(v.AsText()), i)) CannotAccess(col.name, "Integer");
+        if (!IntegerText(v.AsText(), i)) CannotAccess(col.name, "Integer");
         break;
     default: CannotAccess(col.name, "Integer");
     }
@@ -403,8 +408,7 @@ void TableCursor::SetValue(std::string_view field, const FieldValue& value) {
         throw Error(table_ + ": Cannot set field '" + col.name +
                     "': no row is being edited or appended");
     }
-    if (col.generated) throw Error("Field '" + col.name + "' cannot be modified");
-    impl_->pending[c] = StoreForm(col.kind, value, col.name);
+    impl_->pending[c] = ValueToSet(c, value);
     impl_->assigned[c] = true;
     impl_->anyAssigned = true;
     Notify(Change::Kind::RowChanged, impl_->current);
@@ -439,23 +443,37 @@ void TableCursor::BeginAppend() {
     Notify(Change::Kind::RowAppended, d.current);
 }
 
+// The columns a row sets, in column order; raises when it would leave a
+// column that must hold a value empty.
+std::vector<std::size_t> TableCursor::ColumnsToWrite(const std::vector<FieldValue>& row,
+                                                     const std::vector<bool>& assigned,
+                                                     bool appending) const {
+    std::vector<std::size_t> set;
+    for (std::size_t c = 0; c < impl_->columns.size(); ++c) {
+        const ColumnInfo& col = impl_->columns[c];
+        if (assigned[c]) set.push_back(c);
+        // A new row's unassigned column gets the store's default, if any.
+        bool leftEmpty = row[c].IsNull() && (assigned[c] || (appending && !col.hasDefault));
+        if (col.notNull && !col.generated && leftEmpty) {
+            throw Error("Field '" + col.name + "' must have a value");
+        }
+    }
+    return set;
+}
+
+// The value a row holds in column `c` once `value` is set into it.
+FieldValue TableCursor::ValueToSet(std::size_t c, const FieldValue& value) const {
+    const ColumnInfo& col = impl_->columns[c];
+    if (col.generated) throw Error("Field '" + col.name + "' cannot be modified");
+    return StoreForm(col.kind, value, col.name);
+}
+
 void TableCursor::SaveRow() {
     RequireOpen();
     if (state_ == State::Browsing) return;
     Impl& d = *impl_;
     Store& store = RequireStore();
-
-    std::vector<std::size_t> set;
-    for (std::size_t c = 0; c < d.columns.size(); ++c) {
-        const ColumnInfo& col = d.columns[c];
-        if (d.assigned[c]) set.push_back(c);
-        // A new row's unassigned column gets the store's default, if any.
-        bool leftEmpty = d.pending[c].IsNull() &&
-                         (d.assigned[c] || (state_ == State::Appending && !col.hasDefault));
-        if (col.notNull && !col.generated && leftEmpty) {
-            throw Error("Field '" + col.name + "' must have a value");
-        }
-    }
+    const std::vector<std::size_t> set = ColumnsToWrite(d.pending, d.assigned, state_ == State::Appending);
 
     if (state_ == State::Editing) {
         StoredRow& row = d.rows[d.current];
@@ -494,6 +512,20 @@ void TableCursor::FinishEdit() {
     if (state_ != State::Editing && state_ != State::Appending) return;
     if (impl_->anyAssigned) SaveRow();
     else DiscardRow();
+}
+
+bool TableCursor::TryAppend(const FieldValues& values) {
+    RequireOpen();
+    const Impl& d = *impl_;
+    std::vector<FieldValue> row(d.columns.size());
+    std::vector<bool> assigned(d.columns.size(), false);
+    for (const auto& [field, value] : values) {
+        const std::size_t c = ColumnOf(field);
+        row[c] = ValueToSet(c, value);
+        assigned[c] = true;
+    }
+    const std::vector<std::size_t> set = ColumnsToWrite(row, assigned, true);
+    return RequireStore().TryInsertRow(table_, d.columns, set, row);
 }
 
 bool TableCursor::FindRow(std::string_view keyFields, const std::vector<FieldValue>& values) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "records/FieldValue.h"
@@ -83,6 +84,16 @@ public:
     void DiscardRow();
     void FinishEdit();
 
+    // Whether the store takes a new row holding `values` (the other columns
+    // empty or their defaults), found out by inserting it and taking it back
+    // at once, so that a refusal is known before the work the row is to
+    // record. Raises what SetValue and SaveRow of that row would raise (a
+    // value the column does not take, a missing value, the store's
+    // constraints); false when another program's lock kept the store from
+    // telling. The cursor, its rows and the table stay as they were.
+    using FieldValues = std::vector<std::pair<std::string, FieldValue>>;
+    bool TryAppend(const FieldValues& values);
+
     // keyFields: names joined by ";"; one value per name. Text matches text
     // over its whole length, numbers match numerically, null matches nothing.
     // The first matching row becomes current. Never raises: false on failure.
@@ -120,6 +131,9 @@ private:
     void RequireOpen() const;
     Store& RequireStore() const;
     std::size_t ColumnOf(std::string_view field) const;
+    std::vector<std::size_t> ColumnsToWrite(const std::vector<FieldValue>& row,
+                                            const std::vector<bool>& assigned, bool appending) const;
+    FieldValue ValueToSet(std::size_t column, const FieldValue& value) const;
     const FieldValue& RawValue(std::size_t column) const;
 
 

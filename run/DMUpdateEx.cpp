@@ -11,6 +11,7 @@
 #include "records/TableContract.h"
 #include "sysops/Compression.h"
 #include "sysops/FilePrimitives.h"
+#include "sysops/InstanceLock.h"
 #include "sysops/Platform.h"
 #include "sysops/ProcessControl.h"
 #include "sysops/Shutdown.h"
@@ -156,7 +157,9 @@ void TDM_Update::RunUpdate() {
         const std::vector<std::string> walked = DownloadKeys();
         DownLoadFileLog.GoFirst();
         while (!DownLoadFileLog.AtEnd()) {
-            if (!IsAppliedRow() && UpdateOneFile() == RestartNeeded) restartFlag = RestartNeeded;
+            if (ForThisClient() && !IsAppliedRow() && UpdateOneFile() == RestartNeeded) {
+                restartFlag = RestartNeeded;
+            }
             DownLoadFileLog.GoNext();
         }
         CurSoftInfo.Reopen();
@@ -212,17 +215,50 @@ std::vector<std::string> TDM_Update::DownloadKeys() {
     return keys;
 }
 
+// Whether the current row is for this installation (IsClient). A value that
+// is no boolean raises, naming the row.
+bool TDM_Update::ForThisClient() const {
+    try {
+        return DownLoadFileLog.GetBool("IsClient");
+    } catch (const Error&) {
+        throw Error("DownLoadFileLog: IsClient '" + DownLoadFileLog.GetText("IsClient") + "' of " +
+                    DownLoadFileLog.GetText("FileName") +
+                    " is not a boolean. UpdateExe updates no file until the row is corrected");
+    }
+}
+
+// The key of the current row. A FileVer that is no 32-bit integer (out of
+// range, a fraction, text that is no number) names no version: the run
+// could neither find the row in the log nor log it so that it is found
+// again. Null is refused too: found as a null in the log, it would hide
+// every later row of that name with a null version; never found, it would be
+// applied again at every version. Blanks around a number are no part of it.
+TDM_Update::RowKey TDM_Update::KeyOfRow() const {
+    RowKey key{DownLoadFileLog.GetText("FileName")};
+    const std::string refused = ". UpdateExe updates no file until the row is corrected";
+    if (DownLoadFileLog.GetValue("FileVer").IsNull()) {
+        throw Error("DownLoadFileLog: FileVer of " + key.fileName + " is empty; it must be a 32-bit integer" +
+                    refused);
+    }
+    try {
+        key.fileVer = DownLoadFileLog.GetInt("FileVer");
+    } catch (const Error&) {
+        throw Error("DownLoadFileLog: FileVer '" + DownLoadFileLog.GetText("FileVer") + "' of " +
+                    key.fileName + " is not a 32-bit integer" + refused);
+    }
+    return key;
+}
+
 bool TDM_Update::IsAppliedRow() {
-    std::string fileName = DownLoadFileLog.GetText("FileName");
-    std::int32_t fileVer = DownLoadFileLog.GetInt("FileVer");
-    return UpdateFileLog.FindRow("FileName;FileVer",
-                                 {FieldValue::Text(std::move(fileName)), FieldValue::Int(fileVer)});
+    RowKey key = KeyOfRow();
+    return UpdateFileLog.FindRow("FileName;FileVer", {FieldValue::Text(std::move(key.fileName)),
+                                                      FieldValue::Int(key.fileVer)});
 }
 
 // Before any file is touched, refuses the run when a row that would be
-// applied names a place outside the installation, in its text or through a
-// symbolic link. A row that cannot be read is left to the walk, which reports
-// it at its turn. The folders every row shares are checked once.
+// applied cannot be read (IsClient, the key), or names a place outside the
+// installation, in its text or through a symbolic link, or one of UpdateExe's
+// own records. The folders every row shares are checked once.
 //
 // Two such rows with the same FileName and FileVer but different target
 // folders are refused too: update/ holds one file of that name and the log
@@ -231,32 +267,25 @@ bool TDM_Update::IsAppliedRow() {
 void TDM_Update::RefuseUnsafeRows() {
     RequireInside(UpdateDir, "The update folder");
     RequireInside(PathsOf("", "").backupDir, "The backup folder");
+    const std::vector<OwnRecord> own = OwnRecords();
     struct FirstRow {
         std::string targetDir;
         std::string name;
     };
-    std::map<std::string, FirstRow> targets;  // by FileName and FileVer
+    std::map<std::pair<std::string, std::int32_t>, FirstRow> targets;
     for (DownLoadFileLog.GoFirst(); !DownLoadFileLog.AtEnd(); DownLoadFileLog.GoNext()) {
-        std::string fileName;
-        std::string fileVer;
-        std::string updatePath;
-        bool compressed = false;
-        try {
-            if (!DownLoadFileLog.GetBool("IsClient") || IsAppliedRow()) continue;
-            fileName = DownLoadFileLog.GetText("FileName");
-            fileVer = DownLoadFileLog.GetText("FileVer");
-            updatePath = DownLoadFileLog.GetText("UpdatePath");
-            compressed = FileTypeIs(ftCompressed);
-        } catch (const Error&) {
-            continue;
-        }
+        if (!ForThisClient() || IsAppliedRow()) continue;
+        const RowKey key = KeyOfRow();
+        const std::string& fileName = key.fileName;
+        const std::string updatePath = DownLoadFileLog.GetText("UpdatePath");
         CheckDownloadedPaths(fileName, updatePath);
         const RowPaths paths = PathsOf(fileName, updatePath);
         const auto [first, added] =
-            targets.try_emplace(fileName + '\0' + fileVer, FirstRow{paths.targetDir, {}});
+            targets.try_emplace({fileName, key.fileVer}, FirstRow{paths.targetDir, {}});
         if (added) {
             first->second.name = RowName(DownLoadFileLog);
         } else if (first->second.targetDir != paths.targetDir) {
+            const std::string fileVer = std::to_string(key.fileVer);
             throw Error("Two rows bring " + fileName + " version " + fileVer +
                         " to different folders: " + first->second.name + " to \"" +
                         first->second.targetDir + "\" and " + RowName(DownLoadFileLog) + " to \"" +
@@ -264,8 +293,51 @@ void TDM_Update::RefuseUnsafeRows() {
                         " and UpdateFileLog would record only one of them, leaving the other "
                         "folder's copy old; give each row its own FileVer");
         }
-        CheckRowFiles(paths, fileName, compressed);
+        CheckRowFiles(paths, fileName, FileTypeIs(ftCompressed), own);
         RequireRowDownload(paths, fileName);
+    }
+}
+
+// The database (with the files SQLite and Jet keep beside it while it is
+// open), Update.ini, the installation's lock and the journal of temporaries,
+// as they exist now: each by the name itself and, where that is a link, by
+// the file it leads to.
+std::vector<TDM_Update::OwnRecord> TDM_Update::OwnRecords() const {
+    const std::string& database = ADOCDB.DataSource;
+    const std::pair<const char*, std::string> files[] = {
+        {"the update database", database},
+        {"the update database's journal", database + "-journal"},
+        {"the update database's journal", database + "-wal"},
+        {"the update database's shared memory", database + "-shm"},
+        {"the update database's lock", BaseDir + "UpdateFile.ldb"},
+        {"the settings file", IniFile ? IniFile->Path() : BaseDir + "Update.ini"},
+        {"the installation's lock", BaseDir + kInstanceLockName},
+        {"the journal of UpdateExe's temporary files", BaseDir + kTemporariesJournal},
+    };
+    std::vector<OwnRecord> own;
+    for (const auto& [role, path] : files) {
+        for (const fileio::LastLink last : {fileio::LastLink::Stay, fileio::LastLink::Follow}) {
+            fileio::FileIdentity identity;
+            bool found = false;
+            if (!fileio::IdentityOf(path, last, identity, found) && found) own.push_back({role, path, identity});
+        }
+    }
+    return own;
+}
+
+// Raises when `path` is one of UpdateExe's own records under whatever name
+// (a short alias, another letter case, a hard link): replaced, the records
+// would be lost. A name that cannot be looked at is left to the operation.
+void TDM_Update::RequireNotOwnRecord(const std::string& path, const std::string& what,
+                                     const std::vector<OwnRecord>& own) const {
+    fileio::FileIdentity identity;
+    bool found = false;
+    if (fileio::IdentityOf(path, fileio::LastLink::Stay, identity, found) || !found) return;
+    for (const OwnRecord& record : own) {
+        if (record.identity == identity) {
+            throw Error(what + " (" + path + ") is " + record.role + " " + record.path +
+                        "; UpdateExe does not replace its own records");
+        }
     }
 }
 
@@ -310,13 +382,14 @@ void TDM_Update::RequireDownloadedFile(const std::string& path) const {
 // through, so a target that is a link becomes a regular file: only its
 // folder counts.
 void TDM_Update::CheckRowFiles(const RowPaths& paths, const std::string& fileName,
-                               bool compressed) const {
+                               bool compressed, const std::vector<OwnRecord>& own) const {
     // An empty FileName names the update folder itself: no file is taken.
     if (!fileName.empty()) {
         RequireDownloadedFile(paths.source);
         if (compressed) RequireDownloadedFile(paths.source + kKeptPayloadSuffix);
     }
     RequireInside(paths.targetDir, "The folder of " + fileName);
+    RequireNotOwnRecord(paths.target, "DownLoadFileLog: the target of " + fileName, own);
 }
 
 // What the current row's FileType needs of its files; true when its download
@@ -424,6 +497,7 @@ void TDM_Update::CheckMainProgramPaths() const {
         }
     }
     RequireInside(folder, "The folder of ExeFile");
+    RequireNotOwnRecord(BaseDir + ExeFile, "Update.ini: ExeFile '" + ExeFile + "'", OwnRecords());
 }
 
 // Removes what a run ended early left behind. A kept download stays while a
@@ -463,18 +537,21 @@ void TDM_Update::ShowFileInUse(const std::string& message) {
 int TDM_Update::UpdateOneFile() {
     int result = 0;
     int retries = 0;
-    if (!DownLoadFileLog.GetBool("IsClient")) return 0;
+    if (!ForThisClient()) return 0;
 
-    const std::string fileName = DownLoadFileLog.GetText("FileName");
+    const RowKey key = KeyOfRow();
+    const std::string& fileName = key.fileName;
     const std::string updatePath = DownLoadFileLog.GetText("UpdatePath");
     CheckDownloadedPaths(fileName, updatePath);
     const RowPaths paths = PathsOf(fileName, updatePath);
     RequireInside(UpdateDir, "The update folder");
     RequireInside(paths.backupDir, "The backup folder");
-    CheckRowFiles(paths, fileName, FileTypeIs(ftCompressed));
+    CheckRowFiles(paths, fileName, FileTypeIs(ftCompressed), OwnRecords());
     // Looked at again at the row's turn: a download removed since the check
     // before the walk is never recorded as applied either.
     const bool downloaded = RequireRowDownload(paths, fileName);
+    const TableCursor::FieldValues logRow = LogRowOf(key, paths.backupDir);
+    TryLogRow(logRow, key);
     const std::string& source = paths.source;
     const std::string& target = paths.target;
 
@@ -549,7 +626,7 @@ int TDM_Update::UpdateOneFile() {
         }
     }
 
-    WriteLogRow(paths.backupDir);
+    WriteLogRow(logRow, key);
     return result;
 }
 
@@ -732,15 +809,37 @@ void TDM_Update::QueueAtRestart(const std::string& source, const std::string& ta
     }
 }
 
-void TDM_Update::WriteLogRow(const std::string& backupDir) {
-    const std::string fileName = DownLoadFileLog.GetText("FileName");
+// The log row of the current row. The key is logged as the walk looks it
+// up, so that the next walk finds it whatever form the downloader gave it
+// (' 7 ', 7.0); IsClient as the run read it. The rest is copied as it is.
+TableCursor::FieldValues TDM_Update::LogRowOf(const RowKey& key, const std::string& backupDir) const {
+    return {{"AID", DownLoadFileLog.GetValue("AID")},
+            {"SoftID", DownLoadFileLog.GetValue("SoftID")},
+            {"FileName", DownLoadFileLog.GetValue("FileName")},
+            {"FileVer", FieldValue::Int(key.fileVer)},
+            {"IsClient", FieldValue::Bool(ForThisClient())},
+            {"BakPath", FieldValue::Text(backupDir)},
+            {"IsUpdate", FieldValue::Bool(true)}};
+}
+
+// A log row the database refuses for a lasting reason (a constraint, a
+// value a column does not take) is found before the row's file is touched:
+// applied and not logged, the file would be applied again at every start,
+// and a program of type 1 started each time. A lock another program holds
+// passes: the row goes on, and its save waits for the lock.
+void TDM_Update::TryLogRow(const TableCursor::FieldValues& row, const RowKey& key) {
+    try {
+        (void)UpdateFileLog.TryAppend(row);
+    } catch (const Error& e) {
+        throw Error("UpdateFileLog cannot record " + key.fileName + " (FileVer " +
+                    std::to_string(key.fileVer) + "), so it is not applied: " + e.what());
+    }
+}
+
+void TDM_Update::WriteLogRow(const TableCursor::FieldValues& row, const RowKey& key) {
     try {
         UpdateFileLog.BeginAppend();
-        for (const char* field : {"AID", "SoftID", "FileName", "FileVer", "IsClient"}) {
-            UpdateFileLog.SetValue(field, DownLoadFileLog.GetValue(field));
-        }
-        UpdateFileLog.SetValue("BakPath", FieldValue::Text(backupDir));
-        UpdateFileLog.SetValue("IsUpdate", FieldValue::Bool(true));
+        for (const auto& [field, value] : row) UpdateFileLog.SetValue(field, value);
         UpdateFileLog.SaveRow();
     } catch (const Error& e) {
         // The file was applied but is not logged: the run ends before the
@@ -749,7 +848,7 @@ void TDM_Update::WriteLogRow(const std::string& backupDir) {
             UpdateFileLog.DiscardRow();
         } catch (const Error&) {
         }
-        throw Error(fileName + " was applied, but UpdateFileLog could not record it: " + e.what());
+        throw Error(key.fileName + " was applied, but UpdateFileLog could not record it: " + e.what());
     }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/FileIO.h"
 #include "records/SettingsFile.h"
 #include "records/TableCursor.h"
 #include "run/DownloadedPaths.h"
@@ -63,10 +64,28 @@ public:
     TableCursor UpdateFileLog{ADOCDB, "UpdateFileLog"};
 
 private:
+    // What UpdateFileLog records a DownLoadFileLog row by.
+    struct RowKey {
+        std::string fileName;
+        std::int32_t fileVer = 0;
+    };
+    // A file UpdateExe keeps its own records in, by identity, so that no
+    // row replaces it under another name.
+    struct OwnRecord {
+        std::string role;  // "the update database"
+        std::string path;
+        fileio::FileIdentity identity;
+    };
+
     bool FileTypeIs(int code) const;
     std::vector<std::string> DownloadKeys();
+    bool ForThisClient() const;
+    RowKey KeyOfRow() const;
     bool IsAppliedRow();
     void RefuseUnsafeRows();
+    std::vector<OwnRecord> OwnRecords() const;
+    void RequireNotOwnRecord(const std::string& path, const std::string& what,
+                             const std::vector<OwnRecord>& own) const;
     // Where a row's file comes from and goes to, and its backup folder.
     struct RowPaths {
         std::string source;
@@ -77,7 +96,8 @@ private:
     RowPaths PathsOf(const std::string& fileName, const std::string& updatePath) const;
     void RequireInside(const std::string& path, const std::string& role) const;
     void RequireDownloadedFile(const std::string& path) const;
-    void CheckRowFiles(const RowPaths& paths, const std::string& fileName, bool compressed) const;
+    void CheckRowFiles(const RowPaths& paths, const std::string& fileName, bool compressed,
+                       const std::vector<OwnRecord>& own) const;
     bool RequireRowDownload(const RowPaths& paths, const std::string& fileName);
     void VerifyDownload(const std::string& fileName, const std::string& file);
     void DescribeExpandedDownload(const std::string& source);
@@ -94,7 +114,9 @@ private:
                                        std::error_code ec) const;
     bool CopyUnlessHeld(const std::string& source, const std::string& target);
     void QueueAtRestart(const std::string& source, const std::string& target);
-    void WriteLogRow(const std::string& backupDir);
+    TableCursor::FieldValues LogRowOf(const RowKey& key, const std::string& backupDir) const;
+    void TryLogRow(const TableCursor::FieldValues& row, const RowKey& key);
+    void WriteLogRow(const TableCursor::FieldValues& row, const RowKey& key);
     void RefreshMainProgram();
 
     System& system_;

@@ -23,6 +23,31 @@ bool IsParentStep(std::string_view part) {
     return dots >= 2;
 }
 
+// A drive ("C:\x", "C:x"), a share or device path (two separators first:
+// "\\server\share", "\\?\C:\x", "\\.\NUL"), or a step to a parent:
+// `relative` would not stay in the folder it is appended to.
+bool LeadsOutside(std::string_view relative) {
+    const char first = relative.empty() ? '\0' : text::UpperAscii(relative[0]);
+    const bool drive = first >= 'A' && first <= 'Z' && relative.size() >= 2 && relative[1] == ':';
+    const bool twoSeparators =
+        relative.size() >= 2 && IsSeparator(relative[0]) && IsSeparator(relative[1]);
+    return drive || twoSeparators || !StaysInside(relative);
+}
+
+// The first part of `relative` (a folder, or the name at its end) that
+// Windows would not take as written, and why; empty when there is none.
+std::string PartFault(std::string_view relative, std::string_view& part) {
+    std::size_t start = 0;
+    while (start < relative.size()) {
+        std::size_t end = start;
+        while (end < relative.size() && !IsSeparator(relative[end])) ++end;
+        part = relative.substr(start, end - start);
+        if (std::string fault = WindowsNameFault(part); !fault.empty()) return fault;
+        start = end + 1;
+    }
+    return {};
+}
+
 }  // namespace
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
@@ -89,30 +114,19 @@ void CheckDownloadedPaths(const std::string& fileName, const std::string& update
         }
     }
     const std::string where = "DownLoadFileLog: UpdatePath '" + updatePath + "' of " + fileName;
-    // "C:\x" and "C:x" name a drive; "\\server\share", "\\?\C:\" and "\\.\NUL"
-    // start with two separators.
-    const char first = updatePath.empty() ? '\0' : text::UpperAscii(updatePath[0]);
-    const bool drive = first >= 'A' && first <= 'Z' && updatePath.size() >= 2 && updatePath[1] == ':';
-    const bool twoSeparators =
-        updatePath.size() >= 2 && IsSeparator(updatePath[0]) && IsSeparator(updatePath[1]);
-    if (drive || twoSeparators || !StaysInside(updatePath)) {
-        throw Error(where + " leads outside the installation directory");
-    }
-    std::size_t start = 0;
-    while (start < updatePath.size()) {
-        std::size_t end = start;
-        while (end < updatePath.size() && !IsSeparator(updatePath[end])) ++end;
-        const std::string_view folder = std::string_view(updatePath).substr(start, end - start);
-        if (const std::string fault = WindowsNameFault(folder); !fault.empty()) {
-            throw Error(where + ": the folder '" + std::string(folder) + "' " + fault);
-        }
-        start = end + 1;
+    if (LeadsOutside(updatePath)) throw Error(where + " leads outside the installation directory");
+    std::string_view folder;
+    if (const std::string fault = PartFault(updatePath, folder); !fault.empty()) {
+        throw Error(where + ": the folder '" + std::string(folder) + "' " + fault);
     }
 }
 
 void CheckProgramName(const std::string& key, const std::string& name) {
-    if (!StaysInside(name)) {
-        throw Error("Update.ini: " + key + " '" + name + "' leads outside the installation directory");
+    const std::string what = "Update.ini: " + key + " '" + name + "'";
+    if (LeadsOutside(name)) throw Error(what + " leads outside the installation directory");
+    std::string_view part;
+    if (const std::string fault = PartFault(name, part); !fault.empty()) {
+        throw Error(what + ": '" + std::string(part) + "' " + fault);
     }
 }
 

@@ -32,7 +32,9 @@ std::string WindowsNameFault(std::string_view part);
 void CheckDownloadedPaths(const std::string& fileName, const std::string& updatePath);
 
 // Raises Error when the program `name` that Update.ini gives under `key`
-// (ExeFile, ExeFile2) would lie outside the installation directory.
+// (ExeFile, ExeFile2) would lie outside the installation directory (as
+// UpdatePath: a drive, a share or "\\?\" path, a ".." step), or a part of
+// it names what Windows would not take as written (as FileName).
 void CheckProgramName(const std::string& key, const std::string& name);
 
 // True when the extension of `fileName` (from its last dot) is ".EXE" in any

@@ -1,6 +1,7 @@
 // Linux file primitives. In-use test: the file is held open or mapped by some
 // process (ours included, as on Windows an exclusive open fails against our own
-// handles too), or the rename over it would be refused (a folder we may not
+// handles too, but for our own program, which a rename replaces while it
+// runs), or the rename over it would be refused (a folder we may not
 // write, an immutable or append-only file). A file without write permission
 // bits (the stand-in for the read-only attribute) is replaced, as on Windows.
 // Copy: into a temporary file beside the target, synced, then renamed over
@@ -410,12 +411,20 @@ bool IsHeldOpenByAnyProcess(const struct stat& file, const std::string& canonica
     DIR* proc = ::opendir("/proc");
     if (proc == nullptr) return false;
     const int procFd = ::dirfd(proc);
+    // Our own program file: a rename replaces a running program (it runs on
+    // from the old file), so our own mapping of it holds nothing. Another
+    // process running it, or a descriptor of ours, still does.
+    struct stat self {};
+    const bool ownProgram = ::stat("/proc/self/exe", &self) == 0 && self.st_ino == file.st_ino &&
+                            self.st_dev == file.st_dev;
+    const std::string ownPid = std::to_string(::getpid());
     std::vector<char> buffer(64 * 1024);
     bool found = false;
     while (const dirent* entry = ::readdir(proc)) {
         if (!IsDecimal(entry->d_name)) continue;
+        const bool mappingsCount = !ownProgram || ownPid != entry->d_name;
         if (DescriptorsHold(procFd, entry->d_name, file) ||
-            MappingsHold(procFd, entry->d_name, file, canonicalPath, buffer)) {
+            (mappingsCount && MappingsHold(procFd, entry->d_name, file, canonicalPath, buffer))) {
             found = true;
             break;
         }

@@ -13,14 +13,16 @@ namespace ue::posix {
 //   EACCES, EROFS and the like  what access(W_OK) on its directory says;
 //   EPERM   an immutable or append-only file (or an append-only directory),
 //           or someone else's file in a sticky directory;
-//   EBUSY   some process (ours included) holds it open or has it mapped.
+//   EBUSY   some process (ours included) holds it open or has it mapped; our
+//           own program's mapping of its file does not count.
 // The file's own write permission is no matter: the replacement is a rename,
 // and a file without write bits is replaced as Windows replaces a read-only
 // file. The expansion of a payload in place checks that on its own.
 int FileReplaceBlocker(const std::string& path);
 
 // True when a process holds the file open (/proc/*/fd) or has it mapped
-// (/proc/*/maps). Processes whose entries we may not read are skipped.
+// (/proc/*/maps). Processes whose entries we may not read are skipped, and so
+// is our own mapping of our own program file.
 bool IsHeldOpenByAnyProcess(const struct stat& file, const std::string& canonicalPath);
 
 // How CheckBeneath resolves: openat2 with RESOLVE_BENEATH where the kernel has

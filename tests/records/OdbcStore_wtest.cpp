@@ -72,5 +72,19 @@ TEST_F(OdbcStoreTest, SaveWaitsOutAShortLock) {
     EXPECT_EQ(Value("SELECT SoftVer FROM CurSoftInfo"), "4");
 }
 
+// A lock is a cause that passes: the trial of a log row does not take it
+// for a refusal, and autocommit is back on after it.
+TEST_F(OdbcStoreTest, ALockHeldPastTheWaitLeavesATrialUndecided) {
+    Connect();
+    log.OpenTable();
+    other->Exec("BEGIN IMMEDIATE");
+    EXPECT_FALSE(log.TryAppend({{"FileName", FieldValue::Text("a.dll")}}));
+    other->Exec("ROLLBACK");
+    log.BeginAppend();
+    log.SetValue("FileName", FieldValue::Text("b.dll"));
+    log.SaveRow();
+    EXPECT_EQ(Rows("SELECT FileName FROM UpdateFileLog"), (test::SqlRows{{"b.dll"}}));
+}
+
 }  // namespace
 }  // namespace ue

@@ -158,6 +158,26 @@ TEST_F(SqliteStoreTest, ABrieflyHeldWriteLockDelaysASaveWithoutFailingIt) {
     EXPECT_EQ(Value("SELECT count(*) FROM UpdateFileLog WHERE FileName = 'a.dll'"), "1");
 }
 
+// A lock is a cause that passes: the trial of a log row does not take it
+// for a refusal, and leaves neither a transaction nor a journal.
+TEST_F(SqliteStoreTest, AWriteLockHeldPastTheWaitLeavesATrialUndecided) {
+    Connect();
+    log.OpenTable();
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &writer, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_FALSE(log.TryAppend({{"FileName", V::Text("a.dll")}}));
+    sqlite3_exec(writer, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(writer);
+    EXPECT_TRUE(log.TryAppend({{"FileName", V::Text("a.dll")}}));
+    EXPECT_EQ(Value("SELECT count(*) FROM UpdateFileLog"), "0");
+    EXPECT_EQ(test::EntryNames(dir.path()), (std::set<std::string>{"UpdateFile.mdb"}));
+    log.BeginAppend();
+    log.SetValue("FileName", V::Text("b.dll"));
+    log.SaveRow();
+    EXPECT_EQ(Value("SELECT FileName FROM UpdateFileLog"), "b.dll");
+}
+
 TEST_F(SqliteStoreTest, ConstraintsOfTheStoreGiveTheFieldMessages) {
     Connect({"CREATE TABLE Extra (Name TEXT NOT NULL, Must TEXT NOT NULL DEFAULT NULL, "
              "Kept TEXT NOT NULL DEFAULT 'k', Short TEXT CHECK (length(Short) < 4), "

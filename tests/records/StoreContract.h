@@ -44,6 +44,7 @@ protected:
     // Creates the database from the schema, then runs `statements` one by one.
     void Connect(std::initializer_list<std::string_view> statements = {}) {
         other = Backend().createDatabase(path);
+        // Not beside __FILE__: a compiler cache may make that path relative.
         auto schema = std::filesystem::path(UE_SOURCE_DIR) / "records" / "schema.sql";
         other->Exec(ReadFileBytes(schema.string()));
         for (std::string_view sql : statements) other->Exec(std::string(sql));

@@ -146,6 +146,32 @@ TEST_P(StoreContract, RequiredColumnsGiveTheFieldMessage) {
     EXPECT_EQ(Rows("SELECT Name, Note FROM Extra"), (test::SqlRows{{"abc", "NULL"}, {"x", "n"}}));
 }
 
+// The trial of a log row before its file is applied: it meets what the save
+// would meet, and nothing of it stays, nor a transaction that would keep
+// later saves from the other program.
+TEST_P(StoreContract, TrialAppendMeetsWhatTheSaveWouldAndKeepsNothing) {
+    Connect({"CREATE UNIQUE INDEX OneRowPerName ON UpdateFileLog (FileName)",
+             "INSERT INTO UpdateFileLog (FileName, FileVer) VALUES ('a.dll', 1)"});
+    log.OpenTable();
+    const TableCursor::FieldValues row = {{"FileName", V::Text("b.dll")}, {"FileVer", V::Int(2)}};
+    EXPECT_TRUE(log.TryAppend(row));
+    EXPECT_THAT([&] { log.TryAppend({{"FileName", V::Text("a.dll")}, {"FileVer", V::Int(2)}}); },
+                ThrowsMessage<Error>(HasSubstr("UNIQUE")));
+    // A value the column does not take is refused as SetValue refuses it.
+    EXPECT_THAT([&] { log.TryAppend({{"FileName", V::Text("c.dll")}, {"IsClient", V::Int(2)}}); },
+                ThrowsMessage<Error>("Cannot access field 'IsClient' as type Integer"));
+    EXPECT_EQ(Rows("SELECT FileName, FileVer FROM UpdateFileLog"), (test::SqlRows{{"a.dll", "1"}}));
+    EXPECT_EQ(log.RowCount(), 1u);
+    EXPECT_EQ(log.GetState(), TableCursor::State::Browsing);
+
+    // The save after the trials is committed at once: the other program sees it.
+    log.BeginAppend();
+    for (const auto& [field, value] : row) log.SetValue(field, value);
+    log.SaveRow();
+    EXPECT_EQ(Rows("SELECT FileName, FileVer FROM UpdateFileLog ORDER BY FileName"),
+              (test::SqlRows{{"a.dll", "1"}, {"b.dll", "2"}}));
+}
+
 TEST_P(StoreContract, MissingTableCarriesTheStoreMessage) {
     Connect({"DROP TABLE CurSoftInfo"});
     EXPECT_THAT([&] { info.OpenTable(); },

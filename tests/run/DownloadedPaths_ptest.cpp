@@ -79,5 +79,46 @@ TEST(DownloadedPaths, WindowsFormsOfEscapeAreRefusedAndPlainNamesTaken) {
     }
 }
 
+// The suite's programs in Update.ini are started and copied under the same
+// rules as a row's UpdatePath and FileName: no drive, share, data stream or
+// device reaches the start or the refresh.
+TEST(DownloadedPaths, ProgramNamesTakeTheSameWindowsRules) {
+    struct Case {
+        const char* name;
+        const char* refusal;  // a part of the message; empty: taken
+    };
+    const Case cases[] = {
+        {"Main.exe", ""},
+        {"bin\\Main.exe", ""},
+        {"bin/tools/Main v1.2.exe", ""},
+        {"", ""},
+        {"C:\\Suite\\Main.exe", "Update.ini: ExeFile 'C:\\Suite\\Main.exe' leads outside"},
+        {"C:Main.exe", "leads outside"},
+        {"\\\\server\\share\\Main.exe", "leads outside"},
+        {"//server/share/Main.exe", "leads outside"},
+        {"..\\Main.exe", "leads outside"},
+        {"Main.exe:stream", "Update.ini: ExeFile 'Main.exe:stream': 'Main.exe:stream' holds ':'"},
+        {"bin:s\\Main.exe", "'bin:s' holds ':'"},
+        {"Main.exe.", "ends with a dot or blank"},
+        {"bin \\Main.exe", "'bin ' ends with a dot or blank"},
+        {"NUL.exe", "names the device NUL"},
+        {"lpt1\\Main.exe", "names the device LPT1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("ExeFile '") + c.name + "'");
+        std::string refusal;
+        try {
+            CheckProgramName("ExeFile", c.name);
+        } catch (const Error& e) {
+            refusal = e.what();
+        }
+        if (*c.refusal == '\0') {
+            EXPECT_EQ(refusal, "");
+        } else {
+            EXPECT_NE(refusal.find(c.refusal), std::string::npos) << refusal;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace ue

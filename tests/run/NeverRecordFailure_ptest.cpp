@@ -30,6 +30,43 @@ TEST_F(NeverRecordFailureRunTest, FileTypeAsTextCountsAsItsNumber) {
     }
 }
 
+// FileVer kept as text with blanks around the number, IsClient in an
+// untyped column as any true value: each row is applied and logged so that
+// the next walk finds it. Text that is no integer ('7.0') is refused; see
+// the refusals of the update run.
+TEST_F(NeverRecordFailureRunTest, KeysAndIsClientInTheDownloadersOwnFormsAreAppliedOnce) {
+#ifdef _WIN32
+    // Over ODBC an untyped column reads as text, which is no boolean: such a
+    // row is refused by name, as in the refusals of the update run.
+    const std::string isClient = "IsClient BOOLEAN";
+#else
+    const std::string isClient = "IsClient";
+#endif
+    inst.Exec(
+        "DROP TABLE DownLoadFileLog;"
+        "CREATE TABLE DownLoadFileLog (AID INTEGER, SoftID INTEGER, FileName TEXT,"
+        " FileVer TEXT, FileType INTEGER, " + isClient + ", UpdatePath TEXT)");
+    const std::pair<const char*, const char*> rows[] = {{"' 7 '", "1"}, {"'+7'", "2"}, {"'\t7'", "'yes'"}};
+    int aid = 0;
+    for (const auto& [fileVer, isClient] : rows) {
+        const std::string name = "t" + std::to_string(++aid) + ".dll";
+        inst.Put("update/" + name, "new");
+        inst.Put(name, "old");
+        inst.Exec("INSERT INTO DownLoadFileLog VALUES (" + std::to_string(aid) + ", 1, '" + name + "', " +
+                  fileVer + ", 0, " + isClient + ", '')");
+    }
+    Run();
+    EXPECT_EQ(Logged(), (Calls{"t1.dll/7", "t2.dll/7", "t3.dll/7"}));
+    EXPECT_EQ(inst.Query("SELECT DISTINCT IsClient FROM UpdateFileLog"), (SqlRows{{"1"}}));
+    for (const char* name : {"t1.dll", "t2.dll", "t3.dll"}) EXPECT_EQ(inst.Read(name), "new") << name;
+
+    inst.SetSoftInfo(false, 1, 2);
+    sys.calls.clear();
+    Run();
+    EXPECT_EQ(sys.Count("Sleep 100"), 0) << "every row was found in the log";
+    EXPECT_EQ(Logged().size(), 3u);
+}
+
 // The downloader adds a row and raises the version while the run walks: the
 // run walks again, so the version it records is one whose rows it walked.
 TEST_F(NeverRecordFailureRunTest, RowsAddedDuringTheWalkAreWalkedBeforeTheVersionIsRecorded) {

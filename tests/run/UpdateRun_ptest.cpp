@@ -1,9 +1,17 @@
 // The update run over a real installation: which rows are applied, the
 // version bookkeeping, the end of the run, and what an error leaves behind.
+#include <cstdlib>
 #include <filesystem>
 
 #include "sysops/FilePrimitives.h"
 #include "tests/run/RunFixture.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "core/FileIO.h"
+#include "core/WinText.h"
+#endif
 
 namespace ue::test {
 namespace {
@@ -246,12 +254,16 @@ TEST_F(UpdateRunTest, ValuesAreLoggedWithTheirOwnStorageClass) {
     EXPECT_EQ(RowsHandled(), 0);
 }
 
+// Rows whose key cannot be read, that would write outside the installation
+// or over UpdateExe's own records: the run ends naming the row, and nothing
+// is touched.
 TEST_F(UpdateRunTest, RowsThatWouldWriteOutsideTheInstallationAreRefusedBeforeAnyFileWork) {
     struct Case {
         std::string fileName, updatePath;
-        const char* message;
+        std::string message;
+        std::string change = "FileVer = 1";  // SQL for the row's other columns
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"evil.dll", "..\\..\\outside", "leads outside"},
         {"evil.dll", "sub/../..", "leads outside"},
         {"evil.dll", "sub\\.. \\..", "leads outside"},
@@ -260,19 +272,131 @@ TEST_F(UpdateRunTest, RowsThatWouldWriteOutsideTheInstallationAreRefusedBeforeAn
         {"..", "", "not a bare file name"},
         {".UpdateExe.lock", "", "keeps for itself"},
         {".updateexe-TEMPORARIES", "", "keeps for itself"},
+        // A key the log could not find again: every run would stop there.
+        {"k.dll", "", "DownLoadFileLog: FileVer '2147483648' of k.dll is not a 32-bit integer",
+         "FileVer = 2147483648"},
+        {"k.dll", "", "DownLoadFileLog: FileVer '7.5' of k.dll is not a 32-bit integer", "FileVer = 7.5"},
+        {"k.dll", "", "DownLoadFileLog: FileVer 'abc' of k.dll is not a 32-bit integer", "FileVer = 'abc'"},
+        {"k.dll", "", "DownLoadFileLog: FileVer of k.dll is empty", "FileVer = NULL"},
+        {"k.dll", "", "DownLoadFileLog: IsClient 'maybe' of k.dll is not a boolean", "IsClient = 'maybe'"},
+        // UpdateExe's own records, under their names or another of the same file.
+        {"UpdateFile.mdb", "", "DownLoadFileLog: the target of UpdateFile.mdb (" + P("UpdateFile.mdb") +
+                                   ") is the update database " + P("UpdateFile.mdb")},
+        {"Update.ini", "", "is the settings file " + P("Update.ini")},
+        {"Update.ini", "\\", "is the settings file"},
     };
+    bool shortNames = true;
+#ifdef _WIN32
+    // The database by its short alias (Wine: UPDA~V3X.MDB; Windows: UPDATE~1.MDB).
+    wchar_t alias[MAX_PATH];
+    const DWORD n = ::GetShortPathNameW(fileio::WidePath(P("UpdateFile.mdb")).c_str(), alias, MAX_PATH);
+    ASSERT_TRUE(n > 0 && n < MAX_PATH);
+    const std::string shortName = Narrow(alias).substr(Narrow(alias).find_last_of('\\') + 1);
+    shortNames = shortName != "UpdateFile.mdb";
+    if (shortNames) {
+        cases.push_back({shortName, "", "is the update database"});
+        inst.Put("update/" + shortName, "new");
+    }
+    cases.push_back({"UPDATE.INI", "", "is the settings file"});
+#endif
     Offer("a.dll", ftReplace);
+    for (const std::string& name : {std::string("k.dll"), std::string("UpdateFile.mdb"), std::string("Update.ini")}) {
+        inst.Put("update/" + name, "new " + name);
+    }
     const auto before = inst.Files();
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.fileName + " in " + c.updatePath);
+        SCOPED_TRACE(c.fileName + " in " + c.updatePath + " with " + c.change);
         inst.Exec("DELETE FROM DownLoadFileLog WHERE AID = 99");
         inst.AddDownload({.aid = 99, .fileName = c.fileName, .updatePath = c.updatePath});
-        EXPECT_NE(RunFailure().find(c.message), std::string::npos);
+        inst.Exec("UPDATE DownLoadFileLog SET " + c.change + " WHERE AID = 99");
+        const std::string failure = RunFailure();
+        EXPECT_NE(failure.find(c.message), std::string::npos) << failure;
         EXPECT_TRUE(sys.calls.empty());
         EXPECT_EQ(inst.Files(), before);
         EXPECT_TRUE(inst.Table("UpdateFileLog").empty());
         ExpectUnchangedVersion();
     }
+    if (!shortNames) GTEST_SKIP() << "the volume makes no short names: the alias row was left out";
+}
+
+// A log row the database refuses for good (here a UNIQUE FileName) is found
+// before the row's file is touched: its program is not started, at this
+// start or the next, only to be left unlogged and started again.
+TEST_F(UpdateRunTest, LogRowTheDatabaseWouldRefuseEndsTheRunBeforeTheRowsFile) {
+    inst.Exec("CREATE UNIQUE INDEX OneRowPerName ON UpdateFileLog (FileName)");
+    inst.AddApplied({{.aid = 1, .fileName = "tool.exe", .fileVer = 1}});
+    Offer("a.dll", ftReplace);
+    Offer("tool.exe", ftRun, 2);
+    for (int start = 1; start <= 2; ++start) {
+        SCOPED_TRACE(start);
+        const std::string failure = RunFailure();
+        EXPECT_EQ(failure.rfind("UpdateFileLog cannot record tool.exe (FileVer 2), so it is not applied: ", 0), 0u)
+            << failure;
+        EXPECT_NE(failure.find("UNIQUE"), std::string::npos) << failure;
+        EXPECT_EQ(sys.Count("RunProgram"), 0);
+        EXPECT_EQ(inst.Read("tool.exe"), "old tool.exe");
+        EXPECT_EQ(Logged(), (Calls{"tool.exe/1", "a.dll/1"}));
+        ExpectUnchangedVersion();
+    }
+}
+
+// The updater's own program is none of its records: a row for it is applied.
+// On Linux the installation holds a name of the running test program as the
+// updater's, and a rename replaces it while it runs. On Windows a running
+// program is in use, so it takes the dialog and is left for the restart;
+// there the program is held open as its process holds it (a name of the
+// running test program could not be removed after the test).
+TEST(UpdateRunOwnProgram, IsAppliedLikeAnyOtherProgram) {
+#ifdef _WIN32
+    const std::string own = "UpdateExe.exe";
+    TempDir dir;
+    Installation inst(dir.path());
+    inst.Put(own, "old UpdateExe");
+    HeldFile running(inst.Path(own));
+#else
+    // Another process of this test program (ctest runs tests side by side)
+    // would hold the same file: the test runs in a private copy of it.
+    if (std::getenv("UE_OWN_PROGRAM_COPY") == nullptr) {
+        TempDir copyDir;
+        const std::string copy = copyDir.file("run_tests");
+        fs::copy_file("/proc/self/exe", copy);
+        fs::permissions(copy, fs::perms::owner_exec, fs::perm_options::add);
+        const std::string command = "UE_OWN_PROGRAM_COPY=1 '" + copy +
+                                    "' --gtest_filter=UpdateRunOwnProgram.*";
+        EXPECT_EQ(std::system(command.c_str()), 0) << "the test failed in its copy " << copy;
+        return;
+    }
+    const std::string own = "UpdateExe";
+    const fs::path running = fs::read_symlink("/proc/self/exe");
+    // Beside the test program, so that a hard link can reach it.
+    TempDir dir(running.parent_path().string());
+    Installation inst(dir.path());
+    std::error_code linked;
+    fs::create_hard_link(running, inst.Path(own), linked);
+    if (linked) GTEST_SKIP() << "no second name for " << running << ": " << linked.message();
+#endif
+    inst.SetSoftInfo(false, 1, 2);
+    inst.WriteIni("[Update]\r\nExeFile=Main.exe\r\n");
+    inst.Put("update/" + own, "new UpdateExe");
+    inst.AddDownload({.aid = 1, .fileName = own});
+    RecordingSystem sys;
+    ScriptedUI ui{sys};
+    TDM_Update run(sys, inst.Base());
+    run.SetUserInterface(&ui);
+    run.DataModuleCreate();
+    run.RunUpdate();
+    EXPECT_EQ(inst.Query("SELECT FileName, FileVer FROM UpdateFileLog"), (SqlRows{{own, "1"}}));
+    EXPECT_EQ(inst.Table("CurSoftInfo"), (SqlRows{{"1", "2", "2"}}));
+#ifdef _WIN32
+    EXPECT_EQ(sys.Count("ShowFileInUseDialog"), 4);
+    EXPECT_EQ(sys.Count("ReplaceFileAtRestart"), 1);
+    EXPECT_EQ(sys.Count("AskRestart"), 1);
+    EXPECT_EQ(inst.Read(own), "old UpdateExe");
+#else
+    EXPECT_EQ(sys.Count("ShowFileInUseDialog"), 0);
+    EXPECT_TRUE(inst.Read(own) == "new UpdateExe") << "replaced";
+    EXPECT_EQ(sys.Count("RunProgram"), 1);
+#endif
 }
 
 // A deep installation folder of over 300 characters: the copy, the database

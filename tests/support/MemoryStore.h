@@ -37,6 +37,9 @@ public:
     StoredRow InsertRow(const std::string& table, const std::vector<ColumnInfo>& columns,
                         const std::vector<std::size_t>& set,
                         const std::vector<FieldValue>& values) override;
+    bool TryInsertRow(const std::string& table, const std::vector<ColumnInfo>& columns,
+                      const std::vector<std::size_t>& set,
+                      const std::vector<FieldValue>& values) override;
     StoredRow UpdateRow(const std::string& table, const std::vector<ColumnInfo>& columns,
                         const StoredRow& before, const std::vector<std::size_t>& set,
                         const std::vector<FieldValue>& values) override;

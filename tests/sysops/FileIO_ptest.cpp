@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -9,10 +10,13 @@
 #include "core/FileIO.h"
 #include "core/Root.h"
 #include "sysops/FilePrimitives.h"
+#include "sysops/Platform.h"
 #include "tests/support/TempDir.h"
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "core/WinText.h"
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -113,6 +117,53 @@ TEST(FileIO, LinkFileGivesAFurtherNameButNeverReplaces) {
     EXPECT_EQ(ReadFileBytes(dir.file("a")), "changed");
     EXPECT_EQ(LinkFile(dir.file("a"), dir.file("taken")), std::errc::file_exists);
     EXPECT_EQ(ReadFileBytes(dir.file("taken")), "keep");
+}
+
+// The run refuses a download that would replace one of its own records by
+// comparing identities: every spelling of one file must agree, and a file
+// that took the name's place by a rename must not.
+TEST(FileIO, IdentityIsTheFileNotItsName) {
+    TempDir dir;
+    const std::string records = dir.file("UpdateRecords.db");
+    WriteFileBytes(records, "records");
+    WriteFileBytes(dir.file("other"), "other");
+    ASSERT_FALSE(LinkFile(records, dir.file("second name")));
+    ASSERT_FALSE(CreateDirectories(dir.file("sub")));
+    const auto id = [](const std::string& path, LastLink last = LastLink::Stay) {
+        FileIdentity identity;
+        bool found = true;
+        const std::error_code ec = IdentityOf(path, last, identity, found);
+        EXPECT_FALSE(ec) << path << ": " << ec.message();
+        return found ? std::optional(identity) : std::nullopt;
+    };
+    const auto original = id(records);
+    ASSERT_TRUE(original);
+    std::vector<std::string> sameFile = {
+        dir.file("second name"), dir.file("sub") + PathSeparator() + ".." + PathSeparator() + "UpdateRecords.db"};
+#ifdef _WIN32
+    sameFile.push_back(dir.file("UPDATERECORDS.DB"));
+    // The short alias of the name itself, where the volume makes them.
+    wchar_t shortPath[MAX_PATH];
+    const DWORD n = ::GetShortPathNameW(WidePath(records).c_str(), shortPath, MAX_PATH);
+    ASSERT_TRUE(n > 0 && n < MAX_PATH);
+    std::string alias = Narrow(shortPath);
+    if (alias.ends_with("UpdateRecords.db")) alias.clear();
+    if (!alias.empty()) sameFile.push_back(alias);
+#else
+    ASSERT_EQ(::symlink("UpdateRecords.db", dir.file("link").c_str()), 0);
+    EXPECT_EQ(id(dir.file("link"), LastLink::Follow), original);
+    EXPECT_NE(id(dir.file("link")), original);
+#endif
+    for (const std::string& name : sameFile) EXPECT_EQ(id(name), original) << name;
+    EXPECT_NE(id(dir.file("other")), original);
+    EXPECT_EQ(id(dir.file("missing")), std::nullopt);
+    EXPECT_EQ(id(dir.file("other") + PathSeparator() + "below"), std::nullopt);
+    // Replaced by a rename: another file under the same name.
+    ASSERT_FALSE(ReplaceAtomically(records, records + ".tmp", "download"));
+    EXPECT_NE(id(records), original);
+#ifdef _WIN32
+    if (alias.empty()) GTEST_SKIP() << "the volume makes no short names";
+#endif
 }
 
 class ReplaceAtomicallyTest : public ::testing::Test {
