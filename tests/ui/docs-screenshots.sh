@@ -36,7 +36,7 @@ pids+=("$!")
 dialog=$(ue_await_shown '^替换文件出错$' 20)
 sleep 1.5  # the upgrade window repaints while the dialog's loop runs
 import -window "$dialog" -frame "$work/dialog.png"
-main=$(xdotool search --onlyvisible --name '^正在升级文件$' | head -n1)
+main=$(ue_visible '^正在升级文件$' | head -n1)
 xdotool windowmove "$dialog" 0 0
 sleep 1
 import -window "$main" -frame "$work/main.png"

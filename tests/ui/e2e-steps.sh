@@ -56,9 +56,9 @@ answer() {
   ue_await_gone "$1" "$2"
 }
 ue_await_gone() {  # ue_await_gone WINDOW NAME, polling every 10 ms for 5 s
-  local i
+  local i ids
   for i in $(seq 500); do
-    xdotool search --onlyvisible --name "$2" 2>/dev/null | grep -qx "$1" || return 0
+    if ids=$(ue_visible "$2"); then grep -qx "$1" <<<"$ids" || return 0; fi
     sleep 0.01
   done
   return 1

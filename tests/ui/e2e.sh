@@ -84,9 +84,7 @@ start_program() {
 }
 
 # Waits (bounded) for a visible window whose name matches; prints its id.
-await_window() {
-  timeout "${2:-20}" xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n1
-}
+await_window() { ue_await_shown "$1" "${2:-20}"; }
 
 
 echo "== one file: applied, logged, version raised, main program refreshed and started"
@@ -97,7 +95,7 @@ win=$(ue_await_shown '^正在升级文件$' 20)
 shown_ns=$(date +%s%N)
 [ -n "$win" ] || fail "the upgrade window did not appear"
 echo "  upgrade window shown $(( (shown_ns - start_ns) / 1000000 )) ms after start"
-check "processing window hidden" "" "$(xdotool search --onlyvisible --name '^正在处理' 2>/dev/null)"
+check "processing window hidden" "" "$(ue_visible '^正在处理')"
 await_end 30
 check "exit code" 0 "$rc"
 check "installed file" "new content" "$(cat "$dir/X.dll")"
@@ -215,7 +213,7 @@ if [ -n "$wmclose" ]; then
   [ -n "$win" ] && "$wmclose" "$win"
   await_end 10
   check "exit code" 0 "$rc"
-  check "no error box" "" "$(xdotool search --onlyvisible --name '^Morvel升级$' 2>/dev/null)"
+  check "no error box" "" "$(ue_visible '^Morvel升级$')"
   check "no log row" "" "$(sql 'SELECT * FROM UpdateFileLog')"
   check "version not raised" "0|1|2" "$(sql 'SELECT * FROM CurSoftInfo')"
 
@@ -240,7 +238,7 @@ if [ -n "$wmclose" ]; then
     [ -n "$win" ] || break
     boxes=$((boxes + 1))
     press "$win" Return
-    for i in $(seq 50); do xdotool search --onlyvisible --name '^Morvel升级$' >/dev/null || break; sleep 0.1; done
+    ue_await_gone "$win" '^Morvel升级$'
   done
   check "error boxes (start-up, run)" 2 "$boxes"
   win=$(await_window '^正在升级文件$' 5)

@@ -95,13 +95,31 @@ ue_start_xvfb() {
   return 1
 }
 
+# ue_visible NAME: the ids of the visible windows whose name matches, one a
+# line; false when X could not be asked. xdotool ends a search with an X error
+# (BadWindow) when a window it has listed is destroyed before it looks at it,
+# as Qt and Wine destroy a dialog's window just after hiding it: such a search
+# says nothing about NAME, so it is made again.
+ue_visible() {
+  local out
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    out=$(xdotool search --onlyvisible --name "$1" 2>&1)
+    if ! grep -qvx '[0-9]*' <<<"$out"; then
+      [ -z "$out" ] || printf '%s\n' "$out"
+      return 0
+    fi
+    sleep 0.01
+  done
+  return 1
+}
+
 # ue_await_shown NAME SECONDS: polls every 10 ms (xdotool's own --sync waits
-# half a second between looks) until a visible window's name matches; prints
-# its id, or nothing after SECONDS.
+# half a second between looks, and gives up at the first X error) until a
+# visible window's name matches; prints its id, or nothing after SECONDS.
 ue_await_shown() {
   local deadline=$(( $(date +%s%N) + $2 * 1000000000 )) id
   while [ "$(date +%s%N)" -lt "$deadline" ]; do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1)
+    id=$(ue_visible "$1" | head -n1)
     if [ -n "$id" ]; then echo "$id"; return 0; fi
     sleep 0.01
   done

@@ -88,8 +88,11 @@ release_held() {
 # Waits (bounded) for a visible window whose name matches; prints its id.
 await_window() { ue_await_shown "$1" "${2:-20}"; }
 await_gone() {
-  local i
-  for i in $(seq 500); do xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 || return 0; sleep 0.01; done
+  local i ids
+  for i in $(seq 500); do
+    if ids=$(ue_visible "$1") && [ -z "$ids" ]; then return 0; fi
+    sleep 0.01
+  done
   return 1
 }
 
@@ -114,7 +117,7 @@ start_program
 win=$(await_window '^正在升级文件$')
 [ -n "$win" ] || fail "the upgrade window did not appear"
 echo "  upgrade window shown $(( ($(date +%s%N) - start_ns) / 1000000 )) ms after start"
-check "processing window hidden" "" "$(xdotool search --onlyvisible --name '^正在处理' 2>/dev/null)"
+check "processing window hidden" "" "$(ue_visible '^正在处理')"
 await_end 30
 check "exit code" 0 "$rc"
 check "installed file" "new content" "$(cat "$dir/X.dll")"
@@ -173,7 +176,7 @@ win=$(await_window '^替换文件出错$')
 close_button '替换文件出错'
 await_end 10
 check "exit code" 0 "$rc"
-check "no error box" "" "$(xdotool search --onlyvisible --name '^Morvel升级$' 2>/dev/null)"
+check "no error box" "" "$(ue_visible '^Morvel升级$')"
 check "no log row" "" "$(sql 'SELECT * FROM UpdateFileLog')"
 check "version not raised" "0|1|2" "$(sql 'SELECT * FROM CurSoftInfo')"
 check "main program not started" "" "$(started_marks 5)"
@@ -322,7 +325,7 @@ four_dialogs_to_restart_question
 answer_question Escape
 await_end 60
 check "exit code" 0 "$rc"
-check "no error box" "" "$(xdotool search --onlyvisible --name '^Morvel升级$' 2>/dev/null)"
+check "no error box" "" "$(ue_visible '^Morvel升级$')"
 check "type 0 installed" "新组件" "$(cat "$dir/组件 一.dll")"
 for i in $(seq 30); do [ -e "$dir/工具/工具.exe.started" ] && break; sleep 0.1; done
 check "type 1 installed and started" "installed" "$(cut -d' ' -f1 "$dir/工具/工具.exe.started" 2>/dev/null)"
