@@ -2,9 +2,9 @@
  * to the file named by UE_REG_LOG, then aborts (UE_REG_CRASH 1), dies of a
  * segmentation fault (2), waits for ever (3) or ends its process through
  * exit(0) (4). With 5 it logs "helper", starts a helper process that waits
- * for ever, and returns 0. The process that waits appends its id to the file
- * named by UE_REG_PIDS. Nothing here ends with the caller: that is the
- * caller's work; should it fail, SIGALRM ends the wait after a while. */
+ * for ever, and returns 0. The process that waits (or, for 5, the entry)
+ * appends its id to the file named by UE_REG_PIDS. Nothing here ends with
+ * the caller: that is the caller's work; should it fail, SIGALRM ends the wait after a while. */
 #define _GNU_SOURCE
 #include <signal.h>
 #include <stdint.h>
@@ -22,8 +22,8 @@ static void Append(const char* variable, const char* text, long number) {
     fclose(f);
 }
 
-static void WaitForEver(void) {
-    Append("UE_REG_PIDS", NULL, (long)getpid());
+static void WaitForEver(int recordItself) {
+    if (recordItself) Append("UE_REG_PIDS", NULL, (long)getpid());
     alarm(30);
     for (;;) pause();
 }
@@ -31,7 +31,11 @@ static void WaitForEver(void) {
 __attribute__((visibility("default"))) int32_t DllRegisterServer(void) {
 #if UE_REG_CRASH == 5
     Append("UE_REG_LOG", "helper\n", 0);
-    if (fork() == 0) WaitForEver();
+    /* The helper's id is written before the entry returns: the caller may
+     * end the helper at once, before it could write anything itself. */
+    const pid_t helper = fork();
+    if (helper == 0) WaitForEver(0);
+    Append("UE_REG_PIDS", NULL, (long)helper);
     return 0;
 #else
     Append("UE_REG_LOG", "crash\n", 0);
@@ -42,7 +46,7 @@ __attribute__((visibility("default"))) int32_t DllRegisterServer(void) {
 #elif UE_REG_CRASH == 4
     exit(0);
 #endif
-    WaitForEver();
+    WaitForEver(1);
     return 0;
 #endif
 }
