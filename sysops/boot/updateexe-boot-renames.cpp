@@ -18,10 +18,12 @@
 //   source that is itself a link too) is reported and skipped, so that a
 //   link cannot lead the renamer where the list's writer did not mean;
 // - a missing source, and any other failure, is reported and skipped.
-// Entries run in order. After each entry the list is rewritten without it, so
-// a crash never runs an entry twice; at the end the list file is removed
-// (failed entries are not kept). Exit status: 0 when every entry succeeded,
-// 1 when any failed or the list could not be read or rewritten, 2 on misuse.
+// Entries run in order. After each entry its number is recorded in
+// "<list>.progress" (see Progress), so a crash or a stop resumes after it
+// and the cost stays linear in the list; at the end the list file
+// is removed (failed entries are not kept), then the progress file. Exit
+// status: 0 when every entry succeeded, 1 when any failed or the list could
+// not be read or its progress recorded, 2 on misuse.
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -29,9 +31,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "core/Errors.h"
@@ -211,13 +216,132 @@ bool CarryOut(const ue::RenamePair& entry) {
     return why.empty();
 }
 
-// Leaves the entries from `next` on in the list file.
-bool RecordProgress(const std::string& path, const std::vector<ue::RenamePair>& pairs,
-                    std::size_t next) {
-    if (next >= pairs.size()) return ue::RemovePendingRenamesFile(path);
-    std::vector<ue::RenamePair> rest(pairs.begin() + static_cast<std::ptrdiff_t>(next), pairs.end());
-    return ue::WritePendingRenamesFile(path, ue::EncodePendingRenames(rest));
-}
+// How many entries of the list are done, kept beside it in "<list>.progress",
+// so that a crash, a power cut or a stop (the unit's start timeout) resumes
+// after the last recorded entry, and the cost stays linear in the list: the
+// list itself is never rewritten, only removed at the end.
+//
+// The count is written after every entry, so a process that is killed or
+// crashes repeats nothing. It is synced only now and then, since a sync per
+// entry would cost as much as the entry: a power cut may then run the
+// entries since the last sync again. That is harmless while an entry's
+// source is gone (it is reported as missing and skipped), but not after a
+// later entry put something at its source: with "A -> B" then "C -> A", a
+// second "A -> B" would move C's content to B (a deletion of A then
+// "X -> A" is the same case). So the count is synced before any entry that
+// names a file an entry since the last sync named (compared by last name,
+// which no alias of a folder changes), and at least every kSyncEvery
+// entries to bound what a power cut replays. The entries sync their own
+// folders before the count moves past them. Two slots are written in turn,
+// each with a check, so a torn write leaves the previous count readable.
+// The count comes with a digest of the entries it covers: a list rewritten
+// since (UpdateExe only appends, which keeps the digest) or the stale file
+// of an older list never skips entries it did not do.
+class Progress {
+public:
+    static constexpr std::size_t kSyncEvery = 4096;
+
+    static std::string PathFor(const std::string& list) { return list + ".progress"; }
+
+    // Opens (creating, 0600, never through a link) the progress file of
+    // `list`; "" or why it may not be used.
+    std::string Open(const std::string& list) {
+        file_ = fileio::File(::open(PathFor(list).c_str(),
+                                    O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!file_.Valid()) return ue::SystemReason(ue::LastSystemError());
+        struct stat st {};
+        if (::fstat(file_.Native(), &st) != 0) return ue::SystemReason(ue::LastSystemError());
+        if (!S_ISREG(st.st_mode)) return "not a regular file";
+        return ue::Untrusted(st, ::geteuid());
+    }
+
+    // The number of leading entries of `pairs` already done.
+    std::size_t Done(const std::vector<ue::RenamePair>& pairs) {
+        std::uint64_t best = 0;
+        for (int slot = 0; slot < 2; ++slot) {
+            Slot s{};
+            if (::pread(file_.Native(), &s, sizeof s, slot * static_cast<off_t>(sizeof s)) ==
+                    static_cast<ssize_t>(sizeof s) &&
+                s.check == Check(s) && s.count > best && s.count <= pairs.size() &&
+                s.digest == DigestOf(pairs, s.count)) {
+                best = s.count;
+                writes_ = static_cast<unsigned>(slot + 1);  // the next write spares this slot
+            }
+        }
+        digest_ = DigestOf(pairs, best);
+        done_ = synced_ = static_cast<std::size_t>(best);
+        return done_;
+    }
+
+    // Before carrying out `entry`: records the entries done so far when
+    // running `entry` again after a crash could undo them, or many are
+    // unrecorded. False (errno set) when the record failed.
+    bool Before(const ue::RenamePair& entry) {
+        const std::string a = LastName(entry.first), b = LastName(entry.second);
+        if (done_ - synced_ >= kSyncEvery || named_.count(a) || (!b.empty() && named_.count(b))) {
+            if (!Sync()) return false;
+        }
+        named_.insert(a);
+        if (!b.empty()) named_.insert(b);
+        return true;
+    }
+
+    // After carrying out `entry`: writes the new count (not synced; a killed
+    // process loses nothing, a power cut falls back to the last sync). False
+    // (errno set) when the write failed.
+    bool After(const ue::RenamePair& entry) {
+        digest_ = Mix(digest_, entry);
+        ++done_;
+        Slot s{done_, digest_, 0};
+        s.check = Check(s);
+        const off_t at = static_cast<off_t>(writes_++ % 2) * static_cast<off_t>(sizeof s);
+        return ::pwrite(file_.Native(), &s, sizeof s, at) == static_cast<ssize_t>(sizeof s);
+    }
+
+    bool Sync() {
+        named_.clear();
+        if (done_ == synced_) return true;
+        if (::fdatasync(file_.Native()) != 0) return false;
+        synced_ = done_;
+        return true;
+    }
+
+    static bool Remove(const std::string& list) {
+        return ::unlink(PathFor(list).c_str()) == 0 || errno == ENOENT;
+    }
+
+private:
+    struct Slot {
+        std::uint64_t count, digest, check;
+    };
+    // FNV-1a over the entries' bytes, each string ended by a zero byte.
+    static constexpr std::uint64_t kBasis = 14695981039346656037ull;
+    static std::uint64_t Mix(std::uint64_t h, const ue::RenamePair& entry) {
+        for (const std::string* part : {&entry.first, &entry.second}) {
+            for (unsigned char c : *part) h = (h ^ c) * 1099511628211ull;
+            h *= 1099511628211ull;
+        }
+        return h;
+    }
+    static std::uint64_t DigestOf(const std::vector<ue::RenamePair>& pairs, std::uint64_t count) {
+        std::uint64_t h = kBasis;
+        for (std::uint64_t i = 0; i < count; ++i) h = Mix(h, pairs[static_cast<std::size_t>(i)]);
+        return h;
+    }
+    static std::string LastName(const std::string& path) {
+        const std::size_t slash = path.find_last_of("/\\");
+        return slash == std::string::npos ? path : path.substr(slash + 1);
+    }
+    static std::uint64_t Check(const Slot& s) {
+        return (s.count * 0x9E3779B97F4A7C15ull) ^ (s.digest + 0x7F4A7C159E3779B9ull) ^ 0x5155455545584531ull;
+    }
+
+    fileio::File file_;
+    std::uint64_t digest_ = kBasis;
+    std::size_t done_ = 0, synced_ = 0;
+    unsigned writes_ = 0;
+    std::unordered_set<std::string> named_;  // last names since the last sync
+};
 
 }  // namespace
 
@@ -227,7 +351,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string path = argc == 2 ? argv[1] : ue::PendingRenamesFilePath();
-    if (!Exists(path) && errno == ENOENT) return 0;  // nothing queued
+    if (!Exists(path) && errno == ENOENT) {
+        Progress::Remove(path);  // a stale one would skip a new list's equal entries
+        return 0;  // nothing queued
+    }
 
     // A list that another user could have written is never carried out.
     ue::PendingRenamesLock lock(path);
@@ -252,12 +379,27 @@ int main(int argc, char** argv) {
         return 1;
     }
     const ue::PendingList list = ue::DecodePendingRenames(*bytes);
+    Progress progress;
+    if (const std::string why = progress.Open(path); !why.empty()) {
+        Report(Quoted(Progress::PathFor(path)), "progress file refused, list left untouched: " + why);
+        return 1;
+    }
     bool failed = false;
-    for (std::size_t i = 0; i < list.pairs.size(); ++i) {
-        if (!CarryOut(list.pairs[i])) failed = true;
-        if (!RecordProgress(path, list.pairs, i + 1)) {
-            Report(Quoted(path), std::string("cannot rewrite the list: ") + ue::SystemReason(ue::LastSystemError()));
+    for (std::size_t i = progress.Done(list.pairs); i < list.pairs.size(); ++i) {
+        if (!progress.Before(list.pairs[i])) {
+            Report(Quoted(Progress::PathFor(path)),
+                   "cannot record the progress: " + ue::SystemReason(ue::LastSystemError()));
             return 1;
+        }
+        if (!CarryOut(list.pairs[i])) failed = true;
+        if (!progress.After(list.pairs[i])) {
+            Report(Quoted(Progress::PathFor(path)),
+                   "cannot record the progress: " + ue::SystemReason(ue::LastSystemError()));
+            return 1;
+        }
+        if (const char* stop = std::getenv("UPDATEEXE_RENAMER_TEST_CRASH_AFTER");
+            stop && std::to_string(i + 1) == stop) {
+            ::_exit(3);  // tests: a crash right after an entry
         }
     }
     if (list.dangling) {
@@ -267,6 +409,12 @@ int main(int argc, char** argv) {
     if (!ue::RemovePendingRenamesFile(path)) {
         Report(Quoted(path), std::string("cannot remove the list: ") + ue::SystemReason(ue::LastSystemError()));
         return 1;
+    }
+    // Only once the list is gone: a crash in between finds no list and
+    // removes this at the next start.
+    if (!Progress::Remove(path)) {
+        Report(Quoted(Progress::PathFor(path)),
+               "cannot remove the progress file: " + ue::SystemReason(ue::LastSystemError()));
     }
     return failed ? 1 : 0;
 }
