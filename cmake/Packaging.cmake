@@ -6,9 +6,10 @@ set(CPACK_PACKAGE_VENDOR "Morvel")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "File updater of the Morvel suite")
 set(CPACK_PACKAGE_CONTACT "Morvel <support@morvel.invalid>")
-set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
+  # The exe as built (stripped when Release): stripping it again would undo
+  # a signature made before packing.
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(CPACK_SYSTEM_NAME win64)
@@ -17,6 +18,7 @@ if(WIN32)
   endif()
 else()
   set(CPACK_GENERATOR DEB)
+  set(CPACK_STRIP_FILES ON)
   # The install runs with DESTDIR and the real prefix, so that the units name
   # the renamer where the package puts it.
   set(CPACK_SET_DESTDIR ON)

@@ -35,6 +35,9 @@ if(WIN32)
 endif()
 find_package(ZLIB REQUIRED)
 
+# Release builds carry no symbols or debug sections.
+add_link_options($<$<CONFIG:Release>:-s>)
+
 if(WIN32)
   # One static executable, no DLLs beside it; narrow strings stay ANSI.
   add_link_options(-static -static-libgcc -static-libstdc++)
