@@ -58,4 +58,12 @@ void ReplaceFileAtRestart(const std::string& source, const std::string& target);
 // std::errc::invalid_argument for a path the list cannot hold.
 std::error_code QueueFileReplacement(const std::string& source, const std::string& target);
 
+// Why a file queued for the restart by this user may never be replaced on
+// this machine, as a sentence for the user, or "" when nothing says so.
+// Linux: the unit that carries out this user's list (the system's for root,
+// the user manager's for anyone else) is not installed where systemd reads
+// units, the program its ExecStart= names is missing, or the unit is not
+// enabled. Windows: always "", the system itself carries out the list.
+std::string RestartReplacementWarning();
+
 }  // namespace ue

@@ -25,25 +25,43 @@ const char kListName[] = "PendingFileRenameOperations";
 
 std::atomic<long long> lockWaitMs{kPendingRenamesLockWait.count()};
 
+// $HOME, else the passwd entry's home folder.
+std::string HomeFolder() {
+    if (const char* env = std::getenv("HOME"); env && env[0] == '/') return env;
+    std::vector<char> buffer(16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_dir && found->pw_dir[0] == '/') {
+        return found->pw_dir;
+    }
+    return "/nonexistent";  // passwd's own name for "no home": creation fails there
+}
+
 // $XDG_STATE_HOME, or its default under the user's home folder.
 std::string UserStateHome() {
     const char* state = std::getenv("XDG_STATE_HOME");
     if (state && state[0] == '/') return state;  // a relative one is to be ignored
-    std::string home;
-    if (const char* env = std::getenv("HOME"); env && env[0] == '/') {
-        home = env;
-    } else {
-        std::vector<char> buffer(16384);
-        struct passwd entry {};
-        struct passwd* found = nullptr;
-        if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-            found->pw_dir && found->pw_dir[0] == '/') {
-            home = found->pw_dir;
-        } else {
-            home = "/nonexistent";  // passwd's own name for "no home": creation fails there
-        }
+    return HomeFolder() + "/.local/state";
+}
+
+// The first word of the unit's ExecStart= (its program), without systemd's
+// prefixes (-, @, :, +, !); "" when there is none.
+std::string ExecStartProgram(const std::string& unit) {
+    std::size_t at = 0;
+    std::string program;
+    while (at < unit.size()) {
+        std::size_t end = unit.find('\n', at);
+        if (end == std::string::npos) end = unit.size();
+        std::string line = unit.substr(at, end - at);
+        at = end + 1;
+        if (line.rfind("ExecStart=", 0) != 0) continue;
+        line = line.substr(10);
+        const std::size_t start = line.find_first_not_of("-@:+! \t");
+        if (start == std::string::npos) continue;
+        program = line.substr(start, line.find_first_of(" \t\r", start) - start);
     }
-    return home + "/.local/state";
+    return program;
 }
 
 class Category : public std::error_category {
@@ -238,6 +256,50 @@ std::error_code QueueFileReplacement(const std::string& source, const std::strin
     ec = fileio::SyncDirectoryOf(path);
     if (ec == std::errc::io_error) return ec;
     return {};
+}
+
+std::string RenamerUnitWarning(const std::string& root, bool systemUnit,
+                               const std::string& configHome) {
+    // systemd's unit folders, first found first read (systemd.unit(5)), and
+    // the target whose .wants/ holds the unit once enabled.
+    const std::string unit =
+        systemUnit ? "updateexe-boot-renames.service" : "updateexe-user-renames.service";
+    const std::string wantedBy = systemUnit ? "sysinit.target" : "default.target";
+    const std::vector<std::string> folders =
+        systemUnit ? std::vector<std::string>{"/etc/systemd/system", "/run/systemd/system",
+                                              "/usr/local/lib/systemd/system", "/usr/lib/systemd/system",
+                                              "/lib/systemd/system"}
+                   : std::vector<std::string>{configHome + "/systemd/user", "/etc/systemd/user",
+                                              "/run/systemd/user", "/usr/local/lib/systemd/user",
+                                              "/usr/lib/systemd/user"};
+    const std::string enable = systemUnit ? "systemctl enable " + unit
+                                          : "systemctl --global enable " + unit;
+    const std::string lead = "Files queued for the restart will not be replaced: ";
+    std::string text;
+    for (const std::string& folder : folders) {
+        if (fileio::ReadAll(root + folder + "/" + unit, text)) continue;
+        const std::string program = ExecStartProgram(text);
+        if (program.empty() || program[0] != '/' ||
+            ::access((root + program).c_str(), X_OK) != 0) {
+            return lead + "the program \"" + program + "\" that " + unit + " starts is missing.";
+        }
+        for (const std::string& wants : folders) {
+            fileio::Status status;
+            if (!fileio::StatusOf(root + wants + "/" + wantedBy + ".wants/" + unit, status) &&
+                status.kind != fileio::Kind::Missing) {
+                return "";
+            }
+        }
+        return lead + unit + " is not enabled (" + enable + ").";
+    }
+    return lead + unit + ", which carries them out, is not installed.";
+}
+
+std::string RestartReplacementWarning() {
+    if (::geteuid() == 0) return RenamerUnitWarning("", true, "");
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    return RenamerUnitWarning("", false,
+                              config && config[0] == '/' ? config : HomeFolder() + "/.config");
 }
 
 }  // namespace ue

@@ -26,6 +26,13 @@ namespace ue {
 // of the passwd entry).
 std::string PendingRenamesFilePath();
 
+// RestartReplacementWarning with every absolute path it looks at (the unit
+// folders, the program of ExecStart=) under `root` ("" for the machine), for
+// the system unit or else the user unit, whose own folder is under
+// `configHome` (the user's $XDG_CONFIG_HOME or ~/.config).
+std::string RenamerUnitWarning(const std::string& root, bool systemUnit,
+                               const std::string& configHome);
+
 // Why a list, its lock or its folder was refused, or the lock not taken.
 enum class PendingRenamesError {
     LockBusy = 1,  // another process held the lock for the whole wait

@@ -51,4 +51,6 @@ std::error_code QueueFileReplacement(const std::string& source, const std::strin
     return {};
 }
 
+std::string RestartReplacementWarning() { return ""; }
+
 }  // namespace ue

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "sysops/PendingRenames.h"
+#include "sysops/PendingRenames_posix.h"
 #include "tests/support/TempDir.h"
 #include "tests/sysops/helpers/Support.h"
 
@@ -423,6 +424,66 @@ TEST(PendingRenameBoot, UserListIsCarriedOutByTheRenamerAsThatUser) {
         struct stat st {};
         ASSERT_EQ(::stat(tmp.file("app/X").c_str(), &st), 0);
         EXPECT_EQ(st.st_uid, test::kUnprivilegedId);
+    }
+}
+
+// The warning of the restart question on a machine laid out under a
+// temporary root: said while the unit is missing, names a missing program,
+// or is not enabled; silent once enabled, wherever systemd reads it from.
+TEST(PendingRenameBoot, RestartWarningSaysWhyTheListWouldStay) {
+    TempDir tmp;
+    const std::string root = tmp.file("root");
+    auto put = [&](const std::string& path, const std::string& bytes) {
+        fs::create_directories(fs::path(root + path).parent_path());
+        WriteFileBytes(root + path, bytes);
+    };
+    const std::string renamer = "/usr/libexec/updateexe-boot-renames";
+    auto unitText = [](const std::string& program) {
+        return "[Service]\nType=oneshot\nExecStart=" + program + "\n";
+    };
+    struct Row {
+        bool system;
+        const char* unitDir;
+        const char* wantsDir;  // "" for not enabled
+        bool program;
+        const char* said;      // "" for no warning
+    };
+    const std::string home = "/home/u/.config";
+    const Row rows[] = {
+        {true, "", "", false, "updateexe-boot-renames.service, which carries them out, is not installed"},
+        {true, "/usr/lib/systemd/system", "", false, "the program \"/usr/libexec/updateexe-boot-renames\""},
+        {true, "/usr/lib/systemd/system", "", true, "is not enabled (systemctl enable updateexe-boot-renames"},
+        {true, "/lib/systemd/system", "/etc/systemd/system", true, ""},
+        {true, "/etc/systemd/system", "/etc/systemd/system", true, ""},
+        {false, "", "", false, "updateexe-user-renames.service, which carries them out, is not installed"},
+        {false, "/usr/local/lib/systemd/user", "", true, "(systemctl --global enable updateexe-user-renames"},
+        {false, "/usr/local/lib/systemd/user", "/etc/systemd/user", true, ""},
+        {false, "/home/u/.config/systemd/user", "/home/u/.config/systemd/user", true, ""},
+    };
+    for (const Row& row : rows) {
+        fs::remove_all(root);
+        fs::create_directories(root);
+        const std::string unit =
+            row.system ? "updateexe-boot-renames.service" : "updateexe-user-renames.service";
+        if (*row.unitDir) put(std::string(row.unitDir) + "/" + unit, unitText(renamer));
+        if (*row.wantsDir) {
+            const std::string link = std::string(row.wantsDir) +
+                                     (row.system ? "/sysinit.target.wants/" : "/default.target.wants/") + unit;
+            fs::create_directories(fs::path(root + link).parent_path());
+            fs::create_symlink(std::string(row.unitDir) + "/" + unit, root + link);
+        }
+        if (row.program) {
+            put(renamer, "#!/bin/sh\n");
+            fs::permissions(root + renamer, fs::perms::owner_all);
+        }
+        const std::string said = RenamerUnitWarning(root, row.system, home);
+        SCOPED_TRACE(std::string(row.unitDir) + " " + row.wantsDir);
+        if (*row.said) {
+            EXPECT_NE(said.find(row.said), std::string::npos) << said;
+            EXPECT_EQ(said.rfind("Files queued for the restart will not be replaced: ", 0), 0u) << said;
+        } else {
+            EXPECT_EQ(said, "");
+        }
     }
 }
 

@@ -25,7 +25,7 @@ namespace {
 class MessageBoxWatcher {
 public:
     struct Seen {
-        QString title, text;
+        QString title, text, informative;
         QMessageBox::Icon icon;
         QMessageBox::StandardButtons buttons;
     };
@@ -35,7 +35,8 @@ public:
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (box == nullptr || !box->isVisible() || box == last_) return;
             last_ = box;
-            seen.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+            seen.push_back({box->windowTitle(), box->text(), box->informativeText(), box->icon(),
+                            box->standardButtons()});
             box->button(answer_)->click();
         });
         timer_.start(5);
@@ -140,6 +141,16 @@ TEST(RestartQuestion, OkAndCancel) {
     }
     MessageBoxWatcher watcher(QMessageBox::Cancel);
     EXPECT_FALSE(AskRestartQuestion(nullptr));
+}
+
+// A warning goes below the question, whose own text stays as it is.
+TEST(RestartQuestion, WarningBelowTheFixedText) {
+    MessageBoxWatcher watcher(QMessageBox::Ok);
+    EXPECT_TRUE(AskRestartQuestion(nullptr, "Files queued for the restart will not be replaced."));
+    ASSERT_EQ(watcher.seen.size(), 1u);
+    EXPECT_EQ(watcher.seen[0].text, QStringLiteral("系统需要重新启动，点确认重启！"));
+    EXPECT_EQ(watcher.seen[0].informative,
+              QStringLiteral("Files queued for the restart will not be replaced."));
 }
 
 TEST(QtUserInterface, OwnerWindowIsTheMainWindowsHandle) {

@@ -2,14 +2,18 @@
 
 #include <QMessageBox>
 
+#include <cstdio>
+
+#include "sysops/PendingRenames.h"
 #include "ui/qt/QtLayout.h"
 
 namespace ue {
 
-bool AskRestartQuestion(QWidget* owner) {
+bool AskRestartQuestion(QWidget* owner, const std::string& note) {
     const layout::Question& table = layout::RestartQuestion;
     QMessageBox box(QMessageBox::Question, ToQString(table.caption), ToQString(table.text),
                     QMessageBox::Ok | QMessageBox::Cancel, owner);
+    if (!note.empty()) box.setInformativeText(QString::fromStdString(note));  // below the question
     box.setObjectName(QStringLiteral("RestartQuestion"));
     box.setFont(SongFont(table.fontPixels));
     box.setDefaultButton(QMessageBox::Ok);
@@ -23,7 +27,12 @@ void QtUserInterface::ShowFileInUseDialog(const std::string& message) {
     info_.ShowFileInUseDialog(message);
 }
 
-bool QtUserInterface::AskRestart() { return AskRestartQuestion(main_); }
+bool QtUserInterface::AskRestart() {
+    // A queued file that nothing will replace is said where the user looks.
+    const std::string note = RestartReplacementWarning();
+    if (!note.empty()) std::fprintf(stderr, "UpdateExe: %s\n", note.c_str());
+    return AskRestartQuestion(main_, note);
+}
 
 WindowHandle QtUserInterface::OwnerWindow() {
     if (main_ == nullptr) return nullptr;

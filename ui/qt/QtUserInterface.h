@@ -3,14 +3,17 @@
 
 #include <QWidget>
 
+#include <string>
+
 #include "run/UserInterface.h"
 #include "ui/qt/Info.h"
 
 namespace ue {
 
 // The restart question: caption "提示", OK and Cancel, a question icon, owned
-// by `owner`. True when the user chose OK.
-bool AskRestartQuestion(QWidget* owner);
+// by `owner`, with `note` (when not empty) below its fixed text. True when
+// the user chose OK.
+bool AskRestartQuestion(QWidget* owner, const std::string& note = "");
 
 class QtUserInterface : public UserInterface {
 public:
