@@ -215,7 +215,7 @@ TEST(PendingRenameBoot, LongListEndsInBoundedTime) {
     EXPECT_EQ(out.lines(), 200000);
     EXPECT_EQ(ReadFileBytes(tmp.file("done")), "last");
     EXPECT_FALSE(fs::exists(list));
-    EXPECT_LT(seconds, 60.0);
+    EXPECT_LT(seconds, 120.0);  // a loaded or sanitized build too; the old cost was hours
 }
 
 TEST(PendingRenameBoot, MalformedEntriesNeverDeleteAnything) {
