@@ -65,6 +65,11 @@ std::error_code ReadPrefix(const std::string& path, std::size_t count, std::stri
 // device gives an error, and is never waited on.
 std::error_code OpenToRead(const std::string& path, File& file);
 
+// Opens the file at `path` for appending, creating it when missing (mode
+// 0644 on Linux); other processes may read and append meanwhile. Each
+// WriteAll of the open file lands at the end, never over another writer's.
+std::error_code OpenToAppend(const std::string& path, File& file);
+
 // Reads at most `count` bytes at the file's position into `buffer`; `got` is
 // 0 at the end of the file.
 std::error_code ReadSome(const File& file, void* buffer, std::size_t count, std::size_t& got);

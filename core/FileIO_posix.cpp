@@ -271,4 +271,11 @@ std::error_code OpenToRead(const std::string& path, File& file) {
     return {};
 }
 
+std::error_code OpenToAppend(const std::string& path, File& file) {
+    File opened(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
+    if (!opened.Valid()) return Errno();
+    file = std::move(opened);
+    return {};
+}
+
 }  // namespace ue::fileio

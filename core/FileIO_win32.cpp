@@ -321,4 +321,14 @@ std::error_code OpenToRead(const std::string& path, File& file) {
     return {};
 }
 
+std::error_code OpenToAppend(const std::string& path, File& file) {
+    // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end.
+    File opened(::CreateFileW(WidePath(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!opened.Valid()) return LastError();
+    file = std::move(opened);
+    return {};
+}
+
 }  // namespace ue::fileio

@@ -122,7 +122,36 @@ void TDM_Update::DataModuleCreate() {
 void TDM_Update::DataModuleDestroy() { IniFile.reset(); }
 
 void TDM_Update::RunUpdate() {
+    using Outcome = RunEvent::Outcome;
+    runEnd_ = RunEnd{};
+    try {
+        RunAndRecordVersion();
+    } catch (const SilentAbort&) {
+        runEnd_ = RunEnd{Outcome::Stopped, {}};
+        throw;
+    } catch (const std::exception& e) {
+        runEnd_ = RunEnd{Outcome::Failed, e.what()};
+        throw;
+    } catch (...) {
+        runEnd_ = RunEnd{Outcome::Failed, "Unknown exception"};
+        throw;
+    }
+}
+
+void TDM_Update::RunAndRecordVersion() {
     UpdateFileLog.Reopen();
+    // Versions that cannot be read are not reported: the run raises below,
+    // as it does without a report.
+    if (report_ != nullptr) {
+        RunEvent event;
+        event.kind = RunEvent::Kind::Version;
+        try {
+            event.versionFrom = CurSoftInfo.GetInt("SoftVer");
+            event.versionTo = CurSoftInfo.GetInt("CurUpdateVer");
+            report_->Report(event);
+        } catch (const Error&) {
+        }
+    }
     if (CurSoftInfo.GetBool("IsAllUpdate") &&
         CurSoftInfo.GetInt("SoftVer") == CurSoftInfo.GetInt("CurUpdateVer")) {
         return;
@@ -198,6 +227,7 @@ void TDM_Update::RunUpdate() {
     system_.Sleep(kEndPauseMs);
 
     if (restartFlag == RestartNeeded) {
+        runEnd_ = RunEnd{RunEvent::Outcome::RestartNeeded, {}};
         if (ui_ != nullptr && ui_->AskRestart()) system_.ShutdownWindows(kShutdownRestart);
         return;
     }
@@ -534,16 +564,54 @@ void TDM_Update::ShowFileInUse(const std::string& message) {
     if (ui_ != nullptr) ui_->ShowFileInUseDialog(message);
 }
 
+void TDM_Update::ReportFile(const std::string& file, RunEvent::Fate fate, const std::string& reason) {
+    if (report_ == nullptr) return;
+    RunEvent event;
+    event.kind = RunEvent::Kind::File;
+    event.file = file;
+    event.fate = fate;
+    event.reason = reason;
+    report_->Report(event);
+}
+
+// Reports the row's fate, by its target once that is known, else by its
+// FileName.
 int TDM_Update::UpdateOneFile() {
+    using Fate = RunEvent::Fate;
+    if (!ForThisClient()) return 0;
+    std::string file = DownLoadFileLog.GetText("FileName");
+    try {
+        const bool asksForFile = FileTypeIs(ftReplace) || FileTypeIs(ftRun) ||
+                                 FileTypeIs(ftRegister) || FileTypeIs(ftCompressed);
+        const std::string type = DownLoadFileLog.GetText("FileType");
+        const int result = ApplyRow(file);
+        if (result == RestartNeeded) {
+            ReportFile(file, Fate::Queued, "in use; it is replaced at the next restart");
+        } else if (!asksForFile) {
+            ReportFile(file, Fate::LeftAlone, "FileType " + type + " asks for nothing to be done");
+        } else {
+            ReportFile(file, Fate::Applied, {});
+        }
+        return result;
+    } catch (const SilentAbort&) {
+        ReportFile(file, Fate::LeftAlone, "the user stopped the update");
+        throw;
+    } catch (const std::exception& e) {
+        ReportFile(file, Fate::Failed, e.what());
+        throw;
+    }
+}
+
+int TDM_Update::ApplyRow(std::string& file) {
     int result = 0;
     int retries = 0;
-    if (!ForThisClient()) return 0;
 
     const RowKey key = KeyOfRow();
     const std::string& fileName = key.fileName;
     const std::string updatePath = DownLoadFileLog.GetText("UpdatePath");
     CheckDownloadedPaths(fileName, updatePath);
     const RowPaths paths = PathsOf(fileName, updatePath);
+    file = paths.target;
     RequireInside(UpdateDir, "The update folder");
     RequireInside(paths.backupDir, "The backup folder");
     CheckRowFiles(paths, fileName, FileTypeIs(ftCompressed), OwnRecords());

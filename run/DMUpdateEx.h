@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "records/SettingsFile.h"
 #include "records/TableCursor.h"
 #include "run/DownloadedPaths.h"
+#include "run/RunReport.h"
 #include "core/Root.h"
 #include "run/Temporaries.h"
 #include "run/UserInterface.h"
@@ -40,6 +42,9 @@ public:
     // Without a user interface the file-in-use dialog counts as "continue",
     // the restart question as "cancel", and copies have no owner window.
     void SetUserInterface(UserInterface* ui) { ui_ = ui; }
+    // Where the run reports the versions and each file's fate; nullptr (the
+    // default) reports nothing.
+    void SetReport(RunReport* report) { report_ = report; }
 
     // Fills the run context; an error ends it at the failing step.
     void DataModuleCreate();
@@ -49,6 +54,14 @@ public:
     void RunUpdate();
     // Applies the current row of DownLoadFileLog; 0 or RestartNeeded.
     int UpdateOneFile();
+
+    // How the last RunUpdate ended, and the message of its failure; nullopt
+    // before a run.
+    struct RunEnd {
+        RunEvent::Outcome outcome = RunEvent::Outcome::Done;
+        std::string message;
+    };
+    const std::optional<RunEnd>& LastRunEnd() const { return runEnd_; }
 
     std::string BaseDir;
     std::string UpdateDir;
@@ -77,6 +90,9 @@ private:
         fileio::FileIdentity identity;
     };
 
+    void RunAndRecordVersion();
+    int ApplyRow(std::string& file);
+    void ReportFile(const std::string& file, RunEvent::Fate fate, const std::string& reason);
     bool FileTypeIs(int code) const;
     std::vector<std::string> DownloadKeys();
     bool ForThisClient() const;
@@ -122,6 +138,8 @@ private:
     System& system_;
     std::string exeDir_;
     UserInterface* ui_ = nullptr;
+    RunReport* report_ = nullptr;
+    std::optional<RunEnd> runEnd_;
     // The installation folder, opened once: every file operation of a row
     // resolves its path beneath it at the moment it is made.
     fileio::Root root_;

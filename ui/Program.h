@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "run/RunReport.h"
 #include "run/UserInterface.h"
 #include "sysops/System.h"
 
@@ -39,12 +40,16 @@ public:
 // is the only way to end. The user interface is detached and the windows destroyed on
 // every path, before DataModuleDestroy and the run context's destruction.
 // Returns the exit code, 0.
-int RunProgram(Toolkit& toolkit, System& system, std::string exeDir);
+//
+// `report`, when given, receives the start, the run's versions and files,
+// and how the program ended (once, whatever the path).
+int RunProgram(Toolkit& toolkit, System& system, std::string exeDir, RunReport* report = nullptr);
 
 // What a second updater on the installation in `exeDir` says, with its line end.
 std::string AnotherUpdaterMessage(const std::string& exeDir);
 
-// The same with the real system operations, next to the executable.
-int RunProgram(Toolkit& toolkit);
+// The same with the real system operations, next to the executable,
+// reporting to the system's log and to `extra` (such as a text log) when given.
+int RunProgram(Toolkit& toolkit, RunReport* extra = nullptr);
 
 }  // namespace ue

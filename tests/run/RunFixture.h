@@ -26,6 +26,7 @@ protected:
     Installation inst{dir.path()};
     RecordingSystem sys;
     ScriptedUI ui{sys};
+    RecordingReport report;
     std::unique_ptr<TDM_Update> dm;
 
     void SetUp() override {
@@ -36,6 +37,7 @@ protected:
     TDM_Update& Create() {
         dm = std::make_unique<TDM_Update>(sys, inst.Base());
         dm->SetUserInterface(&ui);
+        dm->SetReport(&report);
         dm->DataModuleCreate();
         return *dm;
     }

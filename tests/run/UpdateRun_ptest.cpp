@@ -185,8 +185,38 @@ TEST_F(UpdateRunTest, OneFileLeftForTheRestartAsksForTheRestartInsteadOfStarting
     EXPECT_EQ(sys.Actions(),
               (Calls{"ReplaceFileAtRestart " + P("b.dll") + ".~urXXXXXX -> " + P("b.dll"),
                      "AskRestart OK", "ShutdownWindows 3"}));
+    EXPECT_EQ(dm->LastRunEnd()->outcome, RunEvent::Outcome::RestartNeeded);
     // What the restart moves is a copy of the download beside the target.
     EXPECT_EQ(test::ReadFileBytes(sys.queued.at(P("b.dll"))), "new b.dll");
+}
+
+// What the administrator's log hears: the versions, then each file's fate
+// with its reason, by the path it was meant for; the run's end for the
+// program to report.
+TEST_F(UpdateRunTest, ReportsEachFilesFateAndHowTheRunEnded) {
+    Offer("a.dll", ftReplace);
+    Offer("b.dll", ftRegister);
+    Hold("b.dll");
+    Offer("t.txt", 3);
+    Offer("c.exe", ftRun);
+    sys.failingPrograms.insert(P("c.exe"));
+    EXPECT_EQ(RunFailure(), RunFailureMessage(P("c.exe"), 2));
+    EXPECT_EQ(report.events,
+              (Calls{"version 1 2", "applied " + P("a.dll"),
+                     "queued for the restart " + P("b.dll") +
+                         ": in use; it is replaced at the next restart",
+                     "left alone " + P("t.txt") + ": FileType 3 asks for nothing to be done",
+                     "failed " + P("c.exe") + ": " + RunFailureMessage(P("c.exe"), 2)}));
+    ASSERT_TRUE(dm->LastRunEnd());
+    EXPECT_EQ(dm->LastRunEnd()->outcome, RunEvent::Outcome::Failed);
+    EXPECT_EQ(dm->LastRunEnd()->message, RunFailureMessage(P("c.exe"), 2));
+
+    // The next start: c.exe is still due; b.dll is logged, left to the restart.
+    sys.failingPrograms.clear();
+    report.events.clear();
+    Run();
+    EXPECT_EQ(report.events, (Calls{"version 1 2", "applied " + P("c.exe")}));
+    EXPECT_EQ(dm->LastRunEnd()->outcome, RunEvent::Outcome::Done);
 }
 
 TEST_F(UpdateRunTest, ClosingTheDialogAbortsSilentlyWithNothingMoreDone) {
@@ -198,6 +228,9 @@ TEST_F(UpdateRunTest, ClosingTheDialogAbortsSilentlyWithNothingMoreDone) {
     EXPECT_THROW(dm->RunUpdate(), SilentAbort);
     EXPECT_EQ(sys.calls, (Calls{"Sleep 100", Dialog(FirstInUseMessage(P("b.dll")))}));
     EXPECT_EQ(Logged(), Calls{"a.dll/1"});
+    EXPECT_EQ(report.events, (Calls{"version 1 2", "applied " + P("a.dll"),
+                                    "left alone " + P("b.dll") + ": the user stopped the update"}));
+    EXPECT_EQ(dm->LastRunEnd()->outcome, RunEvent::Outcome::Stopped);
     EXPECT_EQ(inst.Read("b.dll"), "old b.dll");
     ExpectUnchangedVersion();
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/Errors.h"
+#include "run/RunReport.h"
 #include "run/UserInterface.h"
 #include "sysops/ProcessControl.h"
 #include "sysops/System.h"
@@ -134,6 +135,26 @@ private:
     };
     std::deque<Step> script_;
     RecordingSystem& journal_;
+};
+
+// Each event as one entry: "start <installation>", "version <from> <to>",
+// "<fate> <file>[: <reason>]", "outcome <outcome>[: <reason>]".
+class RecordingReport : public RunReport {
+public:
+    std::vector<std::string> events;
+
+    void Report(const RunEvent& event) noexcept override {
+        const std::string why = event.reason.empty() ? "" : ": " + event.reason;
+        switch (event.kind) {
+        case RunEvent::Kind::Start: events.push_back("start " + event.installation); break;
+        case RunEvent::Kind::Version:
+            events.push_back("version " + std::to_string(event.versionFrom) + " " +
+                             std::to_string(event.versionTo));
+            break;
+        case RunEvent::Kind::File: events.push_back(event.fateName() + " " + event.file + why); break;
+        case RunEvent::Kind::Outcome: events.push_back("outcome " + event.outcomeName() + why); break;
+        }
+    }
 };
 
 }  // namespace ue::test

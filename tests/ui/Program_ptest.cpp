@@ -69,6 +69,8 @@ public:
     std::vector<std::string> calls;
     bool throwInCreate = false;
     bool throwInLoop = false;
+    // The loop runs the update as the main window does, its error shown.
+    bool runInLoop = false;
 
     void ShowErrorBox(const std::string& text) override { calls.push_back("ShowErrorBox " + text); }
     UserInterface& CreateWindows(TDM_Update& DM_Update) override {
@@ -80,6 +82,13 @@ public:
     void Loop() override {
         calls.push_back("Loop" + Open());
         if (throwInLoop) throw std::runtime_error("loop");
+        if (runInLoop) {
+            try {
+                dm_->RunUpdate();
+            } catch (const std::exception&) {
+                calls.push_back("ShowErrorBox run");
+            }
+        }
     }
     void DestroyWindows() noexcept override { calls.push_back("DestroyWindows" + Open()); }
 
@@ -94,44 +103,70 @@ private:
 
 TEST(ProgramSequence, WindowsAfterTheRunContextAndGoneBeforeItOnEveryPath) {
     using Calls = std::vector<std::string>;
+    // The report: the start, then one outcome on every path (a run that
+    // never ended on its own counts as stopped).
     struct Case {
         const char* name;
-        bool database, throwInCreate, throwInLoop;
+        bool database, throwInCreate, throwInLoop, runInLoop;
         Calls calls;
+        Calls report;
     };
     for (const Case& c : {
-             Case{"ordinary", true, false, false,
-                  Calls{"CreateWindows open", "Loop open", "DestroyWindows open"}},
+             Case{"ordinary", true, false, false, false,
+                  Calls{"CreateWindows open", "Loop open", "DestroyWindows open"},
+                  Calls{"outcome stopped by the user"}},
+             Case{"the run", true, false, false, true,
+                  Calls{"CreateWindows open", "Loop open", "DestroyWindows open"},
+                  Calls{"version 0 0", "outcome done"}},
              Case{"no database: reported, then the windows all the same", false, false, false,
-                  Calls{"ShowErrorBox", "CreateWindows closed", "Loop closed",
-                        "DestroyWindows closed"}},
-             Case{"the loop fails", true, false, true,
-                  Calls{"CreateWindows open", "Loop open", "DestroyWindows open"}},
-             Case{"a window cannot be made", true, true, false,
-                  Calls{"CreateWindows open", "DestroyWindows open"}},
+                  true,
+                  Calls{"ShowErrorBox", "CreateWindows closed", "Loop closed", "ShowErrorBox run",
+                        "DestroyWindows closed"},
+                  Calls{"outcome failed: UpdateFile.mdb"}},
+             Case{"the loop fails", true, false, true, false,
+                  Calls{"CreateWindows open", "Loop open", "DestroyWindows open"},
+                  Calls{"outcome failed: loop"}},
+             Case{"a window cannot be made", true, true, false, false,
+                  Calls{"CreateWindows open", "DestroyWindows open"},
+                  Calls{"outcome failed: no window"}},
          }) {
         test::TempDir dir;
         test::Installation inst(dir.path());
         if (!c.database) std::filesystem::remove(inst.Database());
         test::RecordingSystem system;
+        test::RecordingReport report;
         RecordingToolkit toolkit(system);
         toolkit.throwInCreate = c.throwInCreate;
         toolkit.throwInLoop = c.throwInLoop;
+        toolkit.runInLoop = c.runInLoop;
 
         if (c.throwInCreate || c.throwInLoop) {
-            EXPECT_THROW(RunProgram(toolkit, system, inst.Base()), std::runtime_error) << c.name;
+            EXPECT_THROW(RunProgram(toolkit, system, inst.Base(), &report), std::runtime_error)
+                << c.name;
         } else {
-            EXPECT_EQ(RunProgram(toolkit, system, inst.Base()), 0) << c.name;
+            EXPECT_EQ(RunProgram(toolkit, system, inst.Base(), &report), 0) << c.name;
         }
         // The error box's text depends on the store; its kind and full stop do not.
         for (std::string& call : toolkit.calls) {
-            if (call.rfind("ShowErrorBox ", 0) == 0) {
+            if (call.rfind("ShowErrorBox ", 0) == 0 && call != "ShowErrorBox run") {
                 EXPECT_EQ(call.back(), '.') << call;
                 call = "ShowErrorBox";
             }
         }
         EXPECT_EQ(toolkit.calls, c.calls) << c.name;
-        EXPECT_TRUE(system.calls.empty()) << c.name;
+        if (!(c.runInLoop && c.database)) {
+            EXPECT_TRUE(system.calls.empty()) << c.name;
+        }
+        // A failure names its file; the rest of the message is the store's.
+        ASSERT_FALSE(report.events.empty()) << c.name;
+        EXPECT_EQ(report.events.front(), "start " + inst.Base()) << c.name;
+        Calls rest(report.events.begin() + 1, report.events.end());
+        for (std::string& event : rest) {
+            if (event.rfind("outcome failed: ", 0) == 0 && event.find("UpdateFile.mdb") != std::string::npos) {
+                event = "outcome failed: UpdateFile.mdb";
+            }
+        }
+        EXPECT_EQ(rest, c.report) << c.name;
     }
 }
 
@@ -145,9 +180,13 @@ TEST(ProgramSequence, ASecondUpdaterOnTheInstallationEndsAtOnceTouchingNothing) 
         ASSERT_EQ(first.GetState(), InstanceLock::State::Held);
         const auto before = inst.Files();
         RecordingToolkit toolkit(system);
+        test::RecordingReport report;
         ::testing::internal::CaptureStderr();
-        EXPECT_EQ(RunProgram(toolkit, system, inst.Base()), 0);
+        EXPECT_EQ(RunProgram(toolkit, system, inst.Base(), &report), 0);
         EXPECT_EQ(::testing::internal::GetCapturedStderr(), AnotherUpdaterMessage(inst.Base()));
+        EXPECT_EQ(report.events,
+                  (std::vector<std::string>{"start " + inst.Base(),
+                                            "outcome another UpdateExe is working on this installation"}));
         EXPECT_EQ(toolkit.calls, std::vector<std::string>{});  // no window, no run context
         EXPECT_EQ(inst.Files(), before);                       // no update folder either
     }
