@@ -123,13 +123,16 @@ holder=$!
 started_pids+=("$holder")
 start_program
 # While the first one waits in its dialog, holding the installation, a second
-# UpdateExe ends at once and says why; the dialogs and the log row below show
-# it did nothing.
+# UpdateExe says why in a box and on stderr, and ends once the box is closed;
+# the dialogs and the log row below show it did nothing.
 second_updateexe() {
-  local first=$app
+  local first=$app box
   (cd / && exec "$dir/UpdateExe" -platform offscreen) 2>"$work/second.err" &
   app=$!
   started_pids+=("$app")
+  box=$(await_window '^Morvel升级$' 10)
+  [ -n "$box" ] || fail "second UpdateExe: no box"
+  [ -n "$box" ] && { answer "$box" '^Morvel升级$' Return || fail "second UpdateExe: box stayed open"; }
   await_end 10
   check "second UpdateExe: exit code" 0 "$rc"
   check "second UpdateExe: says why" yes \
