@@ -3,10 +3,10 @@
 # unattended run decides every question itself and tells its outcome by the
 # Windows Installer exit codes; /version prints and touches nothing.
 # Everything runs in a Wine prefix of the test's own under a temporary folder.
-#   unattended.sh UPDATEEXE_EXE MAIN_UPDATED_EXE HELPER_EXE SCHEMA
+#   unattended.sh UPDATEEXE_EXE MAIN_UPDATED_EXE HELPER_EXE LOCK_HOLDER_EXE SCHEMA
 set -uo pipefail
 
-exe=$1 main_updated=$2 helper=$3 schema=$4
+exe=$1 main_updated=$2 helper=$3 lock_holder=$4 schema=$5
 here=$(cd "$(dirname "$0")" && pwd)
 
 # shellcheck source=../ui/installation.sh
@@ -94,6 +94,18 @@ run /unattended
 check "exit code 1603" "$(code 1603)" "$rc"
 check "stderr names the database" yes "$(grep -q 'UpdateFile.mdb' <<<"$err" && echo yes || echo "no: $err")"
 check "no database created" no "$(exists "$dir/UpdateFile.mdb")"
+
+echo "== another UpdateExe works on the installation: 1618, nothing touched"
+new_installation second
+rm -r "$dir/update"
+ue_wine "$lock_holder" "$windir" "$(ue_winpath "$holder_flag")" >/dev/null 2>&1 &
+started_pids+=("$!")
+for _ in $(seq 200); do [ -e "$holder_flag" ] && break; sleep 0.05; done
+run /unattended
+check "exit code 1618" "$(code 1618)" "$rc"
+check "says why" yes "$(grep -q 'another UpdateExe is updating this installation' <<<"$err" && echo yes || echo "no: $err")"
+check "no update folder made" no "$(exists "$dir/update")"
+rm -f "$holder_flag"
 
 echo "== /version in an empty folder: printed, nothing created"
 dir=$work/empty
