@@ -29,7 +29,7 @@ bool Set(const char* name) {
     return value != nullptr && *value != '\0';
 }
 
-// Qt aborts when it has no display to open; say so and end (failed) instead,
+// Qt aborts when it has no display to open; say so and end instead (failed),
 // before anything is touched.
 bool HasDisplay() {
     return Set("DISPLAY") || Set("WAYLAND_DISPLAY") || Set("QT_QPA_PLATFORM");
