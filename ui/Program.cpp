@@ -2,12 +2,15 @@
 
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <optional>
 
 #include "core/Errors.h"
 #include "run/DMUpdateEx.h"
 #include "sysops/InstanceLock.h"
 #include "sysops/Platform.h"
 #include "ui/ErrorMessage.h"
+#include "ui/UserInterfaceRules.h"
 
 namespace ue {
 namespace {
@@ -16,12 +19,45 @@ void Report(Toolkit& toolkit, std::exception_ptr error) {
     if (const auto text = ErrorBoxText(error)) toolkit.ShowErrorBox(*text);
 }
 
+// The toolkit's user interface as the run sees it. The restart question is
+// asked exactly when a file waits for the restart, so it tells that outcome
+// whatever the user answers.
+class NotingUserInterface : public UserInterface {
+public:
+    explicit NotingUserInterface(UserInterface& inner) : inner_(inner) {}
+
+    void ShowFileInUseDialog(const std::string& message) override {
+        inner_.ShowFileInUseDialog(message);
+    }
+    bool AskRestart() override {
+        restartNeeded = true;
+        return inner_.AskRestart();
+    }
+    WindowHandle OwnerWindow() override { return inner_.OwnerWindow(); }
+
+    bool restartNeeded = false;
+
+private:
+    UserInterface& inner_;
+};
+
+// How far the run got.
+struct RunState {
+    bool started = false;
+    std::optional<Outcome> ended;
+    NotingUserInterface* ui = nullptr;
+};
+
 // The windows exist while it lives; the run sees them only meanwhile.
 class Windows {
 public:
-    Windows(Toolkit& toolkit, TDM_Update& DM_Update) : toolkit_(toolkit), DM_Update_(DM_Update) {
+    Windows(Toolkit& toolkit, TDM_Update& DM_Update, RunState& state)
+        : toolkit_(toolkit), DM_Update_(DM_Update), state_(state) {
         try {
-            DM_Update_.SetUserInterface(&toolkit_.CreateWindows(DM_Update_));
+            UserInterface& inner = toolkit_.CreateWindows(DM_Update_, [this] { Run(); });
+            ui_.emplace(inner);
+            state_.ui = &*ui_;
+            DM_Update_.SetUserInterface(&*ui_);
         } catch (...) {
             // Those created so far go as well, before the run context.
             toolkit_.DestroyWindows();
@@ -30,14 +66,33 @@ public:
     }
     ~Windows() {
         DM_Update_.SetUserInterface(nullptr);
+        state_.ui = nullptr;
         toolkit_.DestroyWindows();
     }
     Windows(const Windows&) = delete;
     Windows& operator=(const Windows&) = delete;
 
 private:
+    // The run as the window starts it; its error goes on to the window,
+    // which reports it.
+    void Run() {
+        state_.started = true;
+        try {
+            DM_Update_.RunUpdate();
+            state_.ended = ui_->restartNeeded ? Outcome::RestartNeeded : Outcome::Done;
+        } catch (const SilentAbort&) {
+            state_.ended = Outcome::StoppedByUser;
+            throw;
+        } catch (...) {
+            state_.ended = Outcome::Failed;
+            throw;
+        }
+    }
+
     Toolkit& toolkit_;
     TDM_Update& DM_Update_;
+    RunState& state_;
+    std::optional<NotingUserInterface> ui_;
 };
 
 }  // namespace
@@ -99,7 +154,8 @@ private:
 
 }  // namespace
 
-int RunProgram(Toolkit& toolkit, System& system, std::string exeDir, RunReport* report) {
+Outcome RunProgram(Toolkit& toolkit, System& system, std::string exeDir, const Options& options,
+                   RunReport* report) {
     ProgramReport reported(report, exeDir.empty() ? std::string(".") : exeDir);
     // First of all: a second updater on this installation opens no window,
     // no database and creates no folder. A lock that cannot be taken at all
@@ -107,21 +163,34 @@ int RunProgram(Toolkit& toolkit, System& system, std::string exeDir, RunReport* 
     // what it cannot do.
     const InstanceLock lock = InstanceLock::Acquire(exeDir);
     if (lock.IsBusy()) {
-        std::fputs(AnotherUpdaterMessage(exeDir).c_str(), stderr);
+        const std::string message = AnotherUpdaterMessage(exeDir);
+        std::fputs(message.c_str(), stderr);
         reported.End(RunEvent::Outcome::AnotherUpdater, {});
-        return 0;
+        // A Windows program has no console: the user looks at the screen.
+        if (!options.unattended) {
+            const std::string prefix = "UpdateExe: ";
+            toolkit.ShowErrorBox(message.substr(prefix.size(), message.size() - prefix.size() - 1));
+        }
+        return Outcome::AnotherUpdater;
     }
     TDM_Update DM_Update(system, std::move(exeDir));
     DM_Update.SetReport(report);
+    bool created = false;
     try {
         DM_Update.DataModuleCreate();
+        created = true;
     } catch (...) {
         reported.End(std::current_exception());
         Report(toolkit, std::current_exception());
     }
+    RunState state;
     try {
-        Windows windows(toolkit, DM_Update);
-        toolkit.Loop();
+        // Unattended, nobody is there to close a window over records that
+        // did not open: the run ends with the error.
+        if (created || !options.unattended) {
+            Windows windows(toolkit, DM_Update, state);
+            toolkit.Loop();
+        }
     } catch (...) {
         reported.End(std::current_exception());
         DM_Update.SetReport(nullptr);
@@ -134,16 +203,24 @@ int RunProgram(Toolkit& toolkit, System& system, std::string exeDir, RunReport* 
     } catch (...) {
         // Nothing is left to report to: the windows are gone.
     }
-    return 0;
+    if (!created) return Outcome::Failed;
+    // A window closed before the run began stopped it.
+    if (!state.started) return Outcome::StoppedByUser;
+    return state.ended.value_or(Outcome::Failed);
 }
 
-int RunProgram(Toolkit& toolkit, RunReport* extra) {
+int RunProgram(Toolkit& toolkit, const Options& options) {
+    SetAbortExitCode(ProgramExitCode(options, Outcome::StoppedByUser));
     RealSystem system;
     SystemLogReport systemLog;
     RunReportFanOut report;
     report.Add(&systemLog);
-    report.Add(extra);
-    return RunProgram(toolkit, system, ExecutableDir(), &report);
+    std::unique_ptr<FileLogReport> fileLog;
+    if (!options.logFile.empty()) {
+        fileLog = std::make_unique<FileLogReport>(options.logFile);
+        report.Add(fileLog.get());
+    }
+    return ProgramExitCode(options, RunProgram(toolkit, system, ExecutableDir(), options, &report));
 }
 
 }  // namespace ue

@@ -1,14 +1,17 @@
 // The program's sequence, the same for every toolkit: the run context under
 // the error box, the three windows, the message loop, then the windows torn
 // down before the run context. Each toolkit implements Toolkit and calls
-// RunProgram from its main.
+// RunProgram from its main; an unattended run uses UnattendedToolkit
+// (ui/Unattended.h), which shows nothing.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "run/RunReport.h"
 #include "run/UserInterface.h"
 #include "sysops/System.h"
+#include "ui/Options.h"
 
 namespace ue {
 
@@ -21,10 +24,10 @@ public:
     // The error box with `text` as it is (see ErrorBoxText).
     virtual void ShowErrorBox(const std::string& text) = 0;
     // Creates FrmMain (the main window, its grids over DM_Update's
-    // DownLoadFileLog and UpdateFileLog, its run DM_Update.RunUpdate), then
+    // DownLoadFileLog and UpdateFileLog, its run `runUpdate`), then
     // FrmInfo and FrmProgress, both hidden. Returns the user interface over
     // them, which lives until DestroyWindows.
-    virtual UserInterface& CreateWindows(TDM_Update& DM_Update) = 0;
+    virtual UserInterface& CreateWindows(TDM_Update& DM_Update, std::function<void()> runUpdate) = 0;
     // Shows the main window and dispatches messages until it has closed or
     // the end of the application was requested.
     virtual void Loop() = 0;
@@ -34,22 +37,26 @@ public:
 
 // The sequence over the run context of the installation in `exeDir` (with
 // its trailing separator). It begins with the installation's lock: when
-// another updater holds it, AnotherUpdaterMessage goes to stderr and the
-// program ends with 0, nothing else done. An error of DataModuleCreate is
-// shown in the error box and the windows come up all the same, as the loop
-// is the only way to end. The user interface is detached and the windows destroyed on
-// every path, before DataModuleDestroy and the run context's destruction.
-// Returns the exit code, 0.
+// another updater holds it, AnotherUpdaterMessage goes to stderr (and, in an
+// interactive run, to the error box) and the program ends, nothing else
+// done. An error of DataModuleCreate is shown in the error box; in an
+// interactive run the windows come up all the same, as the loop is the only
+// way to end, while an unattended run ends there. The user interface is
+// detached and the windows destroyed on every path, before
+// DataModuleDestroy and the run context's destruction.
+// Returns how the run ended.
 //
 // `report`, when given, receives the start, the run's versions and files,
 // and how the program ended (once, whatever the path).
-int RunProgram(Toolkit& toolkit, System& system, std::string exeDir, RunReport* report = nullptr);
+Outcome RunProgram(Toolkit& toolkit, System& system, std::string exeDir, const Options& options,
+                   RunReport* report = nullptr);
 
 // What a second updater on the installation in `exeDir` says, with its line end.
 std::string AnotherUpdaterMessage(const std::string& exeDir);
 
 // The same with the real system operations, next to the executable,
-// reporting to the system's log and to `extra` (such as a text log) when given.
-int RunProgram(Toolkit& toolkit, RunReport* extra = nullptr);
+// reporting to the system's log and, with --log, to that file; returns the
+// exit code (ProgramExitCode).
+int RunProgram(Toolkit& toolkit, const Options& options);
 
 }  // namespace ue

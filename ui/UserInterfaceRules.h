@@ -13,9 +13,14 @@ namespace ue {
 // message loop with exit code 0, and then raises SilentAbort to unwind the run.
 void FinishFileInUseDialog(int modalResult, const std::function<void()>& requestEnd);
 
-// "中止安装" (or Esc): ends the own process at once with exit code 0. Nothing
+// "中止安装" (or Esc): ends the own process at once with AbortExitCode(). Nothing
 // after it runs: no window is closed in order and nothing is cleaned up; the
 // system releases open files and the database when the process ends.
 [[noreturn]] void AbortInstallation();
+
+// The exit code of AbortInstallation: 0 unless the program was started with
+// an option (see ProgramExitCode).
+void SetAbortExitCode(int code);
+int AbortExitCode();
 
 }  // namespace ue

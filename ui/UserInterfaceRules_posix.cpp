@@ -4,6 +4,6 @@
 
 namespace ue {
 
-void AbortInstallation() { _exit(0); }
+void AbortInstallation() { _exit(AbortExitCode()); }
 
 }  // namespace ue

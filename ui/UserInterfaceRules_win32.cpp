@@ -5,9 +5,9 @@
 namespace ue {
 
 void AbortInstallation() {
-    TerminateProcess(GetCurrentProcess(), 0);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(AbortExitCode()));
     // TerminateProcess on the own process does not return; should it fail:
-    ExitProcess(0);
+    ExitProcess(static_cast<UINT>(AbortExitCode()));
 }
 
 }  // namespace ue

@@ -36,6 +36,7 @@ ue_start_xvfb || { echo "SKIP: Xvfb did not start"; exit 77; }
 export XDG_RUNTIME_DIR=$work/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
+extra_args=()  # options after the ignored ones
 main=ue-e2e-suite-$$.sh  # a name no other process has: the run stops programs by name
 
 # Lays out a fresh installation in $work/$1 with one type-0 file X.dll.
@@ -78,7 +79,8 @@ dialogs_then_restart_question() {
 # Starts the program in $dir; sets app and start_ns.
 start_program() {
   start_ns=$(date +%s%N)
-  (cd / && exec "$dir/UpdateExe" -platform offscreen --ignored) 2>>"$work/stderr.log" &
+  (cd / && exec "$dir/UpdateExe" -platform offscreen --ignored ${extra_args[@]+"${extra_args[@]}"}) \
+    2>>"$work/stderr.log" &
   app=$!
   started_pids+=("$app")
 }
@@ -123,13 +125,16 @@ holder=$!
 started_pids+=("$holder")
 start_program
 # While the first one waits in its dialog, holding the installation, a second
-# UpdateExe ends at once and says why; the dialogs and the log row below show
-# it did nothing.
+# UpdateExe says why in a box and on stderr, and ends once the box is closed;
+# the dialogs and the log row below show it did nothing.
 second_updateexe() {
-  local first=$app
+  local first=$app box
   (cd / && exec "$dir/UpdateExe" -platform offscreen) 2>"$work/second.err" &
   app=$!
   started_pids+=("$app")
+  box=$(await_window '^Morvel升级$' 10)
+  [ -n "$box" ] || fail "second UpdateExe: no box"
+  [ -n "$box" ] && { answer "$box" '^Morvel升级$' Return || fail "second UpdateExe: box stayed open"; }
   await_end 10
   check "second UpdateExe: exit code" 0 "$rc"
   check "second UpdateExe: says why" yes \
@@ -190,18 +195,23 @@ check "no restart" "" "$(cat "$dir/restart-requests" 2>/dev/null)"
 check "still queued" "yes" "$([ -s "$dir/PendingFileRenameOperations" ] && echo yes || echo no)"
 check "main program not started" "no" "$([ -e "$dir/started" ] && echo yes || echo no)"
 
-echo "== Esc in the dialog ends the program at once"
-new_installation esc
-sleep 600 < "$dir/X.dll" &
-started_pids+=("$!")
-start_program
-win=$(await_window '^替换文件出错$')
-[ -n "$win" ] || fail "the dialog did not appear"
-press "$win" Escape
-await_end 10
-check "exit code" 0 "$rc"
-check "no log row" "" "$(sql 'SELECT * FROM UpdateFileLog')"
-check "version not raised" "0|1|2" "$(sql 'SELECT * FROM CurSoftInfo')"
+echo "== Esc in the dialog ends the program at once (started with an option: stopped by the user, 2)"
+for expected in 0 2; do
+  extra_args=()
+  [ "$expected" = 2 ] && extra_args=(--log "$work/esc.log")
+  new_installation "esc$expected"
+  sleep 600 < "$dir/X.dll" &
+  started_pids+=("$!")
+  start_program
+  win=$(await_window '^替换文件出错$')
+  [ -n "$win" ] || fail "the dialog did not appear"
+  press "$win" Escape
+  await_end 10
+  check "exit code" "$expected" "$rc"
+  check "no log row" "" "$(sql 'SELECT * FROM UpdateFileLog')"
+  check "version not raised" "0|1|2" "$(sql 'SELECT * FROM CurSoftInfo')"
+done
+extra_args=()
 
 if [ -n "$wmclose" ]; then
   echo "== the dialog's close button ends the run silently"

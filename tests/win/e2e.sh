@@ -4,14 +4,15 @@
 # test's own under a temporary folder: every installation lies there, the
 # restart the program asks for ends only that prefix's session, and the
 # queued replacement is carried out by that prefix's `wineboot -r`.
-#   e2e.sh UPDATEEXE_EXE MAIN_INSTALLED_EXE MAIN_UPDATED_EXE HELPER_EXE SCHEMA [REG_DLL]
+#   e2e.sh UPDATEEXE_EXE MAIN_INSTALLED_EXE MAIN_UPDATED_EXE HELPER_EXE SCHEMA [REG_DLL [LOCK_HOLDER]]
 #   MAIN_*: the suite's main program as installed and as downloaded; each
 #   appends its label to "<itself>.started" when it runs.
 #   HELPER: holds a file open, or presses a window's close button.
 #   REG_DLL: a library whose DllRegisterServer succeeds (FileType 2).
+#   LOCK_HOLDER: holds an installation's lock as a running UpdateExe does.
 set -uo pipefail
 
-exe=$1 main_installed=$2 main_updated=$3 helper=$4 schema=$5 reg_dll=${6:-}
+exe=$1 main_installed=$2 main_updated=$3 helper=$4 schema=$5 reg_dll=${6:-} lock_holder=${7:-}
 here=$(cd "$(dirname "$0")" && pwd)
 
 
@@ -60,9 +61,9 @@ new_installation() {
 sql() { sqlite3 "$dir/UpdateFile.mdb" "$1"; }
 exists() { [ -e "$1" ] && echo yes || echo no; }
 
-# Starts UpdateExe.exe in $dir from another folder; sets app.
+# Starts UpdateExe.exe [ARG...] in $dir from another folder; sets app.
 start_program() {
-  (cd / && exec "$UE_WINE" "$dir/UpdateExe.exe") >>"$work/program.log" 2>&1 &
+  (cd / && exec "$UE_WINE" "$dir/UpdateExe.exe" "$@") >>"$work/program.log" 2>&1 &
   app=$!
   started_pids+=("$app")
 }
@@ -341,6 +342,27 @@ check "held file old before the restart" "旧数据" "$(cat "$dir/数据.dat")"
 release_held
 wineboot -r >/dev/null 2>&1
 check "held file new after wineboot -r" "新数据" "$(cat "$dir/数据.dat")"
+
+if [ -n "$lock_holder" ]; then
+  echo "== another UpdateExe works on the installation: said in a box; started with an option, 1618"
+  new_installation second
+  lock_flag=$work/lock-flag
+  holder_flags+=("$lock_flag")
+  ue_wine "$lock_holder" "$windir" "$(ue_winpath "$lock_flag")" >/dev/null 2>&1 &
+  started_pids+=("$!")
+  for i in $(seq 200); do [ -e "$lock_flag" ] && break; sleep 0.05; done
+  # Wine hands the Unix parent the low 8 bits of the exit code.
+  for expected in 0 $((1618 % 256)); do
+    if [ "$expected" = 0 ]; then start_program; else start_program /log "$(ue_winpath "$work/second.log")"; fi
+    win=$(await_window '^Morvel升级$' 10)
+    [ -n "$win" ] || fail "no box for the second UpdateExe"
+    [ -n "$win" ] && press "$win" Return
+    await_end 10
+    check "second UpdateExe: exit code" "$expected" "$rc"
+  done
+  check "second UpdateExe: nothing applied" "old content" "$(cat "$dir/X.dll")"
+  rm -f "$lock_flag"
+fi
 
 if [ "$failures" -ne 0 ] && [ -s "$work/program.log" ]; then
   echo "-- what Wine and the program wrote:"

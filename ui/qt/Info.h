@@ -20,12 +20,12 @@ public:
     explicit TFrmInfo(QWidget* parent = nullptr);
 
     // Shows `message` modally. Returns only when the user chose "继续..".
-    // Esc or "中止安装" ends the process at once with exit code 0. Any other
+    // Esc or "中止安装" ends the process at once (exit code: AbortExitCode). Any other
     // end (close button, end of application) requests the end of the
     // application and raises SilentAbort.
     void ShowFileInUseDialog(const std::string& message);
 
-    // "中止安装": ends the own process at once with exit code 0; no clean-up.
+    // "中止安装": ends the own process at once (exit code: AbortExitCode); no clean-up.
     void Button2Click();
 
     QLabel* lbl1;

@@ -31,11 +31,11 @@ public:
     int ShowModal(const std::string& message);
 
     // Returns only when the user chose "继续..". Esc or "中止安装" ends the
-    // process at once with exit code 0; any other end requests the end of
+    // process at once (exit code: AbortExitCode); any other end requests the end of
     // the application and raises SilentAbort.
     void ShowFileInUseDialog(const std::string& message);
 
-    // "中止安装": ends the own process at once with exit code 0; no clean-up.
+    // "中止安装": ends the own process at once (exit code: AbortExitCode); no clean-up.
     void Button2Click();
 
     HWND Button1 = nullptr;

@@ -1,11 +1,15 @@
-// UpdateExe: applies the downloaded files of the suite. No command-line
-// arguments; exit code 0 on every path. Started by itself with the internal
-// registration option, it is the child of a self-registration instead.
+// UpdateExe: applies the downloaded files of the suite. Without arguments it
+// shows its windows and ends with 0 on every path; the options (ui/Options.h)
+// add an unattended run without any window and exit codes. Started by
+// itself with the internal registration option, it is the child of a
+// self-registration instead.
 #include <windows.h>
 #include <commctrl.h>
 // after windows.h
 #include <shellapi.h>
 
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,10 +17,14 @@
 #include "core/WinText.h"
 #include "run/DMUpdateEx.h"
 #include "sysops/Registration.h"
+#include "ui/Layout.h"
+#include "ui/Options.h"
 #include "ui/Program.h"
+#include "ui/Unattended.h"
 #include "ui/win32/ErrorBox.h"
 #include "ui/win32/Info.h"
 #include "ui/win32/SysProgress.h"
+#include "ui/win32/Win32Layout.h"
 #include "ui/win32/Win32UserInterface.h"
 #include "ui/win32/updateExeMain.h"
 
@@ -26,9 +34,10 @@ class Win32Toolkit : public ue::Toolkit {
 public:
     void ShowErrorBox(const std::string& text) override { ue::ShowErrorBox(text); }
 
-    ue::UserInterface& CreateWindows(ue::TDM_Update& DM_Update) override {
+    ue::UserInterface& CreateWindows(ue::TDM_Update& DM_Update,
+                                     std::function<void()> runUpdate) override {
         FrmMain = std::make_unique<ue::TFrmMain>(DM_Update.DownLoadFileLog, DM_Update.UpdateFileLog,
-                                                 [&DM_Update] { DM_Update.RunUpdate(); });
+                                                 std::move(runUpdate));
         // The first window is the main window: it owns the error box and
         // closing it ends the program.
         ue::SetMainWindow(FrmMain->Handle());
@@ -77,18 +86,78 @@ std::vector<std::string> Arguments() {
     return args;
 }
 
+// Writes `text` where whoever started the program reads it: the standard
+// handle when it was given one (redirected by a deployment tool or a
+// shell), else the console of the parent (a GUI program has none of its
+// own), else a message box. False when it could not be written.
+bool Say(const std::string& text, bool error) {
+    const HANDLE handle = GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    const std::wstring wide = ue::Wide(text, "message");
+    DWORD mode = 0, done = 0;
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+        GetFileType(handle) != FILE_TYPE_UNKNOWN) {
+        if (GetConsoleMode(handle, &mode)) {
+            return WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &done,
+                                 nullptr) != 0;
+        }
+        return WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &done, nullptr) &&
+               done == text.size();
+    }
+    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+        const HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, 0, nullptr);
+        if (console != INVALID_HANDLE_VALUE) {
+            // The prompt was printed before this text: start on a line of its own.
+            const std::wstring line = L"\r\n" + wide;
+            const bool ok = WriteConsoleW(console, line.data(), static_cast<DWORD>(line.size()),
+                                          &done, nullptr) != 0;
+            CloseHandle(console);
+            FreeConsole();
+            if (ok) return true;
+        } else {
+            FreeConsole();
+        }
+    }
+    MessageBoxW(nullptr, wide.c_str(), ue::WideText(ue::layout::kApplicationTitle).c_str(),
+                (error ? MB_ICONERROR : MB_ICONINFORMATION) | MB_OK | MB_TASKMODAL | MB_TOPMOST);
+    return true;
+}
+
+int Start(const ue::Options& options) {
+    const int failed = ue::ProgramExitCode(options, ue::Outcome::Failed);
+    if (!options.error.empty()) {
+        Say("UpdateExe: " + options.error + "\n", true);
+        return failed;
+    }
+    // Neither opens the installation.
+    if (options.help || options.version) {
+        const bool said =
+            Say(options.help ? ue::HelpText(ue::ThisOptionStyle()) : ue::VersionText(), false);
+        return said ? 0 : failed;
+    }
+    // No window at all.
+    if (options.unattended) {
+        ue::UnattendedToolkit toolkit;
+        return ue::RunProgram(toolkit, options);
+    }
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    Win32Toolkit toolkit;
+    return ue::RunProgram(toolkit, options);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    const std::vector<std::string> args = Arguments();
     // Before any window, lock or database: the child holds none of them.
-    ue::RunRegistrationChild(Arguments());
+    ue::RunRegistrationChild(args);
+    const ue::Options options = ue::ParseOptions(args, ue::ThisOptionStyle());
     try {
-        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
-        InitCommonControlsEx(&controls);
-        Win32Toolkit toolkit;
-        ue::RunProgram(toolkit);
+        return Start(options);
     } catch (...) {
         // Nothing is left to report to: the windows are gone.
+        return ue::ProgramExitCode(options, ue::Outcome::Failed);
     }
-    return 0;
 }
