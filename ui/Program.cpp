@@ -216,8 +216,8 @@ int RunProgram(Toolkit& toolkit, const Options& options) {
     RunReportFanOut report;
     report.Add(&systemLog);
     std::unique_ptr<FileLogReport> fileLog;
-    if (!options.logFile.empty()) {
-        fileLog = std::make_unique<FileLogReport>(options.logFile);
+    if (options.logFile) {
+        fileLog = std::make_unique<FileLogReport>(*options.logFile);
         report.Add(fileLog.get());
     }
     return ProgramExitCode(options, RunProgram(toolkit, system, ExecutableDir(), options, &report));

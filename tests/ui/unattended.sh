@@ -77,6 +77,8 @@ check "held file untouched" "old content" "$(cat "$dir/X.dll")"
 check "no restart requested" no "$(exists "$dir/restart-requests")"
 check "main program not started" no "$(exists "$dir/started")"
 check "CurSoftInfo" "1|2|2" "$(sql 'SELECT * FROM CurSoftInfo')"
+check "--log: the file's fate and the outcome in the log" yes \
+  "$(grep -q 'X.dll' "$work/update.log" && grep -qi 'restart' "$work/update.log" && echo yes || echo no)"
 
 echo "== unattended, no database: 1, stderr names the file, nothing created"
 new_installation nodb
