@@ -586,7 +586,12 @@ int TDM_Update::UpdateOneFile() {
         const std::string type = DownLoadFileLog.GetText("FileType");
         const int result = ApplyRow(file);
         if (result == RestartNeeded) {
-            ReportFile(file, Fate::Queued, "in use; it is replaced at the next restart");
+            std::string reason = "in use; it is replaced at the next restart";
+            // The administrator hears it when nothing will carry that out.
+            if (const std::string warning = system_.RestartReplacementWarning(); !warning.empty()) {
+                reason += ". " + warning;
+            }
+            ReportFile(file, Fate::Queued, reason);
         } else if (!asksForFile) {
             ReportFile(file, Fate::LeftAlone, "FileType " + type + " asks for nothing to be done");
         } else {

@@ -34,6 +34,8 @@ void RealSystem::RegisterServerLibrary(const std::string& file) {
 
 void RealSystem::ShutdownWindows(int mode) { ue::ShutdownWindows(mode); }
 
+std::string RealSystem::RestartReplacementWarning() { return ue::RestartReplacementWarning(); }
+
 void RealSystem::Sleep(unsigned milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

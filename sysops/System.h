@@ -22,6 +22,9 @@ public:
     virtual void ShutdownWindows(int mode) = 0;
     virtual void Sleep(unsigned milliseconds) = 0;
     virtual std::string TodayText() = 0;  // local date as "yyyy-mm-dd"
+    // Why a file queued for the restart would not be replaced then (no
+    // renamer to carry the list out), or "" when nothing stands in the way.
+    virtual std::string RestartReplacementWarning() { return {}; }
 };
 
 // The real operations of this platform.
@@ -36,6 +39,7 @@ public:
     void ShutdownWindows(int mode) override;
     void Sleep(unsigned milliseconds) override;
     std::string TodayText() override;
+    std::string RestartReplacementWarning() override;
 };
 
 }  // namespace ue

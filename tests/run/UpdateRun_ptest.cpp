@@ -200,11 +200,12 @@ TEST_F(UpdateRunTest, ReportsEachFilesFateAndHowTheRunEnded) {
     Offer("t.txt", 3);
     Offer("c.exe", ftRun);
     sys.failingPrograms.insert(P("c.exe"));
+    sys.restartWarning = "No renamer is enabled";
     EXPECT_EQ(RunFailure(), RunFailureMessage(P("c.exe"), 2));
     EXPECT_EQ(report.events,
               (Calls{"version 1 2", "applied " + P("a.dll"),
                      "queued for the restart " + P("b.dll") +
-                         ": in use; it is replaced at the next restart",
+                         ": in use; it is replaced at the next restart. No renamer is enabled",
                      "left alone " + P("t.txt") + ": FileType 3 asks for nothing to be done",
                      "failed " + P("c.exe") + ": " + RunFailureMessage(P("c.exe"), 2)}));
     ASSERT_TRUE(dm->LastRunEnd());

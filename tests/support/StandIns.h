@@ -38,6 +38,9 @@ public:
     std::optional<std::string> registerError;
     // What ReplaceFileAtRestart reports: none, or the cause of a failed queue.
     std::error_code replaceAtRestartError;
+    // What RestartReplacementWarning says.
+    std::string restartWarning;
+    std::string RestartReplacementWarning() override { return restartWarning; }
     // Runs after a pause is recorded: lets a test act at a given moment.
     std::function<void(unsigned milliseconds)> onSleep;
 
