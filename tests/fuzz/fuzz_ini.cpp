@@ -2,6 +2,7 @@
 // value limit; a write that is accepted reads back, is not repeated when
 // written again, and leaves every other key's value as it was.
 #include "core/Errors.h"
+#include "core/Text.h"
 #include "records/IniFormat.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -53,13 +54,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view current;
     bool inSection = false;
     int probes = 0;
+    // The written key, as the lookup names it: the names passed in lose their edge spaces.
+    std::string_view writtenSection = ue::text::Trim(section, " ");
+    std::string_view writtenKey = ue::text::Trim(key, " ");
     for (const Line& line : SplitLines(text, effective)) {
         std::string_view name = t.substr(line.nameBegin, line.nameEnd - line.nameBegin);
         if (line.kind == Line::Kind::Header) {
             current = name;
             inSection = true;
         } else if (line.kind == Line::Kind::Key && inSection && probes++ < 64) {
-            if (NamesEqual(current, section, effective) && NamesEqual(name, key, effective)) continue;
+            if (NamesEqual(current, writtenSection, effective) && NamesEqual(name, writtenKey, effective)) continue;
             // Names as the file holds them, including any blanks the lookup would trim.
             Check(FindValue(file, current, name, encoding) == FindValue(written, current, name, encoding));
         }
