@@ -202,7 +202,9 @@ TEST_F(UpdateRunTest, TheDialogAndTheLogNameTheProgramsHoldingTheFile) {
     const std::string holders = " [notepad.exe (pid 1234), Main.exe (pid 77)]";
     EXPECT_EQ(sys.Count("ShowFileInUseDialog"), 4);
     for (const auto& call : sys.calls) {
-        if (call.rfind("ShowFileInUseDialog", 0) == 0) EXPECT_TRUE(call.ends_with(holders)) << call;
+        if (call.rfind("ShowFileInUseDialog", 0) == 0) {
+            EXPECT_TRUE(call.ends_with(holders)) << call;
+        }
     }
     EXPECT_EQ(report.events.at(1), "queued for the restart " + P("a.dll") +
                                        ": in use by notepad.exe (pid 1234), Main.exe (pid 77); it is "
