@@ -295,7 +295,7 @@ std::vector<RunningProgram> ProgramsHoldingFile(const std::string& path, std::si
             if (pid == self || pid == 0) continue;
             std::wstring app(info.strAppName, wcsnlen(info.strAppName, CCH_RM_MAX_APP_NAME));
             std::string name = app.empty() ? ImageNameOf(pid) : Narrow(app);
-            if (name.empty()) name = "?";
+            if (name.empty()) name.push_back('?');  // known by its id alone
             programs.push_back({pid, std::move(name)});
         }
     } catch (const std::exception&) {
