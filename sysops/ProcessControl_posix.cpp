@@ -7,8 +7,8 @@
 // KillProcessByName first sends SIGTERM, the request to close that a program
 // may answer by saving its work, then, after at most the wait given, SIGKILL,
 // as the direct termination does on Windows, to every matching process whose
-// executable lies inside the installation: the kernel's path of the running executable (/proc/<pid>/exe,
-// which has no links in it) must name a file in the installation's real
+// executable lies inside the installation: the kernel's path of the running
+// executable (/proc/<pid>/exe, which has no links in it) must name a file in the installation's real
 // folder or below it. A process whose executable link we may not read
 // (another user's, when we are not root) is passed over, never judged by its
 // comm or argv[0], which anyone can set. A process we may not signal is passed

@@ -167,6 +167,10 @@ constexpr int FrmInfoGrowth(int holders) {
     return listBottom + gap - FrmInfo.Button1.place.top;
 }
 
+static_assert(FrmInfoGrowth(0) == 0, "without programs the dialog is as it was");
+static_assert(FrmInfoHolders.lblHolders.place.top >= FrmInfo.lbl1.place.top + FrmInfo.lbl1.place.height,
+              "the list's caption lies below the message");
+
 // The list's place for `holders` programs.
 constexpr Rect HolderListPlace(int holders) {
     Rect place = FrmInfoHolders.lstHolders.place;
