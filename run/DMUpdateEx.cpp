@@ -560,8 +560,9 @@ bool TDM_Update::FileTypeIs(int code) const {
     return DownLoadFileLog.GetValue("FileType").EqualsNumber(code);
 }
 
-void TDM_Update::ShowFileInUse(const std::string& message) {
-    if (ui_ != nullptr) ui_->ShowFileInUseDialog(message);
+// The dialog names who holds the target, where the system can tell.
+void TDM_Update::ShowFileInUse(const std::string& message, const std::string& target) {
+    if (ui_ != nullptr) ui_->ShowFileInUseDialog(message, system_.ProgramsHoldingFile(target));
 }
 
 void TDM_Update::ReportFile(const std::string& file, RunEvent::Fate fate, const std::string& reason) {
@@ -586,7 +587,12 @@ int TDM_Update::UpdateOneFile() {
         const std::string type = DownLoadFileLog.GetText("FileType");
         const int result = ApplyRow(file);
         if (result == RestartNeeded) {
-            std::string reason = "in use; it is replaced at the next restart";
+            // Who still holds it tells the administrator what to close.
+            std::string holders;
+            for (const RunningProgram& program : system_.ProgramsHoldingFile(file)) {
+                holders += (holders.empty() ? " by " : ", ") + DescribeProgram(program);
+            }
+            std::string reason = "in use" + holders + "; it is replaced at the next restart";
             // The administrator hears it when nothing will carry that out.
             if (const std::string warning = system_.RestartReplacementWarning(); !warning.empty()) {
                 reason += ". " + warning;
@@ -647,7 +653,7 @@ int TDM_Update::ApplyRow(std::string& file) {
         return downloaded && (FileTypeIs(ftReplace) || FileTypeIs(ftRun));
     };
     if (replacesNow() && HeldOpen(target)) {
-        ShowFileInUse(FirstInUseMessage(target));
+        ShowFileInUse(FirstInUseMessage(target), target);
         if (!ExeFile.empty()) system_.KillProcessByName(ExeFile, BaseDir);
         if (!ExeFile2.empty()) system_.KillProcessByName(ExeFile2, BaseDir);
         if (HasExeExtension(fileName)) system_.KillProcessByName(fileName, BaseDir);
@@ -669,7 +675,7 @@ int TDM_Update::ApplyRow(std::string& file) {
     for (;;) {
         if (!replacesNow()) break;
         if (CopyUnlessHeld(source, target)) break;
-        ShowFileInUse(SecondInUseMessage(target));
+        ShowFileInUse(SecondInUseMessage(target), target);
         // A queued file is replaced at the restart; it is not copied now.
         if (++retries >= kMaxInUseRetries) {
             QueueAtRestart(source, target);

@@ -119,7 +119,7 @@ private:
     void DescribeExpandedDownload(const std::string& source);
     void CheckMainProgramPaths() const;
     void ClearLeftovers();
-    void ShowFileInUse(const std::string& message);
+    void ShowFileInUse(const std::string& message, const std::string& target);
     void ExpandPayload(const std::string& source);
     void KeepDownload(const std::string& source, const std::string& kept);
     void RemoveBeneath(const std::string& path) const;

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "sysops/FilePrimitives.h"
+#include "sysops/ProcessControl.h"
 
 namespace ue {
 
@@ -12,10 +14,12 @@ class UserInterface {
 public:
     virtual ~UserInterface() = default;
 
-    // Shows the file-in-use dialog modally with `message`. Returns only when
-    // the user chose to continue; otherwise the process ends, or the end of
-    // the application is requested and SilentAbort is raised.
-    virtual void ShowFileInUseDialog(const std::string& message) = 0;
+    // Shows the file-in-use dialog modally with `message` and, below it, the
+    // programs that hold the file (`holders`, none when unknown). Returns only
+    // when the user chose to continue; otherwise the process ends, or the end
+    // of the application is requested and SilentAbort is raised.
+    virtual void ShowFileInUseDialog(const std::string& message,
+                                     const std::vector<RunningProgram>& holders) = 0;
 
     // The restart question (caption "提示", OK and Cancel, question icon);
     // true when the user chose OK.

@@ -407,9 +407,16 @@ std::error_code KernelBeneath(int baseFd, std::string relative, bool& undecided)
 
 namespace posix {
 
-bool IsHeldOpenByAnyProcess(const struct stat& file, const std::string& canonicalPath) {
+namespace {
+
+// The processes that hold `file` open or mapped, in /proc order, at most
+// `limit`. Our own process is passed over when `skipSelf`; otherwise only
+// our own mapping of our own program file is.
+std::vector<pid_t> ScanHolders(const struct stat& file, const std::string& canonicalPath,
+                               std::size_t limit, bool skipSelf) {
+    std::vector<pid_t> holders;
     DIR* proc = ::opendir("/proc");
-    if (proc == nullptr) return false;
+    if (proc == nullptr) return holders;
     const int procFd = ::dirfd(proc);
     // Our own program file: a rename replaces a running program (it runs on
     // from the old file), so our own mapping of it holds nothing. Another
@@ -419,18 +426,41 @@ bool IsHeldOpenByAnyProcess(const struct stat& file, const std::string& canonica
                             self.st_dev == file.st_dev;
     const std::string ownPid = std::to_string(::getpid());
     std::vector<char> buffer(64 * 1024);
-    bool found = false;
-    while (const dirent* entry = ::readdir(proc)) {
+    while (holders.size() < limit) {
+        const dirent* entry = ::readdir(proc);
+        if (entry == nullptr) break;
         if (!IsDecimal(entry->d_name)) continue;
-        const bool mappingsCount = !ownProgram || ownPid != entry->d_name;
+        const bool own = ownPid == entry->d_name;
+        if (own && skipSelf) continue;
+        const bool mappingsCount = !ownProgram || !own;
         if (DescriptorsHold(procFd, entry->d_name, file) ||
             (mappingsCount && MappingsHold(procFd, entry->d_name, file, canonicalPath, buffer))) {
-            found = true;
-            break;
+            holders.push_back(static_cast<pid_t>(std::strtol(entry->d_name, nullptr, 10)));
         }
     }
     ::closedir(proc);
-    return found;
+    return holders;
+}
+
+std::string CanonicalPath(const std::string& path) {
+    std::string canonical;
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+        canonical = resolved;
+        std::free(resolved);
+    }
+    return canonical;
+}
+
+}  // namespace
+
+bool IsHeldOpenByAnyProcess(const struct stat& file, const std::string& canonicalPath) {
+    return !ScanHolders(file, canonicalPath, 1, false).empty();
+}
+
+std::vector<pid_t> ProcessesHoldingFile(const std::string& path, std::size_t limit) {
+    struct stat st;
+    if (limit == 0 || !StatRegularFile(path, st)) return {};
+    return ScanHolders(st, CanonicalPath(path), limit, true);
 }
 
 int FileReplaceBlocker(const std::string& path) {
@@ -459,12 +489,7 @@ int FileReplaceBlocker(const std::string& path) {
     const uid_t self = ::geteuid();
     if ((dir.st_mode & S_ISVTX) != 0 && self != 0 && self != st.st_uid && self != dir.st_uid) return EPERM;
     if (NoOtherOpenFile(path, st)) return 0;
-    std::string canonical;
-    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-        canonical = resolved;
-        std::free(resolved);
-    }
-    return IsHeldOpenByAnyProcess(st, canonical) ? EBUSY : 0;
+    return IsHeldOpenByAnyProcess(st, CanonicalPath(path)) ? EBUSY : 0;
 }
 
 std::error_code CheckBeneath(const std::string& base, const std::string& path,

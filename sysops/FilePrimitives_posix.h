@@ -3,8 +3,11 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace ue::posix {
 
@@ -24,6 +27,11 @@ int FileReplaceBlocker(const std::string& path);
 // (/proc/*/maps). Processes whose entries we may not read are skipped, and so
 // is our own mapping of our own program file.
 bool IsHeldOpenByAnyProcess(const struct stat& file, const std::string& canonicalPath);
+
+// The processes other than ours that hold the regular file `path` open or
+// have it mapped, by the same scan, at most `limit`, in /proc order; empty
+// when there is no such file.
+std::vector<pid_t> ProcessesHoldingFile(const std::string& path, std::size_t limit);
 
 // How CheckBeneath resolves: openat2 with RESOLVE_BENEATH where the kernel has
 // it (the walk decides only for absolute links), or the walk component by

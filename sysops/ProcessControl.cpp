@@ -28,6 +28,10 @@ bool ImageNameMatches(const std::string& listedName, const std::string& argument
     return text::EqualsNoCaseAscii(std::string_view(listedName).substr(begin, end - begin), argument);
 }
 
+std::string DescribeProgram(const RunningProgram& program) {
+    return program.name + " (pid " + std::to_string(program.pid) + ")";
+}
+
 std::string RunFailureMessage(const std::string& file, std::uint32_t code) {
     return "运行程序失败" + file + ". 错误代码 " + std::to_string(code);
 }

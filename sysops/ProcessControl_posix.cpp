@@ -4,15 +4,17 @@
 // the file name of its executable (see ProcessImageName). Zombies are passed
 // over: they are no longer running and cannot be ended again.
 //
-// KillProcessByName sends SIGKILL, as the direct termination does on
-// Windows, to every matching process whose executable lies inside the
-// installation: the kernel's path of the running executable (/proc/<pid>/exe,
-// which has no links in it) must name a file in the installation's real
+// KillProcessByName first sends SIGTERM, the request to close that a program
+// may answer by saving its work, then, after at most the wait given, SIGKILL,
+// as the direct termination does on Windows, to every matching process whose
+// executable lies inside the installation: the kernel's path of the running
+// executable (/proc/<pid>/exe, which has no links in it) must name a file in the installation's real
 // folder or below it. A process whose executable link we may not read
 // (another user's, when we are not root) is passed over, never judged by its
 // comm or argv[0], which anyone can set. A process we may not signal is passed
-// over and the search goes on. The signal goes through a pidfd, so that a pid
-// that is freed and reused between the checks and the kill is never hit. The
+// over and the search goes on. The signals go through a pidfd, so that a pid
+// that is freed and reused between the checks and the kill is never hit;
+// without pidfds the process's start time tells it from a later one. The
 // second way of Windows, the console debugger ntsd, has no counterpart here
 // and is left out. The updater never ends itself.
 //
@@ -28,6 +30,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -41,8 +44,10 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <utility>
 
 #include "core/Errors.h"
+#include "sysops/FilePrimitives_posix.h"
 #include "sysops/ProcessControl_posix.h"
 
 extern char** environ;
@@ -164,22 +169,61 @@ bool RunsFromInside(pid_t pid, const std::string& imageName, const std::string& 
     return folder && folder->starts_with(realInstallDir);
 }
 
+// The start time of `pid` in clock ticks since boot (field 22 of its stat);
+// 0 when it is gone.
+unsigned long long StartTime(pid_t pid) {
+    auto stat = ReadProcFile(ProcPath(pid, "stat"), 1024);
+    if (!stat) return 0;
+    auto close = stat->rfind(')');
+    if (close == std::string::npos) return 0;
+    const char* p = stat->c_str() + close + 1;
+    for (int field = 3; field < 22 && *p != '\0'; ++field) {
+        while (*p == ' ') ++p;
+        while (*p != ' ' && *p != '\0') ++p;
+    }
+    return std::strtoull(p, nullptr, 10);
+}
+
+// One process held from its checks to its end: by a pidfd, or where there is
+// none, by its pid and start time.
+class HeldProcess {
+public:
+    explicit HeldProcess(pid_t pid)
+        : pid_(pid), fd_(static_cast<int>(syscall(SYS_pidfd_open, pid, 0))), start_(StartTime(pid)) {}
+    ~HeldProcess() {
+        if (fd_ >= 0) close(fd_);
+    }
+    HeldProcess(HeldProcess&& other) noexcept
+        : pid_(other.pid_), fd_(std::exchange(other.fd_, -1)), start_(other.start_) {}
+    HeldProcess(const HeldProcess&) = delete;
+    HeldProcess& operator=(const HeldProcess&) = delete;
+    HeldProcess& operator=(HeldProcess&&) = delete;
+
+    bool Ended() const {
+        if (fd_ >= 0) {
+            // Readable once the process has ended, reaped or not.
+            pollfd p{fd_, POLLIN, 0};
+            return poll(&p, 1, 0) != 0;
+        }
+        return start_ == 0 || StartTime(pid_) != start_ || IsDefunct(pid_);
+    }
+    // EPERM (not ours) and ESRCH (gone) alike leave nothing to do.
+    void Signal(int signal) const {
+        if (fd_ >= 0) syscall(SYS_pidfd_send_signal, fd_, signal, nullptr, 0);
+        else if (!Ended()) kill(pid_, signal);
+    }
+
+private:
+    pid_t pid_;
+    int fd_;
+    unsigned long long start_;
+};
+
 }  // namespace
 
-// Sends SIGKILL to `pid` when `stoppable` holds, unless it ends or its pid is
-// reused meanwhile: the pidfd, opened before the checks, refers to that
-// process only. Falls back to kill() where pidfds are not to be had (an old
-// kernel, a sandbox that forbids them).
 void KillIf(pid_t pid, const std::function<bool()>& stoppable) {
-    const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    if (fd < 0 && errno == ESRCH) return;  // gone
-    if (stoppable()) {
-        // The kill is also the test of our right to stop it: EPERM (not ours)
-        // and ESRCH (gone) alike leave nothing to do.
-        if (fd >= 0) syscall(SYS_pidfd_send_signal, fd, SIGKILL, nullptr, 0);
-        else kill(pid, SIGKILL);
-    }
-    if (fd >= 0) close(fd);
+    const HeldProcess process(pid);
+    if (!process.Ended() && stoppable()) process.Signal(SIGKILL);
 }
 
 std::string ProcessImageName(pid_t pid) {
@@ -284,17 +328,49 @@ std::uint32_t FindProcessIdByName(const std::string& imageName) {
     return posix::FindProcessIdByNameExcept(imageName, 0);
 }
 
-void KillProcessByName(const std::string& imageName, const std::string& installDir) {
+void KillProcessByName(const std::string& imageName, const std::string& installDir,
+                       std::chrono::milliseconds closeWait,
+                       const std::function<void()>& whileWaiting) {
     const auto realInstallDir = posix::RealFolder(installDir);
     if (!realInstallDir) return;  // no installation: nothing runs from it
     const pid_t self = getpid();
+    std::vector<posix::HeldProcess> asked;
     for (pid_t pid : posix::ListProcesses()) {
         if (pid == self) continue;
-        // The name first, cheaply; every check is made again once the process is pinned.
+        // The name first, cheaply; every check is made again once the process is held.
         auto exe = posix::ExecutableOf(pid);
         if (!exe || !ImageNameMatches(posix::FileNameOf(exe->path), imageName)) continue;
-        posix::KillIf(pid, [&] { return posix::RunsFromInside(pid, imageName, *realInstallDir); });
+        posix::HeldProcess process(pid);
+        if (process.Ended() || !posix::RunsFromInside(pid, imageName, *realInstallDir)) continue;
+        process.Signal(SIGTERM);
+        asked.push_back(std::move(process));
     }
+    const auto allEnded = [&] {
+        return std::all_of(asked.begin(), asked.end(), [](const posix::HeldProcess& p) { return p.Ended(); });
+    };
+    const auto deadline = std::chrono::steady_clock::now() + closeWait;
+    while (!asked.empty() && !allEnded()) {
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) break;
+        if (whileWaiting) whileWaiting();
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, kClosePoll));
+    }
+    for (const posix::HeldProcess& process : asked) {
+        if (!process.Ended()) process.Signal(SIGKILL);
+    }
+}
+
+std::vector<RunningProgram> ProgramsHoldingFile(const std::string& path, std::size_t limit) {
+    std::vector<RunningProgram> programs;
+    try {
+        for (pid_t pid : posix::ProcessesHoldingFile(path, limit)) {
+            std::string name = posix::ProcessImageName(pid);
+            if (!name.empty()) programs.push_back({static_cast<std::uint32_t>(pid), std::move(name)});
+        }
+    } catch (const std::exception&) {
+        // A help only: what was found so far stands.
+    }
+    return programs;
 }
 
 std::uint32_t RunProgram(const std::string& file, bool wait, const std::string& parameters,

@@ -26,7 +26,8 @@ std::uint32_t FindProcessIdByNameExcept(const std::string& imageName, std::uint3
 // Sends SIGKILL to `pid` when `stoppable`, called after the process was
 // pinned, says so. The signal goes through a pidfd opened before the call, so
 // a process that ended meanwhile is never mistaken for another that was given
-// its pid; kill() only where pidfds are not to be had.
+// its pid; where pidfds are not to be had (an old kernel, a sandbox that
+// forbids them), kill() after its start time was found unchanged.
 void KillIf(pid_t pid, const std::function<bool()>& stoppable);
 
 // Starts `file` with `args` (args[0] included) and `env` through posix_spawn:

@@ -11,8 +11,16 @@
 // the installation's final path (links and junctions resolved, letter case
 // ignored). A process we may not open or query (another user's, a protected
 // one) is passed over and the others are still stopped; the caller itself is
-// never stopped. The checks and the termination go through one process
-// handle, so an id that is freed and reused meanwhile is never hit.
+// never stopped. The checks, the request to close and the termination go
+// through one process handle, held to the end, so an id that is freed and
+// reused meanwhile is never hit. The request is WM_CLOSE, posted to each
+// visible top-level window of the process, as the task manager's "End task"
+// does; a program asked so may save its work, or ask its user. One without
+// such a window cannot be asked and is terminated at once.
+//
+// ProgramsHoldingFile asks the Restart Manager, which names a program by its
+// application name where it has one (a service's display name, a window
+// title), else by its image file name.
 //
 // The second way of ending a program, the console debugger ntsd, is left out:
 // it is not part of any Windows since Vista, so "ntsd" would at best not be
@@ -32,8 +40,11 @@
 
 #include <windows.h>
 // after windows.h
+#include <restartmanager.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "core/Errors.h"
@@ -139,7 +150,32 @@ std::uint32_t FindProcessIdByName(const std::string& imageName) {
     return found;
 }
 
-void KillProcessByName(const std::string& imageName, const std::string& installDir) {
+namespace {
+
+struct CloseRequest {
+    const std::vector<DWORD>* pids;
+    std::vector<bool>* asked;
+};
+
+BOOL CALLBACK PostClose(HWND window, LPARAM param) {
+    const auto& request = *reinterpret_cast<CloseRequest*>(param);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    const auto found = std::find(request.pids->begin(), request.pids->end(), pid);
+    if (found != request.pids->end() && ::IsWindowVisible(window) &&
+        ::PostMessageW(window, WM_CLOSE, 0, 0)) {
+        (*request.asked)[static_cast<std::size_t>(found - request.pids->begin())] = true;
+    }
+    return TRUE;
+}
+
+bool Ended(HANDLE process) { return ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
+
+}  // namespace
+
+void KillProcessByName(const std::string& imageName, const std::string& installDir,
+                       std::chrono::milliseconds closeWait,
+                       const std::function<void()>& whileWaiting) {
     std::optional<std::wstring> install;
     try {
         install = win32::FinalPath(Wide(installDir));
@@ -154,21 +190,118 @@ void KillProcessByName(const std::string& imageName, const std::string& installD
         if (pid != self && pid != 0 && win32::Lists(entry, imageName)) matches.push_back(pid);
         return false;
     });
+    // Held open from here on: their ids cannot pass to another process.
+    std::vector<std::unique_ptr<win32::Handle>> processes;
+    std::vector<DWORD> pids;
     for (DWORD pid : matches) {
-        win32::Handle process(
-            ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid));
-        if (!process) continue;  // gone, or not ours to stop
+        auto process = std::make_unique<win32::Handle>(::OpenProcess(
+            PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+        if (!*process) continue;  // gone, or not ours to stop
         // The snapshot's name is checked again on the image itself: the id
         // may belong to another program by now.
-        const auto image = win32::ImagePathOf(process.get());
+        const auto image = win32::ImagePathOf(process->get());
         if (!image) continue;
         const auto slash = image->find_last_of(L"\\/");
         if (slash == std::wstring::npos) continue;
         if (!ImageNameMatches(Narrow(image->substr(slash + 1)), imageName)) continue;
         const auto folder = win32::FinalPath(image->substr(0, slash + 1));
         if (!folder || !win32::PathIsWithin(*folder, *install)) continue;
-        ::TerminateProcess(process.get(), 0);
+        processes.push_back(std::move(process));
+        pids.push_back(pid);
     }
+    if (processes.empty()) return;
+
+    std::vector<bool> asked(pids.size(), false);
+    CloseRequest request{&pids, &asked};
+    ::EnumWindows(PostClose, reinterpret_cast<LPARAM>(&request));
+    const auto waiting = [&] {
+        for (std::size_t i = 0; i < processes.size(); ++i) {
+            if (asked[i] && !Ended(processes[i]->get())) return true;
+        }
+        return false;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + closeWait;
+    while (waiting()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        if (whileWaiting) whileWaiting();
+        ::Sleep(static_cast<DWORD>(std::min(left, kClosePoll).count()));
+    }
+    for (const auto& process : processes) {
+        if (!Ended(process->get())) ::TerminateProcess(process->get(), 0);
+    }
+}
+
+namespace {
+
+// The image file name of the process `pid`; empty when it cannot be read.
+std::string ImageNameOf(DWORD pid) {
+    win32::Handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process) return {};
+    const auto image = win32::ImagePathOf(process.get());
+    if (!image) return {};
+    return Narrow(image->substr(image->find_last_of(L"\\/") + 1));
+}
+
+class RestartManagerSession {
+public:
+    RestartManagerSession() {
+        WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+        if (::RmStartSession(&handle_, 0, key) != ERROR_SUCCESS) handle_ = kNone;
+    }
+    ~RestartManagerSession() {
+        if (handle_ != kNone) ::RmEndSession(handle_);
+    }
+    RestartManagerSession(const RestartManagerSession&) = delete;
+    RestartManagerSession& operator=(const RestartManagerSession&) = delete;
+    explicit operator bool() const { return handle_ != kNone; }
+    DWORD get() const { return handle_; }
+
+private:
+    static constexpr DWORD kNone = 0xFFFFFFFF;
+    DWORD handle_ = kNone;
+};
+
+}  // namespace
+
+std::vector<RunningProgram> ProgramsHoldingFile(const std::string& path, std::size_t limit) {
+    std::vector<RunningProgram> programs;
+    try {
+        if (limit == 0 || path.empty() || path.find('\0') != std::string::npos) return programs;
+        RestartManagerSession session;
+        if (!session) return programs;
+        std::wstring wide = Wide(path);
+        LPCWSTR files[] = {wide.c_str()};
+        if (::RmRegisterResources(session.get(), 1, files, 0, nullptr, 0, nullptr) != ERROR_SUCCESS) {
+            return programs;
+        }
+        std::vector<RM_PROCESS_INFO> found;
+        DWORD status = ERROR_MORE_DATA;
+        for (int tries = 0; tries < 3 && status == ERROR_MORE_DATA; ++tries) {
+            UINT needed = 0;
+            UINT count = static_cast<UINT>(found.size());
+            DWORD reasons = 0;
+            status = ::RmGetList(session.get(), &needed, &count, found.empty() ? nullptr : found.data(),
+                                 &reasons);
+            if (status == ERROR_SUCCESS) found.resize(std::min<std::size_t>(count, found.size()));
+            else if (status == ERROR_MORE_DATA) found.resize(needed + 2);  // more may start meanwhile
+        }
+        if (status != ERROR_SUCCESS) return programs;
+        const DWORD self = ::GetCurrentProcessId();
+        for (const RM_PROCESS_INFO& info : found) {
+            if (programs.size() >= limit) break;
+            const DWORD pid = info.Process.dwProcessId;
+            if (pid == self || pid == 0) continue;
+            std::wstring app(info.strAppName, wcsnlen(info.strAppName, CCH_RM_MAX_APP_NAME));
+            std::string name = app.empty() ? ImageNameOf(pid) : Narrow(app);
+            if (name.empty()) name.push_back('?');  // known by its id alone
+            programs.push_back({pid, std::move(name)});
+        }
+    } catch (const std::exception&) {
+        // A help only: what was found so far stands.
+    }
+    return programs;
 }
 
 namespace {

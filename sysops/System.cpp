@@ -15,7 +15,11 @@
 namespace ue {
 
 void RealSystem::KillProcessByName(const std::string& imageName, const std::string& installDir) {
-    ue::KillProcessByName(imageName, installDir);
+    ue::KillProcessByName(imageName, installDir, kCloseWait, whileWaiting_);
+}
+
+std::vector<RunningProgram> RealSystem::ProgramsHoldingFile(const std::string& path) {
+    return ue::ProgramsHoldingFile(path);
 }
 
 std::uint32_t RealSystem::RunProgram(const std::string& file, bool wait,

@@ -3,8 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <system_error>
+#include <vector>
+
+#include "sysops/ProcessControl.h"
 
 namespace ue {
 
@@ -25,6 +29,11 @@ public:
     // Why a file queued for the restart would not be replaced then (no
     // renamer to carry the list out), or "" when nothing stands in the way.
     virtual std::string RestartReplacementWarning() { return {}; }
+    // The programs that hold `path`, for the person asked to close them; a
+    // few at most, empty when that cannot be found out.
+    virtual std::vector<RunningProgram> ProgramsHoldingFile(const std::string& /*path*/) {
+        return {};
+    }
 };
 
 // The real operations of this platform.
@@ -40,6 +49,14 @@ public:
     void Sleep(unsigned milliseconds) override;
     std::string TodayText() override;
     std::string RestartReplacementWarning() override;
+    std::vector<RunningProgram> ProgramsHoldingFile(const std::string& path) override;
+
+    // Runs while KillProcessByName waits for the programs it asked to close,
+    // so that the windows go on answering.
+    void SetWhileWaiting(std::function<void()> whileWaiting) { whileWaiting_ = std::move(whileWaiting); }
+
+private:
+    std::function<void()> whileWaiting_;
 };
 
 }  // namespace ue

@@ -126,6 +126,58 @@ inline constexpr FrmInfoLayout FrmInfo{
     {"lbl1", u8"", {24, 16, 433, 81}, 14, Rgb{0, 128, 0}, -1, true},
     {&FrmInfo.Button1, &FrmInfo.Button2, &FrmInfo.lbl1}};
 
+// Texts of our own, in Chinese (Simplified) and in English. The windows show
+// the Chinese until the user's language is chosen.
+struct OwnText {
+    const char8_t* zh;
+    const char8_t* en;
+};
+// The caption of FrmInfo's list of the programs that hold the file; also the
+// list's accessible name, which a screen reader says.
+inline constexpr OwnText kHoldersCaption{u8"占用该文件的程序:", u8"Programs using this file:"};
+
+// FrmInfo's list of the programs that hold the file, shown below lbl1 only
+// when there are such programs: the caption, then a read-only list, one row
+// per program ("notepad.exe (pid 1234)"). The dialog then grows by
+// FrmInfoGrowth and its buttons move down by as much; without programs it is
+// exactly as without the list.
+struct HolderListLayout {
+    Control lblHolders;       // the caption
+    Control lstHolders;       // its height is that of the frame alone, without rows
+    int rowHeight;
+    int maxRows;              // more programs scroll
+};
+inline constexpr HolderListLayout FrmInfoHolders{
+    {"lblHolders", kHoldersCaption.zh, {24, 100, 433, 14}, 12, std::nullopt, -1, false},
+    {"lstHolders", u8"", {24, 116, 433, 4}, 12, std::nullopt, 2, false},
+    16,
+    5};
+
+constexpr int HolderRows(int holders) {
+    return holders < 0 ? 0 : holders < FrmInfoHolders.maxRows ? holders : FrmInfoHolders.maxRows;
+}
+
+// How much FrmInfo grows for `holders` programs: the caption and the list,
+// with the gap lbl1 keeps above the buttons kept below the list.
+constexpr int FrmInfoGrowth(int holders) {
+    if (HolderRows(holders) == 0) return 0;
+    const Rect list = FrmInfoHolders.lstHolders.place;
+    const int listBottom = list.top + list.height + HolderRows(holders) * FrmInfoHolders.rowHeight;
+    const int gap = FrmInfo.Button1.place.top - (FrmInfo.lbl1.place.top + FrmInfo.lbl1.place.height);
+    return listBottom + gap - FrmInfo.Button1.place.top;
+}
+
+static_assert(FrmInfoGrowth(0) == 0, "without programs the dialog is as it was");
+static_assert(FrmInfoHolders.lblHolders.place.top >= FrmInfo.lbl1.place.top + FrmInfo.lbl1.place.height,
+              "the list's caption lies below the message");
+
+// The list's place for `holders` programs.
+constexpr Rect HolderListPlace(int holders) {
+    Rect place = FrmInfoHolders.lstHolders.place;
+    place.height += HolderRows(holders) * FrmInfoHolders.rowHeight;
+    return place;
+}
+
 // FrmProgress, the processing window: created hidden, no caption buttons.
 struct FrmProgressLayout {
     Form form;

@@ -26,8 +26,9 @@ class NotingUserInterface : public UserInterface {
 public:
     explicit NotingUserInterface(UserInterface& inner) : inner_(inner) {}
 
-    void ShowFileInUseDialog(const std::string& message) override {
-        inner_.ShowFileInUseDialog(message);
+    void ShowFileInUseDialog(const std::string& message,
+                             const std::vector<RunningProgram>& holders) override {
+        inner_.ShowFileInUseDialog(message, holders);
     }
     bool AskRestart() override {
         restartNeeded = true;

@@ -29,7 +29,7 @@ void UnattendedToolkit::DestroyWindows() noexcept { runUpdate_ = nullptr; }
 
 // "Continue": the run stops the programs, retries, and leaves the file for
 // the restart when it stays held.
-void UnattendedToolkit::ShowFileInUseDialog(const std::string&) {}
+void UnattendedToolkit::ShowFileInUseDialog(const std::string&, const std::vector<RunningProgram>&) {}
 
 bool UnattendedToolkit::AskRestart() { return false; }
 

@@ -22,7 +22,8 @@ public:
     void DestroyWindows() noexcept override;
 
 private:
-    void ShowFileInUseDialog(const std::string& message) override;
+    void ShowFileInUseDialog(const std::string& message,
+                             const std::vector<RunningProgram>& holders) override;
     bool AskRestart() override;
     WindowHandle OwnerWindow() override;
 

@@ -193,6 +193,24 @@ TEST_F(UpdateRunTest, OneFileLeftForTheRestartAsksForTheRestartInsteadOfStarting
 // What the administrator's log hears: the versions, then each file's fate
 // with its reason, by the path it was meant for; the run's end for the
 // program to report.
+// Who holds the file goes to each dialog and to the queued file's log line.
+TEST_F(UpdateRunTest, TheDialogAndTheLogNameTheProgramsHoldingTheFile) {
+    Offer("a.dll", ftReplace);
+    Hold("a.dll");
+    sys.holders = {{1234, "notepad.exe"}, {77, "Main.exe"}};
+    Run();
+    const std::string holders = " [notepad.exe (pid 1234), Main.exe (pid 77)]";
+    EXPECT_EQ(sys.Count("ShowFileInUseDialog"), 4);
+    for (const auto& call : sys.calls) {
+        if (call.rfind("ShowFileInUseDialog", 0) == 0) {
+            EXPECT_TRUE(call.ends_with(holders)) << call;
+        }
+    }
+    EXPECT_EQ(report.events.at(1), "queued for the restart " + P("a.dll") +
+                                       ": in use by notepad.exe (pid 1234), Main.exe (pid 77); it is "
+                                       "replaced at the next restart");
+}
+
 TEST_F(UpdateRunTest, ReportsEachFilesFateAndHowTheRunEnded) {
     Offer("a.dll", ftReplace);
     Offer("b.dll", ftRegister);

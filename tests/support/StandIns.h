@@ -41,6 +41,9 @@ public:
     // What RestartReplacementWarning says.
     std::string restartWarning;
     std::string RestartReplacementWarning() override { return restartWarning; }
+    // What ProgramsHoldingFile finds, whatever the file.
+    std::vector<RunningProgram> holders;
+    std::vector<RunningProgram> ProgramsHoldingFile(const std::string&) override { return holders; }
     // Runs after a pause is recorded: lets a test act at a given moment.
     std::function<void(unsigned milliseconds)> onSleep;
 
@@ -117,8 +120,13 @@ public:
         return *this;
     }
 
-    void ShowFileInUseDialog(const std::string& message) override {
-        journal_.calls.push_back("ShowFileInUseDialog " + message);
+    void ShowFileInUseDialog(const std::string& message,
+                             const std::vector<RunningProgram>& holders) override {
+        std::string call = "ShowFileInUseDialog " + message;
+        for (std::size_t i = 0; i < holders.size(); ++i) {
+            call += (i == 0 ? " [" : ", ") + DescribeProgram(holders[i]);
+        }
+        journal_.calls.push_back(holders.empty() ? call : call + "]");
         if (script_.empty()) return;
         Step step = std::move(script_.front());
         script_.pop_front();

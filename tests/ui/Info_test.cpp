@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <unistd.h>
 #include <functional>
+#include <vector>
 
 #include "core/Errors.h"
 #include "ui/qt/Info.h"
@@ -65,6 +66,46 @@ TEST(FrmInfo, ContinuingAndEachMessageReplacingTheLastWithoutGrowing) {
     EXPECT_EQ(info.lbl1->textFormat(), Qt::PlainText);
     EXPECT_EQ(info.size(), QSize(482, 146));
     EXPECT_EQ(info.lbl1->size(), QSize(433, 81));
+}
+
+// The programs that hold the file, below the message: one row each, named
+// for a screen reader; the dialog grows for them alone and is as before
+// without them.
+TEST(FrmInfo, ListsTheProgramsHoldingTheFileAndGrowsOnlyForThem) {
+    TFrmInfo info;
+    const std::vector<RunningProgram> holders{{1234, "notepad.exe"}, {77, "数据.exe"}};
+    const int growth = layout::FrmInfoGrowth(2);
+    ASSERT_GT(growth, 0);
+    WhenShown(info, [&] {
+        EXPECT_TRUE(info.lstHolders->isVisible());
+        EXPECT_TRUE(info.lblHolders->isVisible());
+        ASSERT_EQ(info.lstHolders->count(), 2);
+        EXPECT_EQ(info.lstHolders->item(0)->text(), QStringLiteral("notepad.exe (pid 1234)"));
+        EXPECT_EQ(info.lstHolders->item(1)->text(), QStringLiteral("数据.exe (pid 77)"));
+        EXPECT_EQ(info.lstHolders->accessibleName(), QString::fromUtf8(layout::kHoldersCaption.zh));
+        EXPECT_EQ(info.lblHolders->text(), QString::fromUtf8(layout::kHoldersCaption.zh));
+        // Below the message, above the buttons, all rows in sight.
+        EXPECT_GE(info.lblHolders->y(), info.lbl1->geometry().bottom());
+        EXPECT_LT(info.lstHolders->geometry().bottom(), info.Button1->y());
+        EXPECT_GE(info.lstHolders->height(), 2 * layout::FrmInfoHolders.rowHeight);
+        EXPECT_EQ(info.focusWidget(), info.Button1);
+        info.Button1->click();
+    });
+    info.ShowFileInUseDialog("C:/suite/a.dll 正在使用", holders);
+    EXPECT_EQ(info.size(), QSize(482, 146 + growth));
+    EXPECT_EQ(info.Button1->pos(), QPoint(156, 114 + growth));
+    EXPECT_EQ(info.lbl1->geometry(), QRect(24, 16, 433, 81));
+
+    // None known (Wine, a file nobody else holds): exactly the dialog without a list.
+    WhenShown(info, [&] {
+        EXPECT_FALSE(info.lstHolders->isVisible());
+        EXPECT_FALSE(info.lblHolders->isVisible());
+        info.Button1->click();
+    });
+    info.ShowFileInUseDialog("second", {});
+    EXPECT_EQ(info.size(), QSize(482, 146));
+    EXPECT_EQ(info.Button1->pos(), QPoint(156, 114));
+    EXPECT_EQ(info.Button2->pos(), QPoint(260, 114));
 }
 
 // The close button requests the end of the application, which would stop

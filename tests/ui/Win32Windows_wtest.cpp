@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/Errors.h"
 #include "core/WinText.h"
@@ -436,6 +437,51 @@ struct KeyboardSeen {
         pressed = now;
     }
 };
+
+// What the shown dialog is looked at with: set before the modal loop runs.
+std::function<void()> whileShown;
+void CALLBACK LookWhileShown(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (whileShown) whileShown();
+}
+
+// The programs that hold the file: a list below the message, named for a
+// screen reader by the caption right before it; the dialog grows for them
+// alone.
+TEST_F(Win32Windows, FileInUseDialogListsTheProgramsHoldingTheFile) {
+    Tables tables(1);
+    TFrmMain FrmMain(tables.downloads, tables.applied, [] {});
+    TFrmInfo FrmInfo(FrmMain.Handle());
+    ShowWindow(FrmMain.Handle(), SW_SHOWNA);
+    DrainMessages();
+    const int growth = layout::FrmInfoGrowth(2);
+    for (const int holders : {2, 0}) {
+        SCOPED_TRACE(holders);
+        std::vector<RunningProgram> programs;
+        if (holders == 2) programs = {{1234, "notepad.exe"}, {77, "数据.exe"}};
+        whileShown = [&] {
+            const HWND list = FrmInfo.lstHolders;
+            EXPECT_EQ(IsWindowVisible(list) != FALSE, holders > 0);
+            EXPECT_EQ(IsWindowVisible(FrmInfo.lblHolders) != FALSE, holders > 0);
+            EXPECT_EQ(GetWindow(list, GW_HWNDPREV), FrmInfo.lblHolders);
+            EXPECT_EQ(TextOf(FrmInfo.lblHolders), Utf8(layout::kHoldersCaption.zh));
+            EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), holders);
+            if (holders == 2) {
+                wchar_t row[64] = {};
+                SendMessageW(list, LB_GETTEXT, 1, reinterpret_cast<LPARAM>(row));
+                EXPECT_EQ(Narrow(row), "数据.exe (pid 77)");
+                EXPECT_LT(PlaceIn(list).bottom, PlaceIn(FrmInfo.Button1).top);
+            }
+            const int grown = holders > 0 ? growth : 0;
+            EXPECT_EQ(ClientRectOf(FrmInfo.Handle()).bottom, Scale(layout::FrmInfo.form.height + grown));
+            EXPECT_EQ(PlaceIn(FrmInfo.Button1).top, Scale(layout::FrmInfo.Button1.place.top + grown));
+            PostMessageW(FrmInfo.Handle(), WM_COMMAND, IDOK, 0);
+        };
+        SetTimer(nullptr, 0, 10, LookWhileShown);
+        EXPECT_EQ(FrmInfo.ShowModal("C:\\suite\\a.dll\r\nis in use", programs), layout::mrContinue);
+    }
+    whileShown = nullptr;
+}
 
 TEST_F(Win32Windows, FileInUseDialogTakesEnterEachTimeItIsShown) {
     Tables tables(1);

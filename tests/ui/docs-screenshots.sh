@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the README's screenshots under Xvfb with openbox drawing the frames:
 # the upgrade window during a run (two files applied, the third held open by
-# another process) and the file-in-use dialog of that third file.
+# another process, Editor.exe) and the file-in-use dialog of that third file,
+# which names that process below its message.
 #   docs-screenshots.sh UPDATEEXE SCHEMA OUTDIR
 set -euo pipefail
 exe=$1 schema=$2 out=$3
@@ -28,7 +29,10 @@ ue_download "$work" 101 readme.txt 2 0
 ue_download "$work" 102 help.txt 2 0
 ue_download "$work" 103 Suite.dll 2 0
 ue_environment "$work"
-sleep 600 < "$work/Suite.dll" &
+# The holder: a program of another name, so the dialog has one to list.
+mkdir "$work/tools"
+cp "$(command -v sleep)" "$work/tools/Editor.exe"
+"$work/tools/Editor.exe" 600 < "$work/Suite.dll" &
 pids+=("$!")
 
 "$work/UpdateExe" 2>/dev/null &

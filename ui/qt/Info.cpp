@@ -34,14 +34,46 @@ TFrmInfo::TFrmInfo(QWidget* parent)
     lbl1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     ApplyLayout(lbl1, table.lbl1);
 
+    const layout::HolderListLayout& holders = layout::FrmInfoHolders;
+    lblHolders = new QLabel(ToQString(holders.lblHolders.text), this);
+    ApplyLayout(lblHolders, holders.lblHolders);
+    lstHolders = new QListWidget(this);
+    ApplyLayout(lstHolders, holders.lstHolders);
+    lstHolders->setSelectionMode(QAbstractItemView::NoSelection);
+    lstHolders->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lstHolders->setUniformItemSizes(true);
+    lstHolders->setAccessibleName(ToQString(layout::kHoldersCaption.zh));
+    lblHolders->setBuddy(lstHolders);
+
     setTabOrder(Button1, Button2);
+    setTabOrder(Button2, lstHolders);
 }
 
-void TFrmInfo::ShowFileInUseDialog(const std::string& message) {
+void TFrmInfo::ShowHolders(const std::vector<RunningProgram>& holders) {
+    lstHolders->clear();
+    for (const RunningProgram& program : holders) {
+        auto* row = new QListWidgetItem(QString::fromStdString(DescribeProgram(program)), lstHolders);
+        row->setSizeHint(QSize(0, layout::FrmInfoHolders.rowHeight));
+    }
+    const int count = static_cast<int>(holders.size());
+    const int growth = layout::FrmInfoGrowth(count);
+    lblHolders->setVisible(growth > 0);
+    lstHolders->setVisible(growth > 0);
+    lstHolders->setGeometry(ToQRect(layout::HolderListPlace(count)));
+    for (auto [button, entry] : {std::pair{Button1, &layout::FrmInfo.Button1},
+                                 std::pair{Button2, &layout::FrmInfo.Button2}}) {
+        button->move(entry->place.left, entry->place.top + growth);
+    }
+    setFixedSize(layout::FrmInfo.form.width, layout::FrmInfo.form.height + growth);
+}
+
+void TFrmInfo::ShowFileInUseDialog(const std::string& message,
+                                   const std::vector<RunningProgram>& holders) {
     // The messages break lines with CR LF; the label breaks on LF alone.
     QString text = QString::fromStdString(message);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     lbl1->setText(text);
+    ShowHolders(holders);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();

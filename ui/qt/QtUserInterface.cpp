@@ -23,8 +23,9 @@ bool AskRestartQuestion(QWidget* owner, const std::string& note) {
     return box.exec() == QMessageBox::Ok;
 }
 
-void QtUserInterface::ShowFileInUseDialog(const std::string& message) {
-    info_.ShowFileInUseDialog(message);
+void QtUserInterface::ShowFileInUseDialog(const std::string& message,
+                                          const std::vector<RunningProgram>& holders) {
+    info_.ShowFileInUseDialog(message, holders);
 }
 
 bool QtUserInterface::AskRestart() {

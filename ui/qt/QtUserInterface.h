@@ -19,7 +19,8 @@ class QtUserInterface : public UserInterface {
 public:
     QtUserInterface(TFrmInfo& info, QWidget* mainWindow) : info_(info), main_(mainWindow) {}
 
-    void ShowFileInUseDialog(const std::string& message) override;
+    void ShowFileInUseDialog(const std::string& message,
+                             const std::vector<RunningProgram>& holders) override;
     bool AskRestart() override;
     // The main window's native handle; nullptr while it has none.
     WindowHandle OwnerWindow() override;

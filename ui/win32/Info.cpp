@@ -12,6 +12,8 @@ namespace ue {
 namespace {
 
 constexpr int idLabel = 100;
+constexpr int idHoldersCaption = 101;
+constexpr int idHolders = 102;
 
 // A dialog template without controls: the frame and the caption. The
 // controls are made in WM_INITDIALOG from the layout table, in its pixels.
@@ -61,7 +63,7 @@ void TFrmInfo::Destroy() {
         SetWindowLongPtrW(hwnd_, DWLP_USER, 0);
         DestroyWindow(hwnd_);
     }
-    hwnd_ = Button1 = Button2 = lbl1 = nullptr;
+    hwnd_ = Button1 = Button2 = lbl1 = lblHolders = lstHolders = nullptr;
 }
 
 void TFrmInfo::CreateControls() {
@@ -74,9 +76,49 @@ void TFrmInfo::CreateControls() {
     Button2 = CreateControl(hwnd_, L"BUTTON", table.Button2, BS_PUSHBUTTON | WS_TABSTOP, IDCANCEL);
     // Fixed size, breaks long lines at words, cuts off at its bottom edge.
     lbl1 = CreateControl(hwnd_, L"STATIC", table.lbl1, SS_LEFT | SS_NOPREFIX, idLabel);
+    // The caption comes right before the list: screen readers name a list by
+    // the static text before it. The list takes no selection: it only tells.
+    const layout::HolderListLayout& holders = layout::FrmInfoHolders;
+    lblHolders = CreateControl(hwnd_, L"STATIC", holders.lblHolders, SS_LEFT | SS_NOPREFIX,
+                               idHoldersCaption);
+    lstHolders = CreateControl(hwnd_, L"LISTBOX", holders.lstHolders,
+                               LBS_NOSEL | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP, idHolders,
+                               WS_EX_CLIENTEDGE);
 }
 
-int TFrmInfo::ShowModal(const std::string& message) {
+void TFrmInfo::ShowHolders(const std::vector<RunningProgram>& holders) {
+    SendMessageW(lstHolders, LB_RESETCONTENT, 0, 0);
+    for (const RunningProgram& program : holders) {
+        std::wstring row;
+        try {
+            row = Wide(DescribeProgram(program), "program");
+        } catch (...) {
+            row = L"? (pid " + std::to_wstring(program.pid) + L")";
+        }
+        SendMessageW(lstHolders, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.c_str()));
+    }
+    const int count = static_cast<int>(holders.size());
+    const int growth = layout::FrmInfoGrowth(count);
+    const layout::FrmInfoLayout& table = layout::FrmInfo;
+    SendMessageW(lstHolders, LB_SETITEMHEIGHT, 0, MAKELPARAM(Scale(layout::FrmInfoHolders.rowHeight), 0));
+    layout::Control list = layout::FrmInfoHolders.lstHolders;
+    list.place = layout::HolderListPlace(count);
+    const RECT listPlace = PlaceOf(list);
+    MoveWindow(lstHolders, listPlace.left, listPlace.top, listPlace.right - listPlace.left,
+               listPlace.bottom - listPlace.top, FALSE);
+    for (auto [button, entry] : {std::pair{Button1, table.Button1}, std::pair{Button2, table.Button2}}) {
+        entry.place.top += growth;
+        const RECT place = PlaceOf(entry);
+        MoveWindow(button, place.left, place.top, place.right - place.left, place.bottom - place.top,
+                   FALSE);
+    }
+    ShowWindow(lblHolders, growth > 0 ? SW_SHOWNA : SW_HIDE);
+    ShowWindow(lstHolders, growth > 0 ? SW_SHOWNA : SW_HIDE);
+    const SIZE outer = OuterSize(table.form.width, table.form.height + growth, kStyle, kExStyle);
+    SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int TFrmInfo::ShowModal(const std::string& message, const std::vector<RunningProgram>& holders) {
     std::wstring text;
     try {
         text = Wide(message, "message");
@@ -84,6 +126,7 @@ int TFrmInfo::ShowModal(const std::string& message) {
         for (unsigned char c : message) text += c < 0x80 ? static_cast<wchar_t>(c) : L'?';
     }
     SetWindowTextW(lbl1, text.c_str());
+    ShowHolders(holders);
 
     Disabled disabled{hwnd_, {}};
     EnumThreadWindows(GetCurrentThreadId(), DisableOne, reinterpret_cast<LPARAM>(&disabled));
@@ -129,8 +172,9 @@ int TFrmInfo::ShowModal(const std::string& message) {
     return result;
 }
 
-void TFrmInfo::ShowFileInUseDialog(const std::string& message) {
-    FinishFileInUseDialog(ShowModal(message), [] { PostQuitMessage(0); });
+void TFrmInfo::ShowFileInUseDialog(const std::string& message,
+                                   const std::vector<RunningProgram>& holders) {
+    FinishFileInUseDialog(ShowModal(message, holders), [] { PostQuitMessage(0); });
 }
 
 void TFrmInfo::Button2Click() { AbortInstallation(); }

@@ -4,8 +4,9 @@
 
 namespace ue {
 
-void Win32UserInterface::ShowFileInUseDialog(const std::string& message) {
-    info_.ShowFileInUseDialog(message);
+void Win32UserInterface::ShowFileInUseDialog(const std::string& message,
+                                             const std::vector<RunningProgram>& holders) {
+    info_.ShowFileInUseDialog(message, holders);
 }
 
 bool Win32UserInterface::AskRestart() { return AskRestartQuestion(static_cast<HWND>(OwnerWindow())); }

@@ -12,7 +12,8 @@ class Win32UserInterface : public UserInterface {
 public:
     Win32UserInterface(TFrmInfo& info, HWND mainWindow) : info_(info), main_(mainWindow) {}
 
-    void ShowFileInUseDialog(const std::string& message) override;
+    void ShowFileInUseDialog(const std::string& message,
+                             const std::vector<RunningProgram>& holders) override;
     bool AskRestart() override;
     // The main window; nullptr once it is gone.
     WindowHandle OwnerWindow() override;
