@@ -17,6 +17,7 @@
 #include <unordered_map>
 
 #include "core/Errors.h"
+#include "core/MessageTable.h"
 #include "core/FileIO.h"
 #include "core/Text.h"
 #include "core/WinText.h"
@@ -659,19 +660,17 @@ std::unique_ptr<Store> OpenOdbcStore(const std::string& path, DatabaseFormat for
         try {
             store->CheckReadable();
         } catch (const Error& e) {
-            throw Error("Cannot read the update database \"" + path + "\": " + e.what());
+            throw Error(Message(MessageId::DatabaseCannotReadWith, {path, e.what()}));
         }
         const std::wstring widePath = Wide(path, "path");
         const DWORD attributesOfFile = GetFileAttributesW(widePath.c_str());
         if (attributesOfFile != INVALID_FILE_ATTRIBUTES && (attributesOfFile & FILE_ATTRIBUTE_READONLY)) {
-            throw Error("The update database \"" + path +
-                        "\" cannot be written (it is read-only); UpdateExe changes nothing until it can");
+            throw Error(Message(MessageId::DatabaseNotWritable, {path, Message(MessageId::DatabaseReadOnly)}));
         }
         return store;
     }
-    throw Error("The update database \"" + path + "\" cannot be opened: no ODBC driver for " +
-                (format == DatabaseFormat::Access ? "Access (Jet/ACE)" : "SQLite") +
-                " databases is installed (tried " + tried + ")");
+    throw Error(Message(MessageId::DatabaseNoOdbcDriver,
+                        {path, format == DatabaseFormat::Access ? "Access (Jet/ACE)" : "SQLite", tried}));
 }
 
 std::unique_ptr<Store> OpenOdbcStore(const std::string& path, DatabaseFormat format) {

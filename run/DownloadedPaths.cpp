@@ -1,6 +1,7 @@
 #include "run/DownloadedPaths.h"
 
 #include "core/Errors.h"
+#include "core/MessageTable.h"
 #include "core/Text.h"
 #include "run/Temporaries.h"
 #include "sysops/InstanceLock.h"
@@ -99,7 +100,7 @@ void CheckDownloadedPaths(const std::string& fileName, const std::string& update
     bool bareName = fileName.find('\0') == std::string::npos && !IsDotName(fileName);
     for (char c : fileName) bareName = bareName && !IsSeparator(c);
     if (!bareName) {
-        throw Error("DownLoadFileLog: FileName '" + fileName + "' is not a bare file name");
+        throw Error(Message(MessageId::FileNameNotBare, {fileName}));
     }
     if (const std::string fault = WindowsNameFault(fileName); !fault.empty()) {
         throw Error("DownLoadFileLog: FileName '" + fileName + "' " + fault);
@@ -110,11 +111,11 @@ void CheckDownloadedPaths(const std::string& fileName, const std::string& update
                                        std::string_view(journalTemporary),
                                        std::string_view(kInstanceLockName)}) {
         if (text::EqualsNoCaseAscii(fileName, own)) {
-            throw Error("DownLoadFileLog: FileName '" + fileName + "' is a name UpdateExe keeps for itself");
+            throw Error(Message(MessageId::FileNameReserved, {fileName}));
         }
     }
     const std::string where = "DownLoadFileLog: UpdatePath '" + updatePath + "' of " + fileName;
-    if (LeadsOutside(updatePath)) throw Error(where + " leads outside the installation directory");
+    if (LeadsOutside(updatePath)) throw Error(Message(MessageId::UpdatePathLeadsOutside, {updatePath, fileName}));
     std::string_view folder;
     if (const std::string fault = PartFault(updatePath, folder); !fault.empty()) {
         throw Error(where + ": the folder '" + std::string(folder) + "' " + fault);
@@ -123,7 +124,7 @@ void CheckDownloadedPaths(const std::string& fileName, const std::string& update
 
 void CheckProgramName(const std::string& key, const std::string& name) {
     const std::string what = "Update.ini: " + key + " '" + name + "'";
-    if (LeadsOutside(name)) throw Error(what + " leads outside the installation directory");
+    if (LeadsOutside(name)) throw Error(Message(MessageId::ProgramNameLeadsOutside, {key, name}));
     std::string_view part;
     if (const std::string fault = PartFault(name, part); !fault.empty()) {
         throw Error(what + ": '" + std::string(part) + "' " + fault);

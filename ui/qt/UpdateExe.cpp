@@ -4,6 +4,9 @@
 // itself with the internal registration option, it is the child of a
 // self-registration instead.
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -11,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/MessageTable.h"
 #include "run/DMUpdateEx.h"
 #include "sysops/Registration.h"
 #include "ui/Options.h"
@@ -89,9 +93,7 @@ int Start(char* programName, const ue::Options& options) {
         return ue::RunProgram(toolkit, options);
     }
     if (!HasDisplay()) {
-        std::fputs("UpdateExe: no display to show its windows on (DISPLAY is not set); "
-                   "nothing was updated.\n",
-                   stderr);
+        std::fputs(("UpdateExe: " + ue::Message(ue::MessageId::NoDisplay) + "\n").c_str(), stderr);
         return failed;
     }
     // The program's options are its own: none of Qt's (-platform, -style,
@@ -100,6 +102,14 @@ int Start(char* programName, const ue::Options& options) {
     char* qtArgv[] = {programName, nullptr};
     QApplication app(qtArgc, qtArgv);
     app.setApplicationName(ue::ApplicationTitle());
+    // Qt's own texts (the standard buttons "OK", "Cancel") in the language
+    // of our messages; without the translations installed they stay English.
+    QTranslator qtTexts;
+    if (ue::CurrentLanguage() == ue::Language::Chinese &&
+        qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(&qtTexts);
+    }
     QtToolkit toolkit(app);
     return ue::RunProgram(toolkit, options);
 }
@@ -107,6 +117,8 @@ int Start(char* programName, const ue::Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Our own messages in the user's language, from the first one on.
+    ue::SetLanguage(ue::UserLanguage());
     const std::vector<std::string> args(argv + 1, argv + argc);
     // Before any window, lock or database: the child holds none of them.
     ue::RunRegistrationChild(args);
