@@ -4,9 +4,6 @@
 // itself with the internal registration option, it is the child of a
 // self-registration instead.
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -22,6 +19,7 @@
 #include "ui/Unattended.h"
 #include "ui/qt/ErrorBox.h"
 #include "ui/qt/Info.h"
+#include "ui/qt/QtLanguage.h"
 #include "ui/qt/QtUserInterface.h"
 #include "ui/qt/SysProgress.h"
 #include "ui/qt/updateExeMain.h"
@@ -102,14 +100,8 @@ int Start(char* programName, const ue::Options& options) {
     char* qtArgv[] = {programName, nullptr};
     QApplication app(qtArgc, qtArgv);
     app.setApplicationName(ue::ApplicationTitle());
-    // Qt's own texts (the standard buttons "OK", "Cancel") in the language
-    // of our messages; without the translations installed they stay English.
-    QTranslator qtTexts;
-    if (ue::CurrentLanguage() == ue::Language::Chinese &&
-        qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
-                     QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QCoreApplication::installTranslator(&qtTexts);
-    }
+    // Before any box: its standard buttons in the language of our messages.
+    const auto qtTexts = ue::InstallQtTranslations(ue::CurrentLanguage());
     QtToolkit toolkit(app);
     return ue::RunProgram(toolkit, options);
 }
