@@ -104,6 +104,12 @@ enum class MessageId : int {
     // run: the names a row gives
     FileNameNotBare,
     FileNameReserved,
+    FileNameFault,
+    UpdatePathFolderFault,
+    ProgramNamePartFault,
+    FaultColon,
+    FaultTrailingDot,
+    FaultDevice,
     UpdatePathLeadsOutside,
     ProgramNameLeadsOutside,
     // run: the run's list of temporary files
