@@ -17,8 +17,8 @@
 #include <unordered_map>
 
 #include "core/Errors.h"
-#include "core/MessageTable.h"
 #include "core/FileIO.h"
+#include "core/MessageTable.h"
 #include "core/Text.h"
 #include "core/WinText.h"
 
@@ -621,7 +621,6 @@ std::string SqliteDatabaseValue(const std::string& path) {
 
 std::unique_ptr<Store> OpenOdbcStore(const std::string& path, DatabaseFormat format,
                                      std::span<const char* const> drivers) {
-    const std::string prefix = "Cannot open the update database \"" + path + "\"";
     auto env = std::make_unique<Handle>(SQL_HANDLE_ENV, nullptr);
     env->Check(SQLSetEnvAttr(env->get(), SQL_ATTR_ODBC_VERSION,
                              reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_OV_ODBC3)), 0));
@@ -650,7 +649,7 @@ std::unique_ptr<Store> OpenOdbcStore(const std::string& path, DatabaseFormat for
         if (!SQL_SUCCEEDED(rc)) {
             Diagnostics d = Diagnose(SQL_HANDLE_DBC, dbc->get());
             if (IsDriverMissing(d)) continue;
-            throw Error(prefix + " through the ODBC driver \"" + driver + "\": " + d.message);
+            throw Error(Message(MessageId::DatabaseCannotOpenThroughDriver, {path, driver, d.message}));
         }
         dbc->Check(SQLSetConnectAttrW(dbc->get(), SQL_ATTR_AUTOCOMMIT,
                                       reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_AUTOCOMMIT_ON)),

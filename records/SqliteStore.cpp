@@ -11,8 +11,8 @@
 #include <unordered_map>
 
 #include "core/Errors.h"
-#include "core/MessageTable.h"
 #include "core/FileIO.h"
+#include "core/MessageTable.h"
 #include "core/Text.h"
 
 namespace ue {

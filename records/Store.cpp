@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "core/Errors.h"
-#include "core/MessageTable.h"
 #include "core/FileIO.h"
+#include "core/MessageTable.h"
 #include "core/Text.h"
 
 namespace ue {

@@ -6,8 +6,8 @@
 
 #include "core/Digest.h"
 #include "core/Errors.h"
-#include "core/MessageTable.h"
 #include "core/FileIO.h"
+#include "core/MessageTable.h"
 #include "core/Text.h"
 #include "records/TableContract.h"
 #include "sysops/Compression.h"

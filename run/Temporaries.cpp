@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/Errors.h"
-#include "core/MessageTable.h"
 #include "core/FileIO.h"
+#include "core/MessageTable.h"
 #include "core/Root.h"
 #include "run/DownloadedPaths.h"
 
