@@ -200,6 +200,7 @@ constexpr MessageRow kMessages[] = {
      u8"没有可显示窗口的显示器（未设置 DISPLAY）；未更新任何文件。"},
     {AnotherUpdater, u8"another UpdateExe is updating this installation ({1}); this one ends without changing anything.",
      u8"另一个 UpdateExe 正在更新此安装（{1}）；本程序结束，未做任何更改。"},
+    {OptionNeedsLogFile, u8"{1} needs the file to write the log to", u8"{1} 需要指定写入日志的文件"},
 };
 
 constexpr bool InIdOrder() {

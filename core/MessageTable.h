@@ -144,6 +144,7 @@ enum class MessageId : int {
     UnknownException,
     NoDisplay,
     AnotherUpdater,
+    OptionNeedsLogFile,
     Count
 };
 

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "core/MessageTable.h"
 #include "core/Text.h"
 
 #ifndef UE_VERSION
@@ -59,7 +60,7 @@ Options ParseOptions(const std::vector<std::string>& args, OptionStyle style) {
                 NameOf(args[i + 1], style) == Name::None) {
                 options.logFile = args[++i];
             } else if (options.error.empty()) {
-                options.error = args[i] + " needs the file to write the log to";
+                options.error = Message(MessageId::OptionNeedsLogFile, {args[i]});
             }
             break;
         case Name::None:
