@@ -201,6 +201,25 @@ constexpr MessageRow kMessages[] = {
     {AnotherUpdater, u8"another UpdateExe is updating this installation ({1}); this one ends without changing anything.",
      u8"另一个 UpdateExe 正在更新此安装（{1}）；本程序结束，未做任何更改。"},
     {OptionNeedsLogFile, u8"{1} needs the file to write the log to", u8"{1} 需要指定写入日志的文件"},
+    {HelpUsage, u8"Usage: {1}", u8"用法：{1}"},
+    {HelpIntro,
+     u8"Applies the files downloaded into the installation's update folder.\n"
+     u8"Without options it shows its window and ends with exit code 0.",
+     u8"应用下载到安装目录的更新文件夹中的文件。\n不带选项时显示窗口，并以退出代码 0 结束。"},
+    {HelpUnattended,
+     u8"no window: a held file is left for the restart,\n"
+     u8"                no restart is made; errors go to stderr and the log",
+     u8"不显示窗口：被占用的文件留待重启时替换，\n"
+     u8"                不重启；错误写到 stderr 和日志"},
+    {HelpLog, u8"append the run's log to FILE (UTF-8)", u8"把本次运行的日志追加到 FILE（UTF-8）"},
+    {HelpVersion, u8"print the version and end", u8"显示版本后结束"},
+    {HelpHelp, u8"print this help and end", u8"显示本帮助后结束"},
+    {HelpExitCodes, u8"With an option the exit code tells the outcome:", u8"带选项时，退出代码表示结果："},
+    {HelpDone, u8"done, or nothing to do", u8"完成，或无事可做"},
+    {HelpRestartNeeded, u8"done; files wait for the restart", u8"完成；有文件等待重启"},
+    {HelpStopped, u8"stopped by the user", u8"被用户中止"},
+    {HelpFailed, u8"failed", u8"失败"},
+    {HelpAnotherUpdater, u8"another UpdateExe works on this installation", u8"另一个 UpdateExe 正在处理此安装"},
 };
 
 constexpr bool InIdOrder() {

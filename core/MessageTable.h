@@ -145,6 +145,18 @@ enum class MessageId : int {
     NoDisplay,
     AnotherUpdater,
     OptionNeedsLogFile,
+    HelpUsage,
+    HelpIntro,
+    HelpUnattended,
+    HelpLog,
+    HelpVersion,
+    HelpHelp,
+    HelpExitCodes,
+    HelpDone,
+    HelpRestartNeeded,
+    HelpStopped,
+    HelpFailed,
+    HelpAnotherUpdater,
     Count
 };
 
