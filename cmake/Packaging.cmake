@@ -26,6 +26,9 @@ else()
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+  # Qt's own texts (the standard buttons) in Chinese for a Chinese user;
+  # without them those buttons read English.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
   find_program(UE_DPKG_SHLIBDEPS dpkg-shlibdeps)
   if(UE_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -26,7 +26,9 @@ private:
     std::uint32_t code_;
 };
 
-// Raised by zlib failures; DecompressionError's message is always "compression error".
+// Raised by zlib failures; DecompressionError's message is "compression error",
+// followed by the payload's path where the expansion knows it:
+//   compression error: "/opt/suite/update/Tool.dll"
 class ZlibError : public Error {
 public:
     using Error::Error;
@@ -35,6 +37,8 @@ public:
 class DecompressionError : public ZlibError {
 public:
     DecompressionError() : ZlibError("compression error") {}
+    explicit DecompressionError(std::string_view path)
+        : ZlibError("compression error: \"" + std::string(path) + "\"") {}
 };
 
 // Unwinds the per-file procedure and the run after the end of the application

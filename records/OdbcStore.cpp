@@ -18,6 +18,7 @@
 
 #include "core/Errors.h"
 #include "core/FileIO.h"
+#include "core/MessageTable.h"
 #include "core/Text.h"
 #include "core/WinText.h"
 
@@ -620,7 +621,6 @@ std::string SqliteDatabaseValue(const std::string& path) {
 
 std::unique_ptr<Store> OpenOdbcStore(const std::string& path, DatabaseFormat format,
                                      std::span<const char* const> drivers) {
-    const std::string prefix = "Cannot open the update database \"" + path + "\"";
     auto env = std::make_unique<Handle>(SQL_HANDLE_ENV, nullptr);
     env->Check(SQLSetEnvAttr(env->get(), SQL_ATTR_ODBC_VERSION,
                              reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_OV_ODBC3)), 0));
@@ -649,7 +649,7 @@ std::unique_ptr<Store> OpenOdbcStore(const std::string& path, DatabaseFormat for
         if (!SQL_SUCCEEDED(rc)) {
             Diagnostics d = Diagnose(SQL_HANDLE_DBC, dbc->get());
             if (IsDriverMissing(d)) continue;
-            throw Error(prefix + " through the ODBC driver \"" + driver + "\": " + d.message);
+            throw Error(Message(MessageId::DatabaseCannotOpenThroughDriver, {path, driver, d.message}));
         }
         dbc->Check(SQLSetConnectAttrW(dbc->get(), SQL_ATTR_AUTOCOMMIT,
                                       reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_AUTOCOMMIT_ON)),
@@ -659,19 +659,17 @@ std::unique_ptr<Store> OpenOdbcStore(const std::string& path, DatabaseFormat for
         try {
             store->CheckReadable();
         } catch (const Error& e) {
-            throw Error("Cannot read the update database \"" + path + "\": " + e.what());
+            throw Error(Message(MessageId::DatabaseCannotReadWith, {path, e.what()}));
         }
         const std::wstring widePath = Wide(path, "path");
         const DWORD attributesOfFile = GetFileAttributesW(widePath.c_str());
         if (attributesOfFile != INVALID_FILE_ATTRIBUTES && (attributesOfFile & FILE_ATTRIBUTE_READONLY)) {
-            throw Error("The update database \"" + path +
-                        "\" cannot be written (it is read-only); UpdateExe changes nothing until it can");
+            throw Error(Message(MessageId::DatabaseNotWritable, {path, Message(MessageId::DatabaseReadOnly)}));
         }
         return store;
     }
-    throw Error("The update database \"" + path + "\" cannot be opened: no ODBC driver for " +
-                (format == DatabaseFormat::Access ? "Access (Jet/ACE)" : "SQLite") +
-                " databases is installed (tried " + tried + ")");
+    throw Error(Message(MessageId::DatabaseNoOdbcDriver,
+                        {path, format == DatabaseFormat::Access ? "Access (Jet/ACE)" : "SQLite", tried}));
 }
 
 std::unique_ptr<Store> OpenOdbcStore(const std::string& path, DatabaseFormat format) {

@@ -12,6 +12,7 @@
 
 #include "core/Errors.h"
 #include "core/FileIO.h"
+#include "core/MessageTable.h"
 #include "records/IniFormat.h"
 
 #include <fcntl.h>
@@ -68,12 +69,12 @@ WriteTarget TargetOf(const std::string& path) {
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return {path, {}, 0};
     std::error_code ec;
     const std::string target = Resolved(path, ec);
-    if (ec) return {{}, "its link cannot be followed (" + SystemReason(ec) + ")", ec.value()};
+    if (ec) return {{}, Message(MessageId::IniLinkNotFollowed, {SystemReason(ec)}), ec.value()};
     const std::string folder = fileio::ParentDirectory(path);
     const std::string realFolder = Resolved(folder, ec);
-    if (ec) return {{}, "its folder \"" + folder + "\" cannot be reached (" + SystemReason(ec) + ")", ec.value()};
+    if (ec) return {{}, Message(MessageId::IniFolderUnreachable, {folder, SystemReason(ec)}), ec.value()};
     if (!IsBeneath(target, realFolder)) {
-        return {{}, "it is a link that leads outside its folder \"" + folder + "\", to \"" + target + "\"", EXDEV};
+        return {{}, Message(MessageId::IniLinkOutside, {folder, target}), EXDEV};
     }
     return {target, {}, 0};
 }
@@ -92,7 +93,7 @@ ReadResult ReadOld(const std::string& shown, const std::string& target, std::str
     }
     if (::fstat(file.Native(), &st) != 0) Unable(shown, LastSystemError());
     if (S_ISDIR(st.st_mode)) Unable(shown, SystemError(EISDIR));
-    if (!S_ISREG(st.st_mode)) Unable(shown, "it is not a regular file");
+    if (!S_ISREG(st.st_mode)) Unable(shown, Message(MessageId::IniNotRegular));
     if (const std::error_code ec = fileio::ReadAll(file, bytes)) Unable(shown, ec);
     return ReadResult::Ok;
 }
@@ -124,9 +125,9 @@ std::string SettingsFile::WhyNotWritable(const std::string& path) {
     if (!target.why.empty()) return target.why;
     struct stat st {};
     if (::stat(target.path.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return "it is a directory";
-        if (!S_ISREG(st.st_mode)) return "it is not a regular file";
-        if ((st.st_mode & 0222) == 0) return "the file is read-only";
+        if (S_ISDIR(st.st_mode)) return Message(MessageId::IniIsDirectory);
+        if (!S_ISREG(st.st_mode)) return Message(MessageId::IniNotRegular);
+        if ((st.st_mode & 0222) == 0) return Message(MessageId::IniReadOnly);
         if (::access(target.path.c_str(), R_OK | W_OK) != 0)
             return "UpdateExe may not read and write it (" + SystemReason(LastSystemError()) + ")";
     } else if (errno != ENOENT) {
@@ -134,11 +135,11 @@ std::string SettingsFile::WhyNotWritable(const std::string& path) {
     }
     const std::string folder = fileio::ParentDirectory(target.path);
     if (::stat(folder.c_str(), &st) != 0) {
-        if (errno == ENOENT) return "its folder \"" + folder + "\" does not exist";
-        return "its folder \"" + folder + "\" cannot be reached (" + SystemReason(LastSystemError()) + ")";
+        if (errno == ENOENT) return Message(MessageId::IniFolderMissing, {folder});
+        return Message(MessageId::IniFolderUnreachable, {folder, SystemReason(LastSystemError())});
     }
     if (::access(folder.c_str(), W_OK | X_OK) != 0)
-        return "its folder \"" + folder + "\" cannot be written (" + SystemReason(LastSystemError()) + ")";
+        return Message(MessageId::IniFolderNotWritable, {folder, SystemReason(LastSystemError())});
     return {};
 }
 
@@ -167,7 +168,7 @@ void SettingsFile::WriteSetting(std::string_view section, std::string_view key,
     if (exists && bytes == old) return;  // already there: nothing to write
     // No write bit is the read-only attribute: honoured even where the
     // process could write anyway (root).
-    if (exists && (st.st_mode & 0222) == 0) Unable(path_, "the file is read-only", EACCES);
+    if (exists && (st.st_mode & 0222) == 0) Unable(path_, Message(MessageId::IniReadOnly), EACCES);
     if (exists && ::access(target.path.c_str(), W_OK) != 0) Unable(path_, LastSystemError());
     if (const std::error_code ec = ReplaceFile(target.path, bytes, exists ? &st : nullptr)) Unable(path_, ec);
 }

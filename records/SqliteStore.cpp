@@ -12,6 +12,7 @@
 
 #include "core/Errors.h"
 #include "core/FileIO.h"
+#include "core/MessageTable.h"
 #include "core/Text.h"
 
 namespace ue {
@@ -301,8 +302,7 @@ std::string WhyNotWritable(sqlite3* db, const std::string& path) {
     const int systemCode = sqlite3_system_errno(db);
     sqlite3_free(err);
     if (sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    const std::string folderHint =
-        "UpdateExe must be able to create files in its folder \"" + fileio::ParentDirectory(path) + "\"";
+    const std::string folderHint = Message(MessageId::DatabaseFolderHint, {fileio::ParentDirectory(path)});
     switch (rc & 0xff) {
     case SQLITE_OK:
     case SQLITE_BUSY:
@@ -310,17 +310,18 @@ std::string WhyNotWritable(sqlite3* db, const std::string& path) {
     case SQLITE_CANTOPEN: {
         // The journal beside the file could not be made; the system says
         // why (a link or other file in its place, a folder we may not write).
-        if (systemCode == 0) return "a trial write failed (" + message + "): " + folderHint;
+        if (systemCode == 0) return Message(MessageId::DatabaseTrialWriteFailedBecause, {message}) + ": " + folderHint;
         const std::error_code ec = SystemError(systemCode);
-        std::string why = "a trial write failed: " + FailureText("Cannot create the journal", path + "-journal", ec);
+        std::string why = Message(MessageId::DatabaseTrialWriteFailed,
+                                  {FailureText(Message(MessageId::DatabaseCreateJournal), path + "-journal", ec)});
         if (ec == std::errc::permission_denied || ec == std::errc::read_only_file_system) why += "; " + folderHint;
         return why;
     }
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_AUTH:
-        return "a trial write failed (" + message + "): " + folderHint;
-    default: return "a trial write failed (" + message + ")";
+        return Message(MessageId::DatabaseTrialWriteFailedBecause, {message}) + ": " + folderHint;
+    default: return Message(MessageId::DatabaseTrialWriteFailedBecause, {message});
     }
 }
 
@@ -333,7 +334,7 @@ std::unique_ptr<Store> OpenSqliteStore(const std::string& path) {
     if (rc != SQLITE_OK) {
         std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
         sqlite3_close_v2(db);
-        throw Error("Cannot open the update database \"" + path + "\": " + message);
+        throw Error(Message(MessageId::DatabaseCannotOpenWith, {path, message}));
     }
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
@@ -343,11 +344,10 @@ std::unique_ptr<Store> OpenSqliteStore(const std::string& path) {
     if (sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, &err) != SQLITE_OK) {
         std::string message = err ? err : sqlite3_errmsg(db);
         sqlite3_free(err);
-        throw Error("Cannot read the update database \"" + path + "\": " + message);
+        throw Error(Message(MessageId::DatabaseCannotReadWith, {path, message}));
     }
     if (const std::string why = WhyNotWritable(db, path); !why.empty()) {
-        throw Error("The update database \"" + path + "\" cannot be written (" + why +
-                    "); UpdateExe changes nothing until it can");
+        throw Error(Message(MessageId::DatabaseNotWritable, {path, why}));
     }
     return store;
 }

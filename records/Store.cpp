@@ -4,6 +4,7 @@
 
 #include "core/Errors.h"
 #include "core/FileIO.h"
+#include "core/MessageTable.h"
 #include "core/Text.h"
 
 namespace ue {
@@ -15,22 +16,18 @@ bool Contains(const std::string& s, const char* part) { return s.find(part) != s
 // What a format is, and what opens it, for the message when this build
 // cannot.
 struct FormatNeeds {
-    const char* what;
-    const char* needs;
+    MessageId what;
+    MessageId needs;
 };
 
 FormatNeeds NeedsOf(DatabaseFormat format) {
     switch (format) {
     case DatabaseFormat::SQLite:
-        return {"an SQLite file",
-                "SQLite databases are opened by the SQLite store of the Linux build (libsqlite3), "
-                "or through ODBC with an SQLite ODBC driver by the ODBC store of the Windows build"};
+        return {MessageId::FormatSqlite, MessageId::NeedsSqlite};
     case DatabaseFormat::Access:
-        return {"a Microsoft Access (Jet/ACE) file",
-                "Access databases are opened through ODBC with the Microsoft Access driver, by "
-                "the ODBC store of the Windows build"};
+        return {MessageId::FormatAccess, MessageId::NeedsAccess};
     }
-    return {"a database file", ""};
+    return {MessageId::FormatSqlite, MessageId::NeedsSqlite};
 }
 
 }  // namespace
@@ -57,9 +54,9 @@ DatabaseFormat DetectDatabaseFormat(const std::string& path) {
     std::string head;
     if (const std::error_code ec = fileio::ReadPrefix(path, 32, head)) {
         if (ec == std::errc::no_such_file_or_directory) {
-            throw Error("The update database \"" + path + "\" does not exist");
+            throw Error(Message(MessageId::DatabaseMissing, {path}));
         }
-        ThrowFailure("Cannot read the update database", path, ec);
+        ThrowFailure(Message(MessageId::DatabaseCannotRead), path, ec);
     }
     const std::size_t n = head.size();
 
@@ -71,9 +68,8 @@ DatabaseFormat DetectDatabaseFormat(const std::string& path) {
                         std::memcmp(head.data() + 4, "Standard ACE DB", 15) == 0)) {
         return DatabaseFormat::Access;
     }
-    if (n == 0) throw Error("The update database \"" + path + "\" is an empty file, not a database");
-    throw Error("The update database \"" + path +
-                "\" is not a database (neither an SQLite nor an Access file)");
+    if (n == 0) throw Error(Message(MessageId::DatabaseEmpty, {path}));
+    throw Error(Message(MessageId::DatabaseNotADatabase, {path}));
 }
 
 std::unique_ptr<Store> OpenStoreForFile(const std::string& path) {
@@ -85,10 +81,11 @@ std::unique_ptr<Store> OpenStoreForFile(const std::string& path) {
         linked += (linked.empty() ? "" : ", ") + std::string(backend.name);
     }
     const FormatNeeds needs = NeedsOf(format);
-    throw Error("The update database \"" + path + "\" is " + needs.what +
-                ", and this build has no backend for that format (" +
-                (linked.empty() ? "it has no database backend" : "its backends: " + linked) + "). " +
-                needs.needs);
+    throw Error(Message(MessageId::DatabaseNoBackend,
+                        {path, Message(needs.what),
+                         linked.empty() ? Message(MessageId::DatabaseNoBackendAtAll)
+                                        : Message(MessageId::DatabaseBackendsLinked, {linked})}) +
+                ". " + Message(needs.needs));
 }
 
 }  // namespace ue

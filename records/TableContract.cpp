@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/Errors.h"
+#include "core/MessageTable.h"
 #include "core/Text.h"
 
 namespace ue {
@@ -51,7 +52,7 @@ std::span<const TableContract> UpdateDatabaseContract() { return kContract; }
 
 void CheckTableContract(const TableCursor& table) {
     if (!table.IsOpen()) {
-        throw Error(table.TableName() + ": Cannot perform this operation on a closed table");
+        throw Error(Message(MessageId::TableClosed, {table.TableName()}));
     }
     const TableContract* contract = nullptr;
     for (const TableContract& c : kContract) {

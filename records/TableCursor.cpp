@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "core/Errors.h"
+#include "core/MessageTable.h"
 #include "core/Text.h"
 
 namespace ue {
@@ -257,13 +258,13 @@ void TableCursor::NotifyMoved(std::size_t previous) {
 
 void TableCursor::RequireOpen() const {
     if (state_ == State::Closed) {
-        throw Error(table_ + ": Cannot perform this operation on a closed table");
+        throw Error(Message(MessageId::TableClosed, {table_}));
     }
 }
 
 Store& TableCursor::RequireStore() const {
     Store* store = connection_.GetStore();
-    if (!store) throw Error(table_ + ": the database connection is not open");
+    if (!store) throw Error(Message(MessageId::TableNotConnected, {table_}));
     return *store;
 }
 
@@ -422,7 +423,7 @@ void TableCursor::BeginEdit() {
         BeginAppend();
         return;
     }
-    if (d.current >= d.rows.size()) throw Error(table_ + ": there is no current row to edit");
+    if (d.current >= d.rows.size()) throw Error(Message(MessageId::TableNoCurrentRow, {table_}));
     d.pending = d.rows[d.current].values;
     d.assigned.assign(d.columns.size(), false);
     d.anyAssigned = false;

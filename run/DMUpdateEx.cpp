@@ -7,6 +7,7 @@
 #include "core/Digest.h"
 #include "core/Errors.h"
 #include "core/FileIO.h"
+#include "core/MessageTable.h"
 #include "core/Text.h"
 #include "records/TableContract.h"
 #include "sysops/Compression.h"
@@ -56,12 +57,12 @@ std::string OptionalText(const TableCursor& table, const char* column) {
 // How the run names a row of DownLoadFileLog in a message: its place in the
 // table, and its AID when it has one.
 std::string RowName(const TableCursor& table) {
-    std::string name = "row " + std::to_string(table.CurrentRow() + 1);
+    const std::string row = std::to_string(table.CurrentRow() + 1);
     const std::string aid = table.GetValue("AID").ToDisplayText();
-    return aid.empty() ? name : name + " (AID " + aid + ")";
+    return aid.empty() ? Message(MessageId::RowNumber, {row}) : Message(MessageId::RowNumberAid, {row, aid});
 }
 
-constexpr char kTriedAgain[] = "; it is not applied, and the next start tries again";
+std::string TriedAgain() { return Message(MessageId::TriedAgain); }
 
 }  // namespace
 
@@ -89,7 +90,7 @@ void TDM_Update::DataModuleCreate() {
     UpdateDir = dir + kUpdateFolder;
     BaseDir = dir;
     if (const std::error_code ec = fileio::Root::Open(BaseDir, root_)) {
-        ThrowFailure("Cannot open the installation folder", BaseDir, ec);
+        ThrowFailure(Message(MessageId::CannotOpenInstallation), BaseDir, ec);
     }
     temporaries_ = std::make_unique<Temporaries>(BaseDir, kUpdateFolder, &root_);
     // An update folder that leads outside is refused by the run, and nothing
@@ -133,7 +134,7 @@ void TDM_Update::RunUpdate() {
         runEnd_ = RunEnd{Outcome::Failed, e.what()};
         throw;
     } catch (...) {
-        runEnd_ = RunEnd{Outcome::Failed, "Unknown exception"};
+        runEnd_ = RunEnd{Outcome::Failed, Message(MessageId::UnknownException)};
         throw;
     }
 }
@@ -162,7 +163,7 @@ void TDM_Update::RunAndRecordVersion() {
     // The version is recorded in Update.ini at the end: found out now, not
     // after every file was replaced. Written through a link only when the
     // link's target lies inside the installation.
-    RequireInside(IniFile->Path(), "The settings file");
+    RequireInside(IniFile->Path(), Message(MessageId::RoleSettingsFile));
     IniFile->CheckWritable();
 
     // What a run ended early left behind goes before anything new is made.
@@ -220,8 +221,7 @@ void TDM_Update::RunAndRecordVersion() {
         }
         // The files are in and logged; the next start walks (finding nothing
         // to apply) and records the version again.
-        throw Error("Cannot record version " + std::to_string(CurVer) + " in CurSoftInfo: " +
-                    e.what());
+        throw Error(Message(MessageId::CannotRecordVersion, {std::to_string(CurVer), e.what()}));
     }
 
     system_.Sleep(kEndPauseMs);
@@ -251,9 +251,9 @@ bool TDM_Update::ForThisClient() const {
     try {
         return DownLoadFileLog.GetBool("IsClient");
     } catch (const Error&) {
-        throw Error("DownLoadFileLog: IsClient '" + DownLoadFileLog.GetText("IsClient") + "' of " +
-                    DownLoadFileLog.GetText("FileName") +
-                    " is not a boolean. UpdateExe updates no file until the row is corrected");
+        throw Error(Message(MessageId::IsClientNotBoolean,
+                            {DownLoadFileLog.GetText("IsClient"), DownLoadFileLog.GetText("FileName")}) +
+                    Message(MessageId::RowCorrectedFirst));
     }
 }
 
@@ -265,16 +265,15 @@ bool TDM_Update::ForThisClient() const {
 // applied again at every version. Blanks around a number are no part of it.
 TDM_Update::RowKey TDM_Update::KeyOfRow() const {
     RowKey key{DownLoadFileLog.GetText("FileName")};
-    const std::string refused = ". UpdateExe updates no file until the row is corrected";
+    const std::string refused = Message(MessageId::RowCorrectedFirst);
     if (DownLoadFileLog.GetValue("FileVer").IsNull()) {
-        throw Error("DownLoadFileLog: FileVer of " + key.fileName + " is empty; it must be a 32-bit integer" +
-                    refused);
+        throw Error(Message(MessageId::FileVerEmpty, {key.fileName}) + refused);
     }
     try {
         key.fileVer = DownLoadFileLog.GetInt("FileVer");
     } catch (const Error&) {
-        throw Error("DownLoadFileLog: FileVer '" + DownLoadFileLog.GetText("FileVer") + "' of " +
-                    key.fileName + " is not a 32-bit integer" + refused);
+        throw Error(Message(MessageId::FileVerNotInteger, {DownLoadFileLog.GetText("FileVer"), key.fileName}) +
+                    refused);
     }
     return key;
 }
@@ -295,8 +294,8 @@ bool TDM_Update::IsAppliedRow() {
 // records one of the two, so the second would be skipped and its target
 // left old while the version is raised.
 void TDM_Update::RefuseUnsafeRows() {
-    RequireInside(UpdateDir, "The update folder");
-    RequireInside(PathsOf("", "").backupDir, "The backup folder");
+    RequireInside(UpdateDir, Message(MessageId::RoleUpdateFolder));
+    RequireInside(PathsOf("", "").backupDir, Message(MessageId::RoleBackupFolder));
     const std::vector<OwnRecord> own = OwnRecords();
     struct FirstRow {
         std::string targetDir;
@@ -316,12 +315,9 @@ void TDM_Update::RefuseUnsafeRows() {
             first->second.name = RowName(DownLoadFileLog);
         } else if (first->second.targetDir != paths.targetDir) {
             const std::string fileVer = std::to_string(key.fileVer);
-            throw Error("Two rows bring " + fileName + " version " + fileVer +
-                        " to different folders: " + first->second.name + " to \"" +
-                        first->second.targetDir + "\" and " + RowName(DownLoadFileLog) + " to \"" +
-                        paths.targetDir + "\". The update folder holds one " + fileName +
-                        " and UpdateFileLog would record only one of them, leaving the other "
-                        "folder's copy old; give each row its own FileVer");
+            throw Error(Message(MessageId::TwoRowsTwoFolders,
+                                {fileName, fileVer, first->second.name, first->second.targetDir,
+                                 RowName(DownLoadFileLog), paths.targetDir}));
         }
         CheckRowFiles(paths, fileName, FileTypeIs(ftCompressed), own);
         RequireRowDownload(paths, fileName);
@@ -334,22 +330,24 @@ void TDM_Update::RefuseUnsafeRows() {
 // the file it leads to.
 std::vector<TDM_Update::OwnRecord> TDM_Update::OwnRecords() const {
     const std::string& database = ADOCDB.DataSource;
-    const std::pair<const char*, std::string> files[] = {
-        {"the update database", database},
-        {"the update database's journal", database + "-journal"},
-        {"the update database's journal", database + "-wal"},
-        {"the update database's shared memory", database + "-shm"},
-        {"the update database's lock", BaseDir + "UpdateFile.ldb"},
-        {"the settings file", IniFile ? IniFile->Path() : BaseDir + "Update.ini"},
-        {"the installation's lock", BaseDir + kInstanceLockName},
-        {"the journal of UpdateExe's temporary files", BaseDir + kTemporariesJournal},
+    const std::pair<MessageId, std::string> files[] = {
+        {MessageId::OwnDatabase, database},
+        {MessageId::OwnDatabaseJournal, database + "-journal"},
+        {MessageId::OwnDatabaseJournal, database + "-wal"},
+        {MessageId::OwnDatabaseSharedMemory, database + "-shm"},
+        {MessageId::OwnDatabaseLock, BaseDir + "UpdateFile.ldb"},
+        {MessageId::OwnSettingsFile, IniFile ? IniFile->Path() : BaseDir + "Update.ini"},
+        {MessageId::OwnInstallationLock, BaseDir + kInstanceLockName},
+        {MessageId::OwnTemporariesJournal, BaseDir + kTemporariesJournal},
     };
     std::vector<OwnRecord> own;
     for (const auto& [role, path] : files) {
         for (const fileio::LastLink last : {fileio::LastLink::Stay, fileio::LastLink::Follow}) {
             fileio::FileIdentity identity;
             bool found = false;
-            if (!fileio::IdentityOf(path, last, identity, found) && found) own.push_back({role, path, identity});
+            if (!fileio::IdentityOf(path, last, identity, found) && found) {
+                own.push_back({Message(role), path, identity});
+            }
         }
     }
     return own;
@@ -365,8 +363,7 @@ void TDM_Update::RequireNotOwnRecord(const std::string& path, const std::string&
     if (fileio::IdentityOf(path, fileio::LastLink::Stay, identity, found) || !found) return;
     for (const OwnRecord& record : own) {
         if (record.identity == identity) {
-            throw Error(what + " (" + path + ") is " + record.role + " " + record.path +
-                        "; UpdateExe does not replace its own records");
+            throw Error(Message(MessageId::OwnRecord, {what, path, record.role, record.path}));
         }
     }
 }
@@ -389,7 +386,7 @@ TDM_Update::RowPaths TDM_Update::PathsOf(const std::string& fileName,
 // operation, which fails on the same part and says why.
 void TDM_Update::RequireInside(const std::string& path, const std::string& role) const {
     if (CheckBeneath(BaseDir, path) == std::errc::cross_device_link) {
-        throw Error(role + " " + path + " leads outside the installation directory " + BaseDir);
+        throw Error(Message(MessageId::LeadsOutsideInstallation, {role, path, BaseDir}));
     }
 }
 
@@ -399,10 +396,10 @@ void TDM_Update::RequireInside(const std::string& path, const std::string& role)
 void TDM_Update::RequireDownloadedFile(const std::string& path) const {
     const std::error_code ec = CheckDownloadedFile(path);
     if (ec == std::errc::too_many_symbolic_link_levels) {
-        throw Error("The downloaded file " + path + " is a symbolic link; it is not taken");
+        throw Error(Message(MessageId::DownloadIsLink, {path}));
     }
     if (ec == std::errc::invalid_argument) {
-        throw Error("The downloaded file " + path + " is not a regular file; it is not taken");
+        throw Error(Message(MessageId::DownloadNotRegular, {path}));
     }
 }
 
@@ -418,8 +415,8 @@ void TDM_Update::CheckRowFiles(const RowPaths& paths, const std::string& fileNam
         RequireDownloadedFile(paths.source);
         if (compressed) RequireDownloadedFile(paths.source + kKeptPayloadSuffix);
     }
-    RequireInside(paths.targetDir, "The folder of " + fileName);
-    RequireNotOwnRecord(paths.target, "DownLoadFileLog: the target of " + fileName, own);
+    RequireInside(paths.targetDir, Message(MessageId::RoleFolderOf, {fileName}));
+    RequireNotOwnRecord(paths.target, Message(MessageId::TargetOf, {fileName}), own);
 }
 
 // What the current row's FileType needs of its files; true when its download
@@ -436,7 +433,7 @@ bool TDM_Update::RequireRowDownload(const RowPaths& paths, const std::string& fi
     fileio::Status status;
     if (!fileName.empty()) {
         if (const std::error_code ec = fileio::StatusOf(paths.source, status)) {
-            ThrowFailure("Cannot look at the download of " + fileName, paths.source, ec);
+            ThrowFailure(Message(MessageId::CannotLookAtDownload, {fileName}), paths.source, ec);
         }
     }
     if (status.kind != fileio::Kind::Missing) {
@@ -445,21 +442,19 @@ bool TDM_Update::RequireRowDownload(const RowPaths& paths, const std::string& fi
         // download kept beside it: that is the file as downloaded.
         const bool fromKept =
             FileTypeIs(ftCompressed) &&
-            temporaries_->Look(kept, "Cannot look for the kept download") == Temporaries::Found::Ours;
+            temporaries_->Look(kept, Message(MessageId::CannotLookForKept)) == Temporaries::Found::Ours;
         VerifyDownload(fileName, fromKept ? kept : paths.source);
         return true;
     }
     if (fileName.empty()) {
-        throw Error(RowName(DownLoadFileLog) + " of DownLoadFileLog has no FileName, so it has no "
-                    "download to apply" + kTriedAgain);
+        throw Error(Message(MessageId::NoFileName, {RowName(DownLoadFileLog)}) + TriedAgain());
     }
     if (replaces) {
-        throw Error("The download of " + fileName + " is missing: \"" + paths.source +
-                    "\" does not exist" + kTriedAgain);
+        throw Error(Message(MessageId::DownloadMissing, {fileName, paths.source}) + TriedAgain());
     }
     if (!IsFilePresent(paths.target)) {
-        throw Error("Neither the download of " + fileName + " (\"" + paths.source +
-                    "\") nor its installed copy (\"" + paths.target + "\") exists" + kTriedAgain);
+        throw Error(Message(MessageId::NeitherDownloadNorInstalled, {fileName, paths.source, paths.target}) +
+                    TriedAgain());
     }
     return false;
 }
@@ -472,38 +467,34 @@ void TDM_Update::VerifyDownload(const std::string& fileName, const std::string& 
     const std::string size = OptionalText(DownLoadFileLog, kFileSize);
     std::string hash = OptionalText(DownLoadFileLog, kFileHash);
     if (size.empty() && hash.empty()) return;
-    const std::string differs = "The download \"" + file + "\" of " + fileName +
-                                " differs from its row in DownLoadFileLog: ";
     if (!size.empty()) {
         std::int64_t wanted = 0;
         if (!ParseInteger(size, wanted) || wanted < 0) {
-            throw Error("The row of " + fileName + " in DownLoadFileLog has FileSize '" + size +
-                        "', which is no size in bytes");
+            throw Error(Message(MessageId::FileSizeInvalid, {fileName, size}));
         }
         fileio::Status status;
         if (const std::error_code ec = fileio::StatusOf(file, status)) {
-            ThrowFailure("Cannot look at the download of " + fileName, file, ec);
+            ThrowFailure(Message(MessageId::CannotLookAtDownload, {fileName}), file, ec);
         }
         if (status.size != static_cast<std::uint64_t>(wanted)) {
-            throw Error(differs + "FileSize is " + size + ", the file has " +
-                        std::to_string(status.size) + " bytes" + kTriedAgain);
+            throw Error(Message(MessageId::FileSizeDiffers, {file, fileName, size, std::to_string(status.size)}) +
+                        TriedAgain());
         }
     }
     if (!hash.empty()) {
         hash = text::LowerAscii(hash);
         if (hash.size() != digest::kSha256HexLength ||
             hash.find_first_not_of("0123456789abcdef") != std::string::npos) {
-            throw Error("The row of " + fileName + " in DownLoadFileLog has FileHash '" +
-                        OptionalText(DownLoadFileLog, kFileHash) +
-                        "', which is no SHA-256 in hex (64 digits 0-9 and a-f)");
+            throw Error(Message(MessageId::FileHashInvalid, {fileName, OptionalText(DownLoadFileLog, kFileHash)}));
         }
         std::string actual;
         if (const std::error_code ec = digest::Sha256OfFile(file, actual)) {
-            ThrowFailure("Cannot read the download of " + fileName, file, ec);
+            ThrowFailure(Message(MessageId::CannotReadDownload, {fileName}), file, ec);
         }
         if (actual != hash) {
-            throw Error(differs + "FileHash is " + OptionalText(DownLoadFileLog, kFileHash) +
-                        ", the file's SHA-256 is " + actual + kTriedAgain);
+            throw Error(Message(MessageId::FileHashDiffers,
+                                {file, fileName, OptionalText(DownLoadFileLog, kFileHash), actual}) +
+                        TriedAgain());
         }
     }
 }
@@ -515,10 +506,10 @@ void TDM_Update::CheckMainProgramPaths() const {
         CheckProgramName(key, *name);
     }
     if (ExeFile.empty()) return;
-    RequireInside(UpdateDir, "The update folder");
+    RequireInside(UpdateDir, Message(MessageId::RoleUpdateFolder));
     const std::string updateCopy = UpdateDir + PathSeparator() + ExeFile;
     RequireDownloadedFile(updateCopy);
-    RequireInside(updateCopy, "The downloaded file");
+    RequireInside(updateCopy, Message(MessageId::RoleDownloadedFile));
     std::string folder = BaseDir;
     for (std::size_t i = ExeFile.size(); i > 0; --i) {
         if (IsSeparator(ExeFile[i - 1])) {
@@ -526,7 +517,7 @@ void TDM_Update::CheckMainProgramPaths() const {
             break;
         }
     }
-    RequireInside(folder, "The folder of ExeFile");
+    RequireInside(folder, Message(MessageId::RoleFolderOf, {"ExeFile"}));
     RequireNotOwnRecord(BaseDir + ExeFile, "Update.ini: ExeFile '" + ExeFile + "'", OwnRecords());
 }
 
@@ -623,8 +614,8 @@ int TDM_Update::ApplyRow(std::string& file) {
     CheckDownloadedPaths(fileName, updatePath);
     const RowPaths paths = PathsOf(fileName, updatePath);
     file = paths.target;
-    RequireInside(UpdateDir, "The update folder");
-    RequireInside(paths.backupDir, "The backup folder");
+    RequireInside(UpdateDir, Message(MessageId::RoleUpdateFolder));
+    RequireInside(paths.backupDir, Message(MessageId::RoleBackupFolder));
     CheckRowFiles(paths, fileName, FileTypeIs(ftCompressed), OwnRecords());
     // Looked at again at the row's turn: a download removed since the check
     // before the walk is never recorded as applied either.
@@ -636,11 +627,11 @@ int TDM_Update::ApplyRow(std::string& file) {
 
     // Made beneath the installation: a folder swapped for a link since the
     // checks above leads nowhere outside, and the run says which.
-    for (const auto& [dir, role] : {std::pair{paths.targetDir, "The folder of " + fileName},
-                                    {paths.backupDir, std::string("The backup folder")}}) {
+    for (const auto& [dir, role] : {std::pair{paths.targetDir, Message(MessageId::RoleFolderOf, {fileName})},
+                                    {paths.backupDir, Message(MessageId::RoleBackupFolder)}}) {
         if (const std::error_code ec = root_.CreateFolders(dir)) {
             if (ec == std::errc::cross_device_link) RequireInside(dir, role);
-            ThrowFailure("Cannot create the folder of " + fileName, dir, ec);
+            ThrowFailure(Message(MessageId::CannotCreateFolderOf, {fileName}), dir, ec);
         }
     }
 
@@ -712,9 +703,7 @@ int TDM_Update::ApplyRow(std::string& file) {
 namespace {
 
 [[noreturn]] void ThrowInTheWay(const std::string& download, const std::string& path) {
-    throw Error("Cannot expand " + download + ": " + path +
-                " is in the way. UpdateExe did not create it (it may be a download of that name), "
-                "so it is left as it is");
+    throw Error(Message(MessageId::ExpansionInTheWay, {download, path}));
 }
 
 }  // namespace
@@ -730,8 +719,8 @@ void TDM_Update::ExpandPayload(const std::string& source) {
     Temporaries& ours = *temporaries_;
     const std::string kept = source + kKeptPayloadSuffix;
     const std::string temporary = ExpansionTemporary(source);
-    const Found keptFound = ours.Look(kept, "Cannot keep the download beside itself as");
-    const Found temporaryFound = ours.Look(temporary, "Cannot expand the download into");
+    const Found keptFound = ours.Look(kept, Message(MessageId::CannotKeepBesideAs));
+    const Found temporaryFound = ours.Look(temporary, Message(MessageId::CannotExpandInto));
     if (keptFound == Found::Foreign) ThrowInTheWay(source, kept);
     if (temporaryFound == Found::Foreign) ThrowInTheWay(source, temporary);
     ours.Record({kept, temporary});
@@ -740,7 +729,7 @@ void TDM_Update::ExpandPayload(const std::string& source) {
         // An earlier run ended before saving FileType 0: start from the download.
         if (const std::error_code ec = CopyThroughJournal(kept, source)) {
             NameSwappedLink(kept, source, ec);
-            ThrowFailure("Cannot restore the download from \"" + kept + "\" to", source, ec);
+            ThrowFailure(Message(MessageId::CannotRestoreDownload, {kept}), source, ec);
         }
     } else {
         KeepDownload(source, kept);
@@ -787,7 +776,7 @@ void TDM_Update::KeepDownload(const std::string& source, const std::string& kept
     if (!ec) ec = download.Link(download.Name() + kKeptPayloadSuffix);
     if (ec && (ec = CopyThroughJournal(source, kept))) {
         NameSwappedLink(source, kept, ec);
-        ThrowFailure("Cannot keep the download \"" + source + "\" as", kept, ec);
+        ThrowFailure(Message(MessageId::CannotKeepDownload, {source}), kept, ec);
     }
 }
 
@@ -806,7 +795,7 @@ void TDM_Update::DescribeExpandedDownload(const std::string& source) {
     if (!OptionalText(DownLoadFileLog, kFileSize).empty()) {
         fileio::Status status;
         if (const std::error_code ec = fileio::StatusOf(source, status)) {
-            ThrowFailure("Cannot look at the expanded download", source, ec);
+            ThrowFailure(Message(MessageId::CannotLookAtExpanded), source, ec);
         }
         // In the kind the downloader chose: a size kept as text stays text.
         const bool asText = DownLoadFileLog.GetValue(kFileSize).kind() == FieldValue::Kind::Text;
@@ -817,7 +806,7 @@ void TDM_Update::DescribeExpandedDownload(const std::string& source) {
     if (!OptionalText(DownLoadFileLog, kFileHash).empty()) {
         std::string hex;
         if (const std::error_code ec = digest::Sha256OfFile(source, hex)) {
-            ThrowFailure("Cannot read the expanded download", source, ec);
+            ThrowFailure(Message(MessageId::CannotReadExpanded), source, ec);
         }
         DownLoadFileLog.SetValue(kFileHash, FieldValue::Text(hex));
     }
@@ -830,7 +819,7 @@ bool TDM_Update::HeldOpen(const std::string& target) {
     const std::error_code why = ReplaceBlocker(target);
     if (!why) return false;
     if (IsBusy(why)) return true;
-    ThrowFailure("Cannot replace", target, why);
+    ThrowFailure(Message(MessageId::CannotReplace), target, why);
 }
 
 // Copies through a temporary that the journal names before it is made, so
@@ -849,14 +838,14 @@ void TDM_Update::NameSwappedLink(const std::string& source, const std::string& t
                                  std::error_code ec) const {
     if (ec != std::errc::cross_device_link && ec != std::errc::too_many_symbolic_link_levels) return;
     RequireDownloadedFile(source);
-    RequireInside(fileio::ParentDirectory(source), "The folder of the download");
-    RequireInside(fileio::ParentDirectory(target), "The folder of");
+    RequireInside(fileio::ParentDirectory(source), Message(MessageId::RoleFolderOfDownload));
+    RequireInside(fileio::ParentDirectory(target), Message(MessageId::RoleFolder));
 }
 
 void TDM_Update::ThrowCopyFailure(const std::string& source, const std::string& target,
                                   std::error_code ec) const {
     NameSwappedLink(source, target, ec);
-    ThrowFailure("Cannot copy \"" + source + "\" to", target, ec);
+    ThrowFailure(Message(MessageId::CannotCopy, {source}), target, ec);
 }
 
 // Copies over the target unless a process holds it (false, target untouched);
@@ -879,12 +868,12 @@ void TDM_Update::QueueAtRestart(const std::string& source, const std::string& ta
             if (ec == std::errc::cross_device_link || ec == std::errc::too_many_symbolic_link_levels) {
                 ThrowCopyFailure(source, target, ec);
             }
-            ThrowFailure("Cannot copy \"" + source + "\" beside", target, ec);
+            ThrowFailure(Message(MessageId::CannotCopyBeside, {source}), target, ec);
         }
     }
     if (const std::error_code ec = system_.ReplaceFileAtRestart(queued, target)) {
         if (queued != source) RemoveBeneath(queued);
-        ThrowFailure("Cannot queue for replacement at the next restart", target, ec);
+        ThrowFailure(Message(MessageId::CannotQueueForRestart), target, ec);
     }
 }
 
@@ -910,8 +899,8 @@ void TDM_Update::TryLogRow(const TableCursor::FieldValues& row, const RowKey& ke
     try {
         (void)UpdateFileLog.TryAppend(row);
     } catch (const Error& e) {
-        throw Error("UpdateFileLog cannot record " + key.fileName + " (FileVer " +
-                    std::to_string(key.fileVer) + "), so it is not applied: " + e.what());
+        throw Error(Message(MessageId::LogCannotRecordNotApplied,
+                            {key.fileName, std::to_string(key.fileVer), e.what()}));
     }
 }
 
@@ -927,7 +916,7 @@ void TDM_Update::WriteLogRow(const TableCursor::FieldValues& row, const RowKey& 
             UpdateFileLog.DiscardRow();
         } catch (const Error&) {
         }
-        throw Error(key.fileName + " was applied, but UpdateFileLog could not record it: " + e.what());
+        throw Error(Message(MessageId::AppliedButNotLogged, {key.fileName, e.what()}));
     }
 }
 
@@ -952,14 +941,10 @@ void TDM_Update::RefreshMainProgram() {
         if (pass >= kMaxRefreshPasses) break;
         system_.Sleep(kRefreshPauseMs);
     }
-    const std::string action =
-        "Cannot refresh the main program " + ExeFile + " from \"" + updateCopy + "\" to";
-    const std::string outcome = ". Tried " + std::to_string(kMaxRefreshPasses) +
-                                " times; the new version is not recorded, and the next start "
-                                "tries again";
+    const std::string action = Message(MessageId::MainProgramCannotRefresh, {ExeFile, updateCopy});
+    const std::string outcome = Message(MessageId::MainProgramNotRecorded, {std::to_string(kMaxRefreshPasses)});
     if (!failure) {
-        throw Error(action + " \"" + installed + "\": the copy keeps differing from it in " +
-                    "modified time or size" + outcome);
+        throw Error(Message(MessageId::MainProgramKeepsDiffering, {ExeFile, updateCopy, installed}) + outcome);
     }
     throw OSError(FailureText(action, installed, failure) + outcome,
                   static_cast<std::uint32_t>(failure.value()));

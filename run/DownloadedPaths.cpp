@@ -1,6 +1,7 @@
 #include "run/DownloadedPaths.h"
 
 #include "core/Errors.h"
+#include "core/MessageTable.h"
 #include "core/Text.h"
 #include "run/Temporaries.h"
 #include "sysops/InstanceLock.h"
@@ -73,9 +74,9 @@ bool StaysInside(std::string_view relative) {
 // too.
 std::string WindowsNameFault(std::string_view part) {
     if (part.empty() || part == ".") return {};
-    if (part.find(':') != std::string_view::npos) return "holds ':', a drive or a data stream";
+    if (part.find(':') != std::string_view::npos) return Message(MessageId::FaultColon);
     if (part.back() == '.' || part.back() == ' ') {
-        return "ends with a dot or blank, which Windows drops";
+        return Message(MessageId::FaultTrailingDot);
     }
     // A device name stays one with any extension and blanks before it.
     std::string_view base = part.substr(0, part.find('.'));
@@ -91,7 +92,7 @@ std::string WindowsNameFault(std::string_view part) {
         device = (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') ||
                  digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3";
     }
-    if (device) return "names the device " + text::UpperAscii(base) + " on Windows";
+    if (device) return Message(MessageId::FaultDevice, {text::UpperAscii(base)});
     return {};
 }
 
@@ -99,10 +100,10 @@ void CheckDownloadedPaths(const std::string& fileName, const std::string& update
     bool bareName = fileName.find('\0') == std::string::npos && !IsDotName(fileName);
     for (char c : fileName) bareName = bareName && !IsSeparator(c);
     if (!bareName) {
-        throw Error("DownLoadFileLog: FileName '" + fileName + "' is not a bare file name");
+        throw Error(Message(MessageId::FileNameNotBare, {fileName}));
     }
     if (const std::string fault = WindowsNameFault(fileName); !fault.empty()) {
-        throw Error("DownLoadFileLog: FileName '" + fileName + "' " + fault);
+        throw Error(Message(MessageId::FileNameFault, {fileName, fault}));
     }
     // The run's own files in the installation and the update folder.
     const std::string journalTemporary = std::string(kTemporariesJournal) + kJournalTemporarySuffix;
@@ -110,23 +111,21 @@ void CheckDownloadedPaths(const std::string& fileName, const std::string& update
                                        std::string_view(journalTemporary),
                                        std::string_view(kInstanceLockName)}) {
         if (text::EqualsNoCaseAscii(fileName, own)) {
-            throw Error("DownLoadFileLog: FileName '" + fileName + "' is a name UpdateExe keeps for itself");
+            throw Error(Message(MessageId::FileNameReserved, {fileName}));
         }
     }
-    const std::string where = "DownLoadFileLog: UpdatePath '" + updatePath + "' of " + fileName;
-    if (LeadsOutside(updatePath)) throw Error(where + " leads outside the installation directory");
+    if (LeadsOutside(updatePath)) throw Error(Message(MessageId::UpdatePathLeadsOutside, {updatePath, fileName}));
     std::string_view folder;
     if (const std::string fault = PartFault(updatePath, folder); !fault.empty()) {
-        throw Error(where + ": the folder '" + std::string(folder) + "' " + fault);
+        throw Error(Message(MessageId::UpdatePathFolderFault, {updatePath, fileName, folder, fault}));
     }
 }
 
 void CheckProgramName(const std::string& key, const std::string& name) {
-    const std::string what = "Update.ini: " + key + " '" + name + "'";
-    if (LeadsOutside(name)) throw Error(what + " leads outside the installation directory");
+    if (LeadsOutside(name)) throw Error(Message(MessageId::ProgramNameLeadsOutside, {key, name}));
     std::string_view part;
     if (const std::string fault = PartFault(name, part); !fault.empty()) {
-        throw Error(what + ": '" + std::string(part) + "' " + fault);
+        throw Error(Message(MessageId::ProgramNamePartFault, {key, name, part, fault}));
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include "core/Errors.h"
 #include "core/FileIO.h"
+#include "core/MessageTable.h"
 #include "core/Root.h"
 #include "run/DownloadedPaths.h"
 
@@ -96,7 +97,7 @@ Temporaries::Temporaries(std::string base, std::string legacyFolder, const filei
 
 std::string Temporaries::Relative(const std::string& path) const {
     if (path.size() <= base_.size() || path.compare(0, base_.size(), base_) != 0) {
-        throw Error("The temporary file " + path + " lies outside the installation directory " + base_);
+        throw Error(Message(MessageId::TemporaryOutside, {path, base_}));
     }
     return path.substr(base_.size());
 }
@@ -107,7 +108,7 @@ void Temporaries::Load() {
     const std::error_code ec = ReadEntries(journal_, [&](std::string entry) {
         if (names.size() < kMaxJournalEntries && IsEntry(entry)) names.insert(std::move(entry));
     });
-    if (ec) ThrowFailure("Cannot read the list of the run's temporary files", journal_, ec);
+    if (ec) ThrowFailure(Message(MessageId::CannotReadTemporaries), journal_, ec);
     names_ = std::move(names);
     loaded_ = true;
 }
@@ -159,7 +160,7 @@ void Temporaries::ClearLeftovers(const std::function<bool(const std::string&)>& 
     std::error_code ec = fileio::StatusOf(journal_, status);
     const bool journalFound = !ec && status.kind != fileio::Kind::Missing;
     if (!ec) ec = ReadEntries(journal_, clear);
-    if (ec) ThrowFailure("Cannot read the list of the run's temporary files", journal_, ec);
+    if (ec) ThrowFailure(Message(MessageId::CannotReadTemporaries), journal_, ec);
 
     // The journal of earlier versions lies in a folder that the downloader
     // may write: only the two names those versions recorded are taken from
@@ -183,7 +184,7 @@ void Temporaries::ClearLeftovers(const std::function<bool(const std::string&)>& 
     unsettled_ = false;
     // Written back whole, so that what was no entry of ours goes too.
     if (journalFound || legacyRead) {
-        if ((ec = Write())) ThrowFailure("Cannot write the list of the run's temporary files", journal_, ec);
+        if ((ec = Write())) ThrowFailure(Message(MessageId::CannotWriteTemporaries), journal_, ec);
     }
     if (legacyRead) (void)RemoveLeftover(legacy);
 }
@@ -204,15 +205,14 @@ void Temporaries::Record(std::initializer_list<std::string> paths) {
         std::string relative = Relative(path);
         if (relative.size() > kMaxJournalEntry || names_.size() >= kMaxJournalEntries) {
             for (const std::string& name : added) names_.erase(name);
-            throw Error("Cannot record the temporary file " + path + " in " + journal_ +
-                        ": the list holds no more");
+            throw Error(Message(MessageId::CannotRecordTemporary, {path, journal_}));
         }
         if (names_.insert(relative).second) added.push_back(std::move(relative));
     }
     if (added.empty() && !unsettled_) return;
     if (const std::error_code ec = Write()) {
         for (const std::string& name : added) names_.erase(name);
-        ThrowFailure("Cannot record the run's temporary files in", journal_, ec);
+        ThrowFailure(Message(MessageId::CannotRecordTemporariesIn), journal_, ec);
     }
     unsettled_ = false;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Errors.h"
+#include "core/MessageTable.h"
 #include "sysops/Compression.h"
 
 namespace ue {
@@ -113,7 +114,7 @@ bool ExpansionStream::WriteAll(const void* data, std::size_t count) {
 }
 
 OSError ExpansionWriteError(const std::string& path, std::error_code ec) {
-    return OSError(FailureText("Stream write error while expanding", path, ec),
+    return OSError(FailureText(Message(MessageId::StreamWriteErrorWhileExpanding, {"Stream write error"}), path, ec),
                    static_cast<std::uint32_t>(ec.value()));
 }
 
@@ -123,7 +124,7 @@ void ExpandInto(const fileio::File& out, const fileio::File& in, const std::stri
     try {
         DecompressStream(destination, source, kExpandPieceSize);
     } catch (const DecompressionError&) {
-        throw;
+        throw DecompressionError(path);
     } catch (const Error&) {
         // A short write to the destination: say why, and of which file.
         if (destination.WriteFailure()) throw ExpansionWriteError(path, destination.WriteFailure());

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/Errors.h"
+#include "core/MessageTable.h"
 #include "sysops/PendingRenames.h"
 #include "sysops/PendingRenames_posix.h"
 
@@ -274,14 +275,13 @@ std::string RenamerUnitWarning(const std::string& root, bool systemUnit,
                                               "/usr/lib/systemd/user"};
     const std::string enable = systemUnit ? "systemctl enable " + unit
                                           : "systemctl --global enable " + unit;
-    const std::string lead = "Files queued for the restart will not be replaced: ";
     std::string text;
     for (const std::string& folder : folders) {
         if (fileio::ReadAll(root + folder + "/" + unit, text)) continue;
         const std::string program = ExecStartProgram(text);
         if (program.empty() || program[0] != '/' ||
             ::access((root + program).c_str(), X_OK) != 0) {
-            return lead + "the program \"" + program + "\" that " + unit + " starts is missing.";
+            return Message(MessageId::RestartNotReplacedLead, {Message(MessageId::RenamerProgramMissing, {program, unit})});
         }
         for (const std::string& wants : folders) {
             fileio::Status status;
@@ -290,9 +290,9 @@ std::string RenamerUnitWarning(const std::string& root, bool systemUnit,
                 return "";
             }
         }
-        return lead + unit + " is not enabled (" + enable + ").";
+        return Message(MessageId::RestartNotReplacedLead, {Message(MessageId::RenamerNotEnabled, {unit, enable})});
     }
-    return lead + unit + ", which carries them out, is not installed.";
+    return Message(MessageId::RestartNotReplacedLead, {Message(MessageId::RenamerNotInstalled, {unit})});
 }
 
 std::string RestartReplacementWarning() {

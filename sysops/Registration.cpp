@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "core/Errors.h"
+#include "core/MessageTable.h"
 #include "sysops/Messages.h"
 
 namespace ue {
@@ -29,9 +30,9 @@ std::string FailureMessage(const std::string& file, const std::string& why) {
 }
 
 std::string DurationText(std::chrono::milliseconds bound) {
-    if (bound.count() % 1000 != 0) return std::to_string(bound.count()) + " ms";
+    if (bound.count() % 1000 != 0) return Message(MessageId::DurationMs, {std::to_string(bound.count())});
     const auto seconds = bound.count() / 1000;
-    return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+    return Message(seconds == 1 ? MessageId::DurationSecond : MessageId::DurationSeconds, {std::to_string(seconds)});
 }
 
 struct Report {
@@ -95,12 +96,12 @@ void RaiseUnlessRegistered(const std::string& file, const ChildEnd& end,
                            std::chrono::milliseconds bound) {
     switch (end.how) {
     case ChildEnd::How::TimedOut:
-        throw Error(FailureMessage(file, "it did not return within " + DurationText(bound)));
+        throw Error(FailureMessage(file, Message(MessageId::RegistrationTimedOut, {DurationText(bound)})));
     case ChildEnd::How::Crashed:
-        throw Error(FailureMessage(file, "it crashed (" + end.crash + ")"));
+        throw Error(FailureMessage(file, Message(MessageId::RegistrationCrashed, {end.crash})));
     case ChildEnd::How::NotStarted:
         throw Error(FailureMessage(
-            file, FailureText("cannot start", end.program,
+            file, FailureText(Message(MessageId::RegistrationCannotStart), end.program,
                               SystemError(static_cast<int>(end.exitCode)))));
     case ChildEnd::How::Lost:
         throw Error(EntryFailureMessage(file));
@@ -112,7 +113,7 @@ void RaiseUnlessRegistered(const std::string& file, const ChildEnd& end,
     const Report report = ParseReport(end.report);
     if (!report.valid || static_cast<std::uint32_t>(report.outcome) != end.exitCode) {
         throw Error(FailureMessage(
-            file, "it ended its process with exit code " + std::to_string(end.exitCode)));
+            file, Message(MessageId::RegistrationExitCode, {std::to_string(end.exitCode)})));
     }
     switch (report.outcome) {
     case kRegistered:

@@ -1,7 +1,7 @@
 #include "ui/ErrorMessage.h"
 
 #include "core/Errors.h"
-#include "ui/Layout.h"
+#include "core/MessageTable.h"
 
 namespace ue {
 
@@ -18,7 +18,7 @@ std::optional<std::string> ErrorBoxText(std::exception_ptr error) {
     } catch (const std::exception& e) {
         return WithFullStop(e.what());
     } catch (...) {
-        return WithFullStop(layout::kUnknownException);
+        return WithFullStop(Message(MessageId::UnknownException));
     }
 }
 

@@ -62,9 +62,6 @@ inline constexpr const char8_t* kFontFaces[] = {kFontFamily, u8"SimSun", u8"WenQ
 // On the task bar and the caption of the error box.
 inline constexpr const char8_t* kApplicationTitle = u8"Morvel升级";
 
-// Shown by the error box for an error that carries no message of its own.
-inline constexpr const char* kUnknownException = "Unknown exception";
-
 // The error box: the application title as caption, an error icon, OK.
 inline constexpr int kErrorBoxFontPixels = 12;
 

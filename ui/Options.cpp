@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "core/MessageTable.h"
 #include "core/Text.h"
 
 #ifndef UE_VERSION
@@ -59,7 +60,7 @@ Options ParseOptions(const std::vector<std::string>& args, OptionStyle style) {
                 NameOf(args[i + 1], style) == Name::None) {
                 options.logFile = args[++i];
             } else if (options.error.empty()) {
-                options.error = args[i] + " needs the file to write the log to";
+                options.error = Message(MessageId::OptionNeedsLogFile, {args[i]});
             }
             break;
         case Name::None:
@@ -96,26 +97,24 @@ std::string VersionText() { return "UpdateExe " UE_VERSION "\n"; }
 std::string HelpText(OptionStyle style) {
     const bool windows = style == OptionStyle::Windows;
     const std::string p = windows ? "/" : "--";
-    std::string text = "Usage: UpdateExe [" + p + "unattended] [" + p + "log FILE] [" + p +
-                       "version] [" + p + "help]\n"
-                       "Applies the files downloaded into the installation's update folder.\n"
-                       "Without options it shows its window and ends with exit code 0.\n\n"
-                       "  " + p + "unattended  no window: a held file is left for the restart,\n"
-                       "                no restart is made; errors go to stderr and the log\n"
-                       "  " + p + "log FILE    append the run's log to FILE (UTF-8)\n"
-                       "  " + p + "version     print the version and end\n"
-                       "  " + p + "help        print this help and end\n\n"
-                       "With an option the exit code tells the outcome:\n";
-    const std::pair<Outcome, const char*> rows[] = {
-        {Outcome::Done, "done, or nothing to do"},
-        {Outcome::RestartNeeded, "done; files wait for the restart"},
-        {Outcome::StoppedByUser, "stopped by the user"},
-        {Outcome::Failed, "failed"},
-        {Outcome::AnotherUpdater, "another UpdateExe works on this installation"},
+    std::string text = Message(MessageId::HelpUsage, {"UpdateExe [" + p + "unattended] [" + p + "log FILE] [" +
+                                                      p + "version] [" + p + "help]"}) +
+                       "\n" + Message(MessageId::HelpIntro) + "\n\n" +
+                       "  " + p + "unattended  " + Message(MessageId::HelpUnattended) + "\n" +
+                       "  " + p + "log FILE    " + Message(MessageId::HelpLog) + "\n" +
+                       "  " + p + "version     " + Message(MessageId::HelpVersion) + "\n" +
+                       "  " + p + "help        " + Message(MessageId::HelpHelp) + "\n\n" +
+                       Message(MessageId::HelpExitCodes) + "\n";
+    const std::pair<Outcome, MessageId> rows[] = {
+        {Outcome::Done, MessageId::HelpDone},
+        {Outcome::RestartNeeded, MessageId::HelpRestartNeeded},
+        {Outcome::StoppedByUser, MessageId::HelpStopped},
+        {Outcome::Failed, MessageId::HelpFailed},
+        {Outcome::AnotherUpdater, MessageId::HelpAnotherUpdater},
     };
     for (const auto& [outcome, meaning] : rows) {
         const std::string code = std::to_string(ExitCode(outcome, style));
-        text += "  " + code + std::string(6 - code.size(), ' ') + meaning + "\n";
+        text += "  " + code + std::string(6 - code.size(), ' ') + Message(meaning) + "\n";
     }
     return text;
 }

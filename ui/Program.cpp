@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "core/Errors.h"
+#include "core/MessageTable.h"
 #include "run/DMUpdateEx.h"
 #include "sysops/InstanceLock.h"
 #include "sysops/Platform.h"
@@ -99,9 +100,7 @@ private:
 }  // namespace
 
 std::string AnotherUpdaterMessage(const std::string& exeDir) {
-    return "UpdateExe: another UpdateExe is updating this installation (" +
-           (exeDir.empty() ? std::string(".") : exeDir) +
-           "); this one ends without changing anything.\n";
+    return "UpdateExe: " + Message(MessageId::AnotherUpdater, {exeDir.empty() ? std::string(".") : exeDir}) + "\n";
 }
 
 namespace {
@@ -139,7 +138,7 @@ public:
         } catch (const std::exception& e) {
             End(RunEvent::Outcome::Failed, e.what());
         } catch (...) {
-            End(RunEvent::Outcome::Failed, "Unknown exception");
+            End(RunEvent::Outcome::Failed, Message(MessageId::UnknownException));
         }
     }
 

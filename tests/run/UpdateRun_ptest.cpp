@@ -260,7 +260,7 @@ TEST_F(UpdateRunTest, FailedExpansionEndsTheRunWithThePayloadKeptAndNothingLogge
     inst.AddDownload({.aid = 50, .fileName = "z.dat", .fileType = ftCompressed});
     Offer("c.dll", ftReplace);
     const auto before = inst.Files();
-    EXPECT_EQ(RunFailure(), "compression error");
+    EXPECT_EQ(RunFailure(), "compression error: \"" + P("update/z.dat") + "\"");
     EXPECT_EQ(Logged(), Calls{"a.dll/1"});
     EXPECT_EQ(FileTypeOf(50), "5");
     // Only a.dll changed and the backup folder appeared: the payload is back,

@@ -223,7 +223,8 @@ TEST_F(ExpandCompressedFileTest, ThroughTheRootTheSame) {
 TEST_F(ExpandCompressedFileTest, DamagedPayloadLeavesItsBytesAndNoTemporaryFile) {
     for (const auto& [name, payload] : DamagedPayloads()) {
         WriteFileBytes(path, payload);
-        EXPECT_EQ(ExpandError(), "compression error") << name;
+        // The fixed text first, then which payload it was.
+        EXPECT_EQ(ExpandError(), "compression error: \"" + path + "\"") << name;
         EXPECT_EQ(ReadFileBytes(path), payload) << name;
         EXPECT_EQ(EntryNames(dir.path()), onlyPayload) << name;
     }

@@ -2,6 +2,7 @@
 // question: their behaviour, flags and timers (their layout: Layout_test).
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QScrollBar>
@@ -13,6 +14,7 @@
 #include "core/Errors.h"
 #include "records/TableCursor.h"
 #include "ui/qt/ErrorBox.h"
+#include "ui/qt/QtLanguage.h"
 #include "ui/qt/QtUserInterface.h"
 #include "ui/qt/SysProgress.h"
 #include "ui/qt/updateExeMain.h"
@@ -28,6 +30,7 @@ public:
         QString title, text, informative;
         QMessageBox::Icon icon;
         QMessageBox::StandardButtons buttons;
+        QStringList buttonTexts;
     };
 
     explicit MessageBoxWatcher(QMessageBox::StandardButton answer = QMessageBox::Ok) : answer_(answer) {
@@ -35,8 +38,10 @@ public:
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (box == nullptr || !box->isVisible() || box == last_) return;
             last_ = box;
+            QStringList texts;
+            for (QAbstractButton* button : box->buttons()) texts << button->text();
             seen.push_back({box->windowTitle(), box->text(), box->informativeText(), box->icon(),
-                            box->standardButtons()});
+                            box->standardButtons(), texts});
             box->button(answer_)->click();
         });
         timer_.start(5);
@@ -141,6 +146,27 @@ TEST(RestartQuestion, OkAndCancel) {
     }
     MessageBoxWatcher watcher(QMessageBox::Cancel);
     EXPECT_FALSE(AskRestartQuestion(nullptr));
+}
+
+// A Chinese user reads Chinese buttons under the Chinese question, not
+// "OK / Cancel"; an English one keeps Qt's own.
+TEST(RestartQuestion, ButtonsInTheUsersLanguage) {
+    {
+        MessageBoxWatcher watcher(QMessageBox::Ok);
+        EXPECT_EQ(InstallQtTranslations(Language::English), nullptr);
+        EXPECT_TRUE(AskRestartQuestion(nullptr));
+        ASSERT_EQ(watcher.seen.size(), 1u);
+        EXPECT_TRUE(watcher.seen[0].buttonTexts.contains(QStringLiteral("OK")))
+            << watcher.seen[0].buttonTexts.join(' ').toStdString();
+    }
+    const auto translations = InstallQtTranslations(Language::Chinese);
+    if (!translations) GTEST_SKIP() << "Qt's translations (qt6-translations-l10n) are not installed";
+    MessageBoxWatcher watcher(QMessageBox::Ok);
+    EXPECT_TRUE(AskRestartQuestion(nullptr));
+    ASSERT_EQ(watcher.seen.size(), 1u);
+    const QString texts = watcher.seen[0].buttonTexts.join(' ');
+    EXPECT_TRUE(texts.contains(QStringLiteral("确定")) && texts.contains(QStringLiteral("取消")))
+        << texts.toStdString();
 }
 
 // A warning goes below the question, whose own text stays as it is.

@@ -18,6 +18,9 @@ source "$here/e2e-steps.sh"
 ue_require_tools Xvfb xdotool sqlite3 python3
 
 # Under a sanitizer build: system libraries' own leaks are not ours.
+# The program speaks the user's language: these checks read English.
+unset LC_ALL LC_MESSAGES
+export LANG=C.UTF-8
 export LSAN_OPTIONS="suppressions=$here/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 work=$(mktemp -d)

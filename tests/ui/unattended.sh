@@ -18,6 +18,9 @@ source "$here/e2e-steps.sh"
 ue_require_tools sqlite3 flock
 export LSAN_OPTIONS="suppressions=$here/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+# The program speaks the user's language: these checks read English.
+unset LC_ALL LC_MESSAGES
+export LANG=C.UTF-8
 
 work=$(mktemp -d)
 started_pids=()
@@ -87,6 +90,11 @@ run --unattended
 check "exit code" 1 "$rc"
 check "stderr names the database" yes "$(grep -q 'UpdateFile.mdb' <<<"$err" && echo yes || echo no)"
 check "no database created" no "$(exists "$dir/UpdateFile.mdb")"
+LANG=zh_CN.UTF-8 run --unattended
+check "a Chinese user reads it in Chinese" yes \
+  "$(grep -qF "更新数据库 \"$dir/UpdateFile.mdb\" 不存在" <<<"$err" && echo yes || echo "no: $err")"
+LC_MESSAGES=zh_CN.UTF-8 LANG=C.UTF-8 run --unattended
+check "LC_MESSAGES says Chinese over LANG" yes "$(grep -qF "更新数据库" <<<"$err" && echo yes || echo "no: $err")"
 check "installed file untouched" "old content" "$(cat "$dir/X.dll")"
 run
 check "no arguments: exit code" 0 "$rc"

@@ -94,6 +94,15 @@ run /unattended
 check "exit code 1603" "$(code 1603)" "$rc"
 check "stderr names the database" yes "$(grep -q 'UpdateFile.mdb' <<<"$err" && echo yes || echo "no: $err")"
 check "no database created" no "$(exists "$dir/UpdateFile.mdb")"
+# A Chinese user (Wine takes the UI language from the locale) reads it in
+# Chinese; the checks elsewhere run in the prefix's C.UTF-8, in English.
+if bash "$here/zh-cn.sh" "$work/locale" true; then
+  LOCPATH=$work/locale LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 run /unattended
+  check "a Chinese user reads it in Chinese" yes \
+    "$(grep -qF "更新数据库 \"$windir\\UpdateFile.mdb\" 不存在" <<<"$err" && echo yes || echo "no: $err")"
+else
+  echo "SKIP: no zh_CN.UTF-8 locale for Wine"
+fi
 
 echo "== another UpdateExe works on the installation: 1618, nothing touched"
 new_installation second

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/MessageTable.h"
 #include "run/DMUpdateEx.h"
 #include "sysops/Registration.h"
 #include "ui/Options.h"
@@ -18,6 +19,7 @@
 #include "ui/Unattended.h"
 #include "ui/qt/ErrorBox.h"
 #include "ui/qt/Info.h"
+#include "ui/qt/QtLanguage.h"
 #include "ui/qt/QtUserInterface.h"
 #include "ui/qt/SysProgress.h"
 #include "ui/qt/updateExeMain.h"
@@ -89,9 +91,7 @@ int Start(char* programName, const ue::Options& options) {
         return ue::RunProgram(toolkit, options);
     }
     if (!HasDisplay()) {
-        std::fputs("UpdateExe: no display to show its windows on (DISPLAY is not set); "
-                   "nothing was updated.\n",
-                   stderr);
+        std::fputs(("UpdateExe: " + ue::Message(ue::MessageId::NoDisplay) + "\n").c_str(), stderr);
         return failed;
     }
     // The program's options are its own: none of Qt's (-platform, -style,
@@ -100,6 +100,8 @@ int Start(char* programName, const ue::Options& options) {
     char* qtArgv[] = {programName, nullptr};
     QApplication app(qtArgc, qtArgv);
     app.setApplicationName(ue::ApplicationTitle());
+    // Before any box: its standard buttons in the language of our messages.
+    const auto qtTexts = ue::InstallQtTranslations(ue::CurrentLanguage());
     QtToolkit toolkit(app);
     return ue::RunProgram(toolkit, options);
 }
@@ -107,6 +109,8 @@ int Start(char* programName, const ue::Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Our own messages in the user's language, from the first one on.
+    ue::SetLanguage(ue::UserLanguage());
     const std::vector<std::string> args(argv + 1, argv + argc);
     // Before any window, lock or database: the child holds none of them.
     ue::RunRegistrationChild(args);

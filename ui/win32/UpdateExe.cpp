@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/MessageTable.h"
 #include "core/WinText.h"
 #include "run/DMUpdateEx.h"
 #include "sysops/Registration.h"
@@ -150,6 +151,8 @@ int Start(const ue::Options& options) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // Our own messages in the user's UI language, from the first one on.
+    ue::SetLanguage(ue::UserLanguage());
     const std::vector<std::string> args = Arguments();
     // Before any window, lock or database: the child holds none of them.
     ue::RunRegistrationChild(args);
