@@ -79,8 +79,17 @@ std::error_code Rewind(const File& file);
 // Writes all of `bytes`, resuming after partial writes and interruptions.
 std::error_code WriteAll(const File& file, std::string_view bytes);
 
-// Copies the rest of `from` to `to` (in the kernel where it can).
-std::error_code CopyAll(const File& from, const File& to);
+// How far long file work has got: `done` of `total` bytes. Called between
+// pieces on the working thread; it must be cheap (the caller throttles).
+using ByteProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
+// The size of an open file (0 when it cannot be told).
+std::uint64_t SizeOf(const File& file);
+
+// Copies the rest of `from` to `to` (in the kernel where it can). With
+// `progress`, the copy goes in pieces of at most 16 MiB and reports the
+// bytes copied after each, of the rest's size at the start.
+std::error_code CopyAll(const File& from, const File& to, const ByteProgress& progress = {});
 
 // The directory part of `path`. Trailing separators are not part of the last
 // name ("/a/b/" gives "/a"), and a run of separators counts as one ("/a//b"

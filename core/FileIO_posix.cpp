@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -16,7 +17,18 @@ namespace {
 std::error_code Errno() { return LastSystemError(); }
 std::error_code Errno(int code) { return SystemError(code); }
 
-std::error_code CopyByReadWrite(const File& from, const File& to) {
+// Reports a copy's progress; `done` starts from what was copied before.
+struct CopyProgress {
+    const ByteProgress& report;
+    std::uint64_t total;
+    std::uint64_t done = 0;
+    void Add(std::uint64_t bytes) {
+        done += bytes;
+        if (report) report(done, std::max(done, total));
+    }
+};
+
+std::error_code CopyByReadWrite(const File& from, const File& to, CopyProgress& progress) {
     std::vector<char> buffer(128 * 1024);
     for (;;) {
         const ssize_t n = ::read(from.Native(), buffer.data(), buffer.size());
@@ -26,6 +38,7 @@ std::error_code CopyByReadWrite(const File& from, const File& to) {
         if (auto ec = WriteAll(to, std::string_view(buffer.data(), static_cast<std::size_t>(n)))) {
             return ec;
         }
+        progress.Add(static_cast<std::uint64_t>(n));
     }
 }
 
@@ -156,14 +169,24 @@ std::error_code WriteAll(const File& file, std::string_view bytes) {
     return {};
 }
 
-std::error_code CopyAll(const File& from, const File& to) {
+std::uint64_t SizeOf(const File& file) {
+    struct stat st {};
+    return ::fstat(file.Native(), &st) == 0 && st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+std::error_code CopyAll(const File& from, const File& to, const ByteProgress& report) {
     struct stat st {};
     if (::fstat(from.Native(), &st) != 0) return Errno();
+    const off_t at = ::lseek(from.Native(), 0, SEEK_CUR);
+    CopyProgress progress{report, static_cast<std::uint64_t>(std::max<off_t>(0, st.st_size - std::max<off_t>(0, at)))};
+    // Pieces small enough to report on, large enough to cost nothing.
+    const std::size_t piece = report ? std::size_t{16} << 20 : std::size_t{1} << 30;
     off_t copied = 0;
     for (;;) {
-        const ssize_t n = ::copy_file_range(from.Native(), nullptr, to.Native(), nullptr, 1 << 30, 0);
+        const ssize_t n = ::copy_file_range(from.Native(), nullptr, to.Native(), nullptr, piece, 0);
         if (n > 0) {
             copied += n;
+            progress.Add(static_cast<std::uint64_t>(n));
             continue;
         }
         if (n == 0) break;
@@ -171,13 +194,13 @@ std::error_code CopyAll(const File& from, const File& to) {
         // Not between these files or on this file system: copy through a buffer.
         if (copied == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
                             errno == EOPNOTSUPP || errno == EPERM)) {
-            return CopyByReadWrite(from, to);
+            return CopyByReadWrite(from, to, progress);
         }
         return Errno();
     }
     // Some file systems (/proc and the like) report an empty range for files
     // that are not empty.
-    if (copied == 0 && st.st_size > 0) return CopyByReadWrite(from, to);
+    if (copied == 0 && st.st_size > 0) return CopyByReadWrite(from, to, progress);
     return {};
 }
 

@@ -202,7 +202,23 @@ std::error_code WriteAll(const File& file, std::string_view bytes) {
     return {};
 }
 
-std::error_code CopyAll(const File& from, const File& to) {
+std::uint64_t SizeOf(const File& file) {
+    LARGE_INTEGER size{};
+    return ::GetFileSizeEx(file.Native(), &size) && size.QuadPart > 0
+               ? static_cast<std::uint64_t>(size.QuadPart)
+               : 0;
+}
+
+std::error_code CopyAll(const File& from, const File& to, const ByteProgress& progress) {
+    std::uint64_t total = 0;
+    if (progress) {
+        LARGE_INTEGER at{}, none{};
+        if (::SetFilePointerEx(from.Native(), none, &at, FILE_CURRENT)) {
+            const std::uint64_t size = SizeOf(from);
+            total = size > static_cast<std::uint64_t>(at.QuadPart) ? size - static_cast<std::uint64_t>(at.QuadPart) : 0;
+        }
+    }
+    std::uint64_t done = 0;
     std::vector<char> buffer(256 * 1024);
     for (;;) {
         DWORD n = 0;
@@ -211,6 +227,8 @@ std::error_code CopyAll(const File& from, const File& to) {
         }
         if (n == 0) return {};
         if (auto ec = WriteAll(to, std::string_view(buffer.data(), n))) return ec;
+        done += n;
+        if (progress) progress(done, std::max(done, total));
     }
 }
 

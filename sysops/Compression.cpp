@@ -4,6 +4,7 @@
 // download is never taken for its content.
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -86,7 +87,12 @@ std::string ExpansionTemporary(const std::string& path) { return path + "bakr"; 
 
 std::size_t ExpansionStream::Read(void* buffer, std::size_t count) {
     std::size_t got = 0;
-    return fileio::ReadSome(file_, buffer, count, got) ? 0 : got;
+    if (fileio::ReadSome(file_, buffer, count, got)) return 0;
+    if (progress_ != nullptr && got > 0) {
+        read_ += got;
+        (*progress_)(read_, std::max(read_, total_));
+    }
+    return got;
 }
 
 std::size_t ExpansionStream::Write(const void* buffer, std::size_t count) {
@@ -117,9 +123,11 @@ OSError ExpansionWriteError(const std::string& path, std::error_code ec) {
                    static_cast<std::uint32_t>(ec.value()));
 }
 
-void ExpandInto(const fileio::File& out, const fileio::File& in, const std::string& path) {
+void ExpandInto(const fileio::File& out, const fileio::File& in, const std::string& path,
+                const fileio::ByteProgress& progress) {
     ExpansionStream destination(out);
     ExpansionStream source(in);
+    if (progress) source.ReportReads(&progress, fileio::SizeOf(in));
     try {
         DecompressStream(destination, source, kExpandPieceSize);
     } catch (const DecompressionError&) {
