@@ -239,14 +239,18 @@ void TDM_Update::RunAndRecordVersion() {
     if (!ExeFile.empty()) system_.RunProgram(BaseDir + ExeFile, false, "", kShow);
 }
 
-// How many rows the walk applies ("3 / 6" counts among them). The rows were
-// checked readable before the walk.
+// How many rows the walk applies ("3 / 6" counts among them): a pair that
+// stands twice is applied once, the second row finding it logged. The rows
+// were checked readable before the walk.
 int TDM_Update::CountRowsToApply() {
-    int count = 0;
+    std::set<std::pair<std::string, std::int32_t>> pairs;
     for (DownLoadFileLog.GoFirst(); !DownLoadFileLog.AtEnd(); DownLoadFileLog.GoNext()) {
-        if (ForThisClient() && !IsAppliedRow()) ++count;
+        if (ForThisClient() && !IsAppliedRow()) {
+            RowKey key = KeyOfRow();
+            pairs.emplace(std::move(key.fileName), key.fileVer);
+        }
     }
-    return count;
+    return static_cast<int>(pairs.size());
 }
 
 void TDM_Update::ShowProgress(std::uint64_t done, std::uint64_t total) {
