@@ -96,7 +96,7 @@ void TFrmMain::Timer1Timer() {
     if (error) {
         if (const auto text = ErrorBoxText(error)) {
             ShowFailed();
-            ShowErrorBox(*text);  // owned by this window, the main window
+            ShowErrorBox(*text, hwnd_);  // owned by this window: above it
         }
         // A close asked for during the run is carried out now.
         if (closeWanted_ && hwnd_ != nullptr) SendMessageW(hwnd_, WM_CLOSE, 0, 0);
