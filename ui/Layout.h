@@ -95,8 +95,8 @@ struct Bilingual {
 constexpr const char8_t* Pick(const Bilingual& text) { return text.zh; }
 
 // Label1's text once the run has failed (the indicator stops with it).
-inline constexpr Bilingual kUpdateFailed{u8"升级失败，请关闭此窗口。",
-                                         u8"The update failed. Please close this window."};
+// Short enough to end left of the indicator.
+inline constexpr Bilingual kUpdateFailed{u8"升级失败，请关闭窗口。", u8"Update failed."};
 // What screen readers say for FrmMain's components.
 inline constexpr Bilingual kDownloadsGridName{u8"已下载的文件", u8"Downloaded files"};
 inline constexpr Bilingual kAppliedGridName{u8"已升级的文件", u8"Applied files"};
