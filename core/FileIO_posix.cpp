@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <cerrno>
 #include <vector>
 
@@ -169,6 +172,53 @@ std::error_code WriteAll(const File& file, std::string_view bytes) {
     return {};
 }
 
+void WriteBehind::Wrote(std::uint64_t bytes) {
+    written_ += bytes;
+    while (written_ - started_ >= kPiece) {
+        const auto at = static_cast<off64_t>(started_);
+        const auto piece = static_cast<off64_t>(kPiece);
+        // Failures only lose the head start: the final sync reports them.
+        (void)::sync_file_range(file_.Native(), at, piece, SYNC_FILE_RANGE_WRITE);
+        if (started_ >= 2 * kPiece &&
+            ::sync_file_range(file_.Native(), at - 2 * piece, piece,
+                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                  SYNC_FILE_RANGE_WAIT_AFTER) != 0 &&
+            !failure_) {
+            failure_ = Errno();
+        }
+        started_ += kPiece;
+    }
+}
+
+std::error_code WriteBehind::Finish(const std::function<void()>& between) {
+    constexpr unsigned kAll = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+    // Pieces before started_ - 2 pieces were waited for in Wrote.
+    for (std::uint64_t at = started_ >= 2 * kPiece ? started_ - 2 * kPiece : 0; at < written_; at += kPiece) {
+        if (::sync_file_range(file_.Native(), static_cast<off64_t>(at), static_cast<off64_t>(kPiece), kAll) != 0 &&
+            !failure_) {
+            failure_ = Errno();
+        }
+        if (between) between();
+    }
+    started_ = written_;
+    if (failure_) return failure_;
+    // The journal's commit and the disk's cache: on a thread of its own.
+    std::atomic<bool> done{false};
+    int result = 0, error = 0;
+    std::thread sync([&] {
+        result = ::fsync(file_.Native());
+        error = errno;
+        done = true;
+    });
+    while (!done) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (between) between();
+    }
+    sync.join();
+    if (result != 0) failure_ = Errno(error);
+    return failure_;
+}
+
 std::uint64_t SizeOf(const File& file) {
     struct stat st {};
     return ::fstat(file.Native(), &st) == 0 && st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
@@ -179,14 +229,17 @@ std::error_code CopyAll(const File& from, const File& to, const ByteProgress& re
     if (::fstat(from.Native(), &st) != 0) return Errno();
     const off_t at = ::lseek(from.Native(), 0, SEEK_CUR);
     CopyProgress progress{report, static_cast<std::uint64_t>(std::max<off_t>(0, st.st_size - std::max<off_t>(0, at)))};
-    // Pieces small enough to report on, large enough to cost nothing.
+    // Pieces small enough to report on, large enough to cost nothing; the
+    // copy is written out as it goes, so that its sync does not block long.
     const std::size_t piece = report ? std::size_t{16} << 20 : std::size_t{1} << 30;
+    WriteBehind behind(to);
     off_t copied = 0;
     for (;;) {
         const ssize_t n = ::copy_file_range(from.Native(), nullptr, to.Native(), nullptr, piece, 0);
         if (n > 0) {
             copied += n;
             progress.Add(static_cast<std::uint64_t>(n));
+            if (report) behind.Wrote(static_cast<std::uint64_t>(n));
             continue;
         }
         if (n == 0) break;
@@ -201,6 +254,7 @@ std::error_code CopyAll(const File& from, const File& to, const ByteProgress& re
     // Some file systems (/proc and the like) report an empty range for files
     // that are not empty.
     if (copied == 0 && st.st_size > 0) return CopyByReadWrite(from, to, progress);
+    if (report) return behind.Finish([&] { report(progress.done, std::max(progress.done, progress.total)); });
     return {};
 }
 

@@ -115,6 +115,7 @@ bool ExpansionStream::Flush() {
 bool ExpansionStream::WriteAll(const void* data, std::size_t count) {
     writeError_ = fileio::WriteAll(file_, std::string_view(static_cast<const char*>(data), count));
     if (writeError_) failed_ = true;
+    else if (behind_) behind_->Wrote(count);
     return !failed_;
 }
 
@@ -127,7 +128,12 @@ void ExpandInto(const fileio::File& out, const fileio::File& in, const std::stri
                 const fileio::ByteProgress& progress) {
     ExpansionStream destination(out);
     ExpansionStream source(in);
-    if (progress) source.ReportReads(&progress, fileio::SizeOf(in));
+    const std::uint64_t size = progress ? fileio::SizeOf(in) : 0;
+    if (progress) {
+        // Watched by a window: the final sync must not block it for long.
+        source.ReportReads(&progress, size);
+        destination.WriteOutAsItGoes();
+    }
     try {
         DecompressStream(destination, source, kExpandPieceSize);
     } catch (const DecompressionError&) {
@@ -138,6 +144,11 @@ void ExpandInto(const fileio::File& out, const fileio::File& in, const std::stri
         throw;
     }
     if (!destination.Flush()) throw ExpansionWriteError(path, destination.WriteFailure());
+    if (progress) {
+        if (const std::error_code ec = destination.FinishWriteOut([&] { progress(size, size); })) {
+            throw ExpansionWriteError(path, ec);
+        }
+    }
 }
 
 }  // namespace ue

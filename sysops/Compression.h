@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -93,6 +95,13 @@ public:
     explicit ExpansionStream(const fileio::File& file) : file_(file) {}
 
     std::size_t Read(void* buffer, std::size_t count) override;
+    // Writes the file out as it goes (fileio::WriteBehind).
+    void WriteOutAsItGoes() { behind_.emplace(file_); }
+    // After Flush: waits for the rest to be written out, calling `between`
+    // after each piece (see fileio::WriteBehind::Finish).
+    std::error_code FinishWriteOut(const std::function<void()>& between) {
+        return behind_ ? behind_->Finish(between) : std::error_code();
+    }
     // Reports the bytes read so far of `total` after each read.
     void ReportReads(const fileio::ByteProgress* progress, std::uint64_t total) {
         progress_ = progress;
@@ -113,6 +122,7 @@ private:
     bool failed_ = false;
     std::error_code writeError_;
     std::size_t pending_ = 0;
+    std::optional<fileio::WriteBehind> behind_;
     const fileio::ByteProgress* progress_ = nullptr;
     std::uint64_t total_ = 0;
     std::uint64_t read_ = 0;
