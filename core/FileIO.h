@@ -90,15 +90,18 @@ using ByteProgress = std::function<void(std::uint64_t done, std::uint64_t total)
 // Linux: sync_file_range; elsewhere it does nothing.
 class WriteBehind {
 public:
-    static constexpr std::uint64_t kPiece = std::uint64_t{8} << 20;
+    static constexpr std::uint64_t kPiece = std::uint64_t{4} << 20;
+    // Pieces written out but not waited for: the wait is for a piece long
+    // started, so it rarely blocks, and the memory held stays bounded.
+    static constexpr std::uint64_t kLag = 8;
     explicit WriteBehind(const File& file) : file_(file) {}
     // `bytes` more were written at the end.
     void Wrote(std::uint64_t bytes);
-    // Writes out the rest and syncs the file, calling `between` after each
-    // piece and every few milliseconds of the sync (the caller's progress,
-    // which keeps a window answering): the sync runs on a thread of its own,
-    // as it can block for most of a second on a busy disk. The first failure
-    // to write out or sync (which a later sync may no longer report).
+    // Syncs the file, calling `between` every few milliseconds meanwhile (the
+    // caller's progress, which keeps a window answering): the sync runs on a
+    // thread of its own, as it can block for most of a second on a busy
+    // disk. The first failure to write out or sync (which a later sync may
+    // no longer report).
     std::error_code Finish(const std::function<void()>& between);
 
 private:

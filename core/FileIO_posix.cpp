@@ -179,8 +179,8 @@ void WriteBehind::Wrote(std::uint64_t bytes) {
         const auto piece = static_cast<off64_t>(kPiece);
         // Failures only lose the head start: the final sync reports them.
         (void)::sync_file_range(file_.Native(), at, piece, SYNC_FILE_RANGE_WRITE);
-        if (started_ >= 2 * kPiece &&
-            ::sync_file_range(file_.Native(), at - 2 * piece, piece,
+        if (started_ >= kLag * kPiece &&
+            ::sync_file_range(file_.Native(), at - static_cast<off64_t>(kLag) * piece, piece,
                               SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
                                   SYNC_FILE_RANGE_WAIT_AFTER) != 0 &&
             !failure_) {
@@ -191,18 +191,10 @@ void WriteBehind::Wrote(std::uint64_t bytes) {
 }
 
 std::error_code WriteBehind::Finish(const std::function<void()>& between) {
-    constexpr unsigned kAll = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
-    // Pieces before started_ - 2 pieces were waited for in Wrote.
-    for (std::uint64_t at = started_ >= 2 * kPiece ? started_ - 2 * kPiece : 0; at < written_; at += kPiece) {
-        if (::sync_file_range(file_.Native(), static_cast<off64_t>(at), static_cast<off64_t>(kPiece), kAll) != 0 &&
-            !failure_) {
-            failure_ = Errno();
-        }
-        if (between) between();
-    }
     started_ = written_;
     if (failure_) return failure_;
-    // The journal's commit and the disk's cache: on a thread of its own.
+    // The rest of the data, the journal's commit and the disk's cache: on a
+    // thread of its own.
     std::atomic<bool> done{false};
     int result = 0, error = 0;
     std::thread sync([&] {

@@ -46,7 +46,10 @@ void PumpClock::Start(std::int64_t nowMs) {
 }
 
 void PumpClock::Pumped(std::int64_t nowMs) {
-    if (running_) longest_ = std::max(longest_, nowMs - last_);
+    if (running_ && nowMs - last_ > longest_) {
+        longest_ = nowMs - last_;
+        longestEnd_ = nowMs;
+    }
     last_ = nowMs;
 }
 
@@ -61,7 +64,11 @@ void WritePumpTrace(const PumpClock& clock) {
     if (path == nullptr || *path == '\0') return;
     fileio::File file;
     if (fileio::OpenToAppend(path, file)) return;
-    (void)fileio::WriteAll(file, "longest-gap-ms " + std::to_string(clock.LongestGapMs()) + "\n");
+    using namespace std::chrono;
+    const std::int64_t ended = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count() -
+                               (SteadyMs() - clock.LongestGapEnd());
+    (void)fileio::WriteAll(file, "longest-gap-ms " + std::to_string(clock.LongestGapMs()) + " ended " +
+                                     std::to_string(ended) + "\n");
 }
 
 std::int64_t SteadyMs() {

@@ -52,15 +52,20 @@ public:
     void Stop(std::int64_t nowMs);
     bool Running() const { return running_; }
     std::int64_t LongestGapMs() const { return longest_; }
+    // When the longest gap ended (steady milliseconds).
+    std::int64_t LongestGapEnd() const { return longestEnd_; }
 
 private:
     bool running_ = false;
     std::int64_t last_ = 0;
     std::int64_t longest_ = 0;
+    std::int64_t longestEnd_ = 0;
 };
 
-// With UPDATEEXE_TRACE_PUMP=<file> set, appends "longest-gap-ms <n>" for the
-// run to that file (the responsiveness benchmark reads it); otherwise nothing.
+// With UPDATEEXE_TRACE_PUMP=<file> set, appends "longest-gap-ms <n> ended
+// <Unix time in ms>" for the run to that file (the responsiveness benchmark
+// reads it; the time finds the gap in a trace of system calls); otherwise
+// nothing.
 void WritePumpTrace(const PumpClock& clock);
 
 // Milliseconds of a steady clock, for the two above.
