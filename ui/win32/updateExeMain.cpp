@@ -123,10 +123,16 @@ void TFrmMain::PumpMessages() {
 void TFrmMain::ShowFailed() {
     const std::wstring text = WideText(layout::Pick(layout::kUpdateFailed));
     SetWindowTextW(Label1, text.c_str());
-    // Label1 is sized to its text.
+    // Label1 is sized to its text, here with the room up to the indicator
+    // (the measure and the drawing of a substituted face can differ), and
+    // never wraps into a second line that its height would cut off.
     const SIZE size = TextExtent(SongFont(layout::FrmMain.Label1.fontPixels), text.c_str(),
                                  static_cast<int>(text.size()));
-    SetWindowPos(Label1, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const layout::FrmMainLayout& table = layout::FrmMain;
+    const int room = Scale(table.CircularProgress1.place.left - table.Label1.place.left - 2);
+    SetWindowLongPtrW(Label1, GWL_STYLE, GetWindowLongPtrW(Label1, GWL_STYLE) | SS_LEFTNOWORDWRAP);
+    SetWindowPos(Label1, nullptr, 0, 0, std::max<int>(size.cx, room), size.cy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
     InvalidateRect(hwnd_, nullptr, TRUE);
     KillTimer(hwnd_, kTimer2);
     timer2On_ = false;
