@@ -541,6 +541,13 @@ TEST_F(Win32Windows, FailedStateStopsTheIndicatorAndSaysSo) {
     TFrmMain FrmMain(tables.downloads, tables.applied, [] {});
     FrmMain.ShowFailed();
     EXPECT_EQ(TextOf(FrmMain.Label1), Utf8(layout::Pick(layout::kUpdateFailed)));
+    // One line, with room up to the indicator.
+    const RECT place = PlaceIn(FrmMain.Label1);
+    const std::wstring text = WideText(layout::Pick(layout::kUpdateFailed));
+    const SIZE extent = TextExtent(SongFont(layout::FrmMain.Label1.fontPixels), text.c_str(),
+                                   static_cast<int>(text.size()));
+    EXPECT_GE(place.right - place.left, extent.cx) << extent.cx;
+    EXPECT_LE(place.right, Scale(layout::FrmMain.CircularProgress1.place.left)) << extent.cx;
     EXPECT_FALSE(FrmMain.Timer2Enabled());
     EXPECT_FALSE(IsWindowEnabled(FrmMain.CircularProgress1->Handle()));
 }

@@ -36,6 +36,7 @@ TFrmMain::TFrmMain(TableCursor& downloads, TableCursor& applied, std::function<v
     SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(SongFont(table.form.fontPixels)), FALSE);
 
     Label1 = CreateControl(hwnd_, L"STATIC", table.Label1, SS_LEFT | SS_NOPREFIX, idLabel1);
+    FitLabel1();
     CircularProgress1 = std::make_unique<CircularProgress>(hwnd_, table.CircularProgress1);
     DBGrid1 = std::make_unique<TableGrid>(downloads, hwnd_, table.DBGrid1, idGrid1);
     DBGrid2 = std::make_unique<TableGrid>(applied, hwnd_, table.DBGrid2, idGrid2);
@@ -120,19 +121,24 @@ void TFrmMain::PumpMessages() {
     pumps_.Pumped(SteadyMs());
 }
 
-void TFrmMain::ShowFailed() {
-    const std::wstring text = WideText(layout::Pick(layout::kUpdateFailed));
-    SetWindowTextW(Label1, text.c_str());
-    // Label1 is sized to its text, here with the room up to the indicator
-    // (the measure and the drawing of a substituted face can differ), and
-    // never wraps into a second line that its height would cut off.
-    const SIZE size = TextExtent(SongFont(layout::FrmMain.Label1.fontPixels), text.c_str(),
-                                 static_cast<int>(text.size()));
+void TFrmMain::FitLabel1() {
+    // Sized to its text, with the room up to the indicator (the measure and
+    // the drawing of a substituted face can differ), and never wrapped into
+    // a second line that its height would cut off.
+    wchar_t text[256] = {};
+    const int length = GetWindowTextW(Label1, text, 256);
+    const SIZE size = TextExtent(SongFont(layout::FrmMain.Label1.fontPixels), text, length);
     const layout::FrmMainLayout& table = layout::FrmMain;
     const int room = Scale(table.CircularProgress1.place.left - table.Label1.place.left - 2);
     SetWindowLongPtrW(Label1, GWL_STYLE, GetWindowLongPtrW(Label1, GWL_STYLE) | SS_LEFTNOWORDWRAP);
     SetWindowPos(Label1, nullptr, 0, 0, std::max<int>(size.cx, room), size.cy,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+}
+
+void TFrmMain::ShowFailed() {
+    const std::wstring text = WideText(layout::Pick(layout::kUpdateFailed));
+    SetWindowTextW(Label1, text.c_str());
+    FitLabel1();
     InvalidateRect(hwnd_, nullptr, TRUE);
     KillTimer(hwnd_, kTimer2);
     timer2On_ = false;

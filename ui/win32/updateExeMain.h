@@ -62,6 +62,7 @@ protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    void FitLabel1();
     void UpdateScrollBars();
     void Scroll(int bar, WPARAM request);
 
