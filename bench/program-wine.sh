@@ -14,7 +14,13 @@
 #    every one already logged in UpdateFileLog, as bench/program.sh builds
 #    them); cost = start to exit - the same with empty tables, in total and
 #    per row, for each of UE_BENCH_ROWS ("1000 10000"); the median of
-#    UE_BENCH_RUNS runs (3) counts.
+#    UE_BENCH_RUNS runs (3) counts;
+#  - one compressed payload of UE_BENCH_PAYLOAD_MIB (1024; 0 leaves it out)
+#    expanded and installed (start to exit - the empty run), and in the same
+#    runs how well the window kept answering: the longest time without its
+#    messages processed (UPDATEEXE_TRACE_PUMP), bar 250 ms. The reference is
+#    bench/program.sh's native Linux inflate + copy (program_reference of
+#    UE_BENCH_REFERENCE_BUILD, default build/linux-release), when built.
 #
 # The display has a window manager (openbox, when installed; UE_BENCH_WM=0
 # leaves it out), as a desktop has. Without one, Wine's X11 driver waits up to
@@ -91,9 +97,11 @@ run_program() {
   local dir=$work/run start id shown end
   rm -rf "$dir"
   cp -a "$work/$1" "$dir"
+  rm -f "$work/pump.trace"
   sync
   start=$(date +%s%N)
-  "$UE_WINE" "$dir/UpdateExe.exe" >>"$work/program.log" 2>&1 &
+  UPDATEEXE_TRACE_PUMP=$(winepath -w "$work/pump.trace" 2>/dev/null) \
+    "$UE_WINE" "$dir/UpdateExe.exe" >>"$work/program.log" 2>&1 &
   app=$!
   id=$(ue_await_shown '^正在升级文件$' 120)
   shown=$(date +%s%N)
@@ -108,6 +116,7 @@ run_program() {
   fi
   shown_ms=$(( (shown - start) / 1000000 ))
   exit_ms=$(( (end - start) / 1000000 ))
+  gap_ms=$(awk '$1 == "longest-gap-ms" { print $2 }' "$work/pump.trace" 2>/dev/null | tail -n1)
   rm -rf "$dir"
 }
 
@@ -149,3 +158,45 @@ for n in $sizes; do
   awk -v n="$n" -v ms="$(( total - empty ))" 'BEGIN {
     printf "walk over %d rows: %d ms beyond the empty tables, %.1f us a row\n", n, ms, ms * 1000 / n }'
 done
+
+payload_mib=${UE_BENCH_PAYLOAD_MIB:-1024}
+if [ "$payload_mib" -gt 0 ]; then
+  reference=${UE_BENCH_REFERENCE_BUILD:-$root/build/linux-release}/bench/program_reference
+  template payload 0
+  if [ -x "$reference" ]; then
+    "$reference" make "$payload_mib" "$work/payload.z" || exit 1
+  else
+    python3 -c 'import sys, zlib
+c = zlib.compressobj()
+line = b"".join(b"line %08d of a text-like payload, more or less compressible\n" % i for i in range(16384))
+with open(sys.argv[2], "wb") as out:
+    for _ in range(int(sys.argv[1]) * (1 << 20) // len(line)):
+        out.write(c.compress(line))
+    out.write(c.flush())' "$payload_mib" "$work/payload.z"
+  fi
+  cp "$work/payload.z" "$work/payload/update/payload.bin"
+  ue_download "$work/payload" 1 payload.bin 2 5
+  payload_exits=() gaps=() refs=()
+  for r in $(seq "$runs"); do
+    echo "== payload of $payload_mib MiB, round $r of $runs"
+    run_program payload
+    payload_exits+=("$exit_ms")
+    gaps+=("${gap_ms:-999999}")
+    printf '  ended after %d ms; longest gap without messages processed: %s ms\n' "$exit_ms" "${gap_ms:-?}"
+    if [ -x "$reference" ]; then
+      sync
+      ref=$("$reference" reference "$work/payload.z" "$work/expanded" "$work/installed") || exit 1
+      rm -f "$work/expanded" "$work/installed"
+      refs+=("$(awk -v s="$ref" 'BEGIN { printf "%d", s * 1000 }')")
+      printf '  reference (native) inflate + copy_file_range: %d ms\n' "${refs[-1]}"
+    fi
+  done
+  net=$(( $(median "${payload_exits[@]}") - empty ))
+  worst_gap=$(printf '%s\n' "${gaps[@]}" | sort -n | tail -n1)
+  printf 'payload of %d MiB: program %d ms beyond the empty tables (median of %d)\n' "$payload_mib" "$net" "$runs"
+  if [ "${#refs[@]}" -gt 0 ]; then
+    awk -v net="$net" -v ref="$(median "${refs[@]}")" 'BEGIN {
+      printf "expansion ratio against the native reference (%d ms): %.2f; %.2f without the run'"'"'s 200 ms of pauses\n", ref, ref / net, ref / (net - 200) }'
+  fi
+  printf 'window answering during the payload runs: longest gap %d ms (bar: under 250 ms)\n' "$worst_gap"
+fi

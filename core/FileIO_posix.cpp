@@ -5,6 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <cerrno>
 #include <vector>
 
@@ -16,7 +20,18 @@ namespace {
 std::error_code Errno() { return LastSystemError(); }
 std::error_code Errno(int code) { return SystemError(code); }
 
-std::error_code CopyByReadWrite(const File& from, const File& to) {
+// Reports a copy's progress; `done` starts from what was copied before.
+struct CopyProgress {
+    const ByteProgress& report;
+    std::uint64_t total;
+    std::uint64_t done = 0;
+    void Add(std::uint64_t bytes) {
+        done += bytes;
+        if (report) report(done, std::max(done, total));
+    }
+};
+
+std::error_code CopyByReadWrite(const File& from, const File& to, CopyProgress& progress) {
     std::vector<char> buffer(128 * 1024);
     for (;;) {
         const ssize_t n = ::read(from.Native(), buffer.data(), buffer.size());
@@ -26,6 +41,7 @@ std::error_code CopyByReadWrite(const File& from, const File& to) {
         if (auto ec = WriteAll(to, std::string_view(buffer.data(), static_cast<std::size_t>(n)))) {
             return ec;
         }
+        progress.Add(static_cast<std::uint64_t>(n));
     }
 }
 
@@ -156,14 +172,66 @@ std::error_code WriteAll(const File& file, std::string_view bytes) {
     return {};
 }
 
-std::error_code CopyAll(const File& from, const File& to) {
+void WriteBehind::Wrote(std::uint64_t bytes) {
+    written_ += bytes;
+    while (written_ - started_ >= kPiece) {
+        const auto at = static_cast<off64_t>(started_);
+        const auto piece = static_cast<off64_t>(kPiece);
+        // Failures only lose the head start: the final sync reports them.
+        (void)::sync_file_range(file_.Native(), at, piece, SYNC_FILE_RANGE_WRITE);
+        if (started_ >= kLag * kPiece &&
+            ::sync_file_range(file_.Native(), at - static_cast<off64_t>(kLag) * piece, piece,
+                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                  SYNC_FILE_RANGE_WAIT_AFTER) != 0 &&
+            !failure_) {
+            failure_ = Errno();
+        }
+        started_ += kPiece;
+    }
+}
+
+std::error_code WriteBehind::Finish(const std::function<void()>& between) {
+    started_ = written_;
+    if (failure_) return failure_;
+    // The rest of the data, the journal's commit and the disk's cache: on a
+    // thread of its own.
+    std::atomic<bool> done{false};
+    int result = 0, error = 0;
+    std::thread sync([&] {
+        result = ::fsync(file_.Native());
+        error = errno;
+        done = true;
+    });
+    while (!done) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (between) between();
+    }
+    sync.join();
+    if (result != 0) failure_ = Errno(error);
+    return failure_;
+}
+
+std::uint64_t SizeOf(const File& file) {
+    struct stat st {};
+    return ::fstat(file.Native(), &st) == 0 && st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+std::error_code CopyAll(const File& from, const File& to, const ByteProgress& report) {
     struct stat st {};
     if (::fstat(from.Native(), &st) != 0) return Errno();
+    const off_t at = ::lseek(from.Native(), 0, SEEK_CUR);
+    CopyProgress progress{report, static_cast<std::uint64_t>(std::max<off_t>(0, st.st_size - std::max<off_t>(0, at)))};
+    // Pieces small enough to report on, large enough to cost nothing; the
+    // copy is written out as it goes, so that its sync does not block long.
+    const std::size_t piece = report ? std::size_t{16} << 20 : std::size_t{1} << 30;
+    WriteBehind behind(to);
     off_t copied = 0;
     for (;;) {
-        const ssize_t n = ::copy_file_range(from.Native(), nullptr, to.Native(), nullptr, 1 << 30, 0);
+        const ssize_t n = ::copy_file_range(from.Native(), nullptr, to.Native(), nullptr, piece, 0);
         if (n > 0) {
             copied += n;
+            progress.Add(static_cast<std::uint64_t>(n));
+            if (report) behind.Wrote(static_cast<std::uint64_t>(n));
             continue;
         }
         if (n == 0) break;
@@ -171,13 +239,14 @@ std::error_code CopyAll(const File& from, const File& to) {
         // Not between these files or on this file system: copy through a buffer.
         if (copied == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
                             errno == EOPNOTSUPP || errno == EPERM)) {
-            return CopyByReadWrite(from, to);
+            return CopyByReadWrite(from, to, progress);
         }
         return Errno();
     }
     // Some file systems (/proc and the like) report an empty range for files
     // that are not empty.
-    if (copied == 0 && st.st_size > 0) return CopyByReadWrite(from, to);
+    if (copied == 0 && st.st_size > 0) return CopyByReadWrite(from, to, progress);
+    if (report) return behind.Finish([&] { report(progress.done, std::max(progress.done, progress.total)); });
     return {};
 }
 

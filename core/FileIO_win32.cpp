@@ -202,15 +202,64 @@ std::error_code WriteAll(const File& file, std::string_view bytes) {
     return {};
 }
 
-std::error_code CopyAll(const File& from, const File& to) {
+void WriteBehind::Wrote(std::uint64_t bytes) { written_ += bytes; }
+std::error_code WriteBehind::Finish(const std::function<void()>& between) {
+    started_ = written_;
+    // No range to write out ahead here: the whole flush, which can block for
+    // seconds, runs on a thread of its own.
+    struct Flush {
+        HANDLE file;
+        DWORD error = 0;
+        static DWORD WINAPI Run(void* self) {
+            auto& flush = *static_cast<Flush*>(self);
+            if (!::FlushFileBuffers(flush.file)) flush.error = ::GetLastError();
+            return 0;
+        }
+    } flush{file_.Native()};
+    HANDLE thread = ::CreateThread(nullptr, 0, &Flush::Run, &flush, 0, nullptr);
+    if (thread == nullptr) {
+        Flush::Run(&flush);
+    } else {
+        while (::WaitForSingleObject(thread, 5) == WAIT_TIMEOUT) {
+            if (between) between();
+        }
+        ::CloseHandle(thread);
+    }
+    if (flush.error != 0) failure_ = LastError(flush.error);
+    return failure_;
+}
+
+std::uint64_t SizeOf(const File& file) {
+    LARGE_INTEGER size{};
+    return ::GetFileSizeEx(file.Native(), &size) && size.QuadPart > 0
+               ? static_cast<std::uint64_t>(size.QuadPart)
+               : 0;
+}
+
+std::error_code CopyAll(const File& from, const File& to, const ByteProgress& progress) {
+    std::uint64_t total = 0;
+    if (progress) {
+        LARGE_INTEGER at{}, none{};
+        if (::SetFilePointerEx(from.Native(), none, &at, FILE_CURRENT)) {
+            const std::uint64_t size = SizeOf(from);
+            total = size > static_cast<std::uint64_t>(at.QuadPart) ? size - static_cast<std::uint64_t>(at.QuadPart) : 0;
+        }
+    }
+    std::uint64_t done = 0;
     std::vector<char> buffer(256 * 1024);
     for (;;) {
         DWORD n = 0;
         if (!::ReadFile(from.Native(), buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr)) {
             return ::GetLastError() == ERROR_BROKEN_PIPE ? std::error_code() : LastError();
         }
-        if (n == 0) return {};
+        if (n == 0) {
+            // Watched by a window: the final flush must not block it.
+            if (!progress) return {};
+            return WriteBehind(to).Finish([&] { progress(done, std::max(done, total)); });
+        }
         if (auto ec = WriteAll(to, std::string_view(buffer.data(), n))) return ec;
+        done += n;
+        if (progress) progress(done, std::max(done, total));
     }
 }
 

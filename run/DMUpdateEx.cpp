@@ -78,7 +78,9 @@ std::string SecondInUseMessage(const std::string& target) {
 
 
 TDM_Update::TDM_Update(System& system, std::string exeDir)
-    : system_(system), exeDir_(std::move(exeDir)) {}
+    : system_(system),
+      exeDir_(std::move(exeDir)),
+      pieces_([this](std::uint64_t done, std::uint64_t total) { ShowProgress(done, total); }) {}
 
 TDM_Update::~TDM_Update() = default;
 
@@ -185,10 +187,13 @@ void TDM_Update::RunAndRecordVersion() {
         CurSoftInfo.Reopen();
         CurVer = CurSoftInfo.GetInt("CurUpdateVer");
         const std::vector<std::string> walked = DownloadKeys();
+        progress_ = FileProgress{};
+        progress_.count = CountRowsToApply();
         DownLoadFileLog.GoFirst();
         while (!DownLoadFileLog.AtEnd()) {
-            if (ForThisClient() && !IsAppliedRow() && UpdateOneFile() == RestartNeeded) {
-                restartFlag = RestartNeeded;
+            if (ForThisClient() && !IsAppliedRow()) {
+                ++progress_.index;
+                if (UpdateOneFile() == RestartNeeded) restartFlag = RestartNeeded;
             }
             DownLoadFileLog.GoNext();
         }
@@ -232,6 +237,26 @@ void TDM_Update::RunAndRecordVersion() {
         return;
     }
     if (!ExeFile.empty()) system_.RunProgram(BaseDir + ExeFile, false, "", kShow);
+}
+
+// How many rows the walk applies ("3 / 6" counts among them): a pair that
+// stands twice is applied once, the second row finding it logged. The rows
+// were checked readable before the walk.
+int TDM_Update::CountRowsToApply() {
+    std::set<std::pair<std::string, std::int32_t>> pairs;
+    for (DownLoadFileLog.GoFirst(); !DownLoadFileLog.AtEnd(); DownLoadFileLog.GoNext()) {
+        if (ForThisClient() && !IsAppliedRow()) {
+            RowKey key = KeyOfRow();
+            pairs.emplace(std::move(key.fileName), key.fileVer);
+        }
+    }
+    return static_cast<int>(pairs.size());
+}
+
+void TDM_Update::ShowProgress(std::uint64_t done, std::uint64_t total) {
+    progress_.done = done;
+    progress_.total = total;
+    if (ui_ != nullptr) ui_->ShowProgress(progress_);
 }
 
 // What a walk covers: each row's FileName and FileVer, in table order.
@@ -624,6 +649,8 @@ int TDM_Update::ApplyRow(std::string& file) {
     TryLogRow(logRow, key);
     const std::string& source = paths.source;
     const std::string& target = paths.target;
+    progress_.file = fileName;
+    ShowProgress(0, 0);
 
     // Made beneath the installation: a folder swapped for a link since the
     // checks above leads nowhere outside, and the run says which.
@@ -739,7 +766,8 @@ void TDM_Update::ExpandPayload(const std::string& source) {
         const LeftTemporary left =
             temporaryFound == Found::Ours ? LeftTemporary::Replace : LeftTemporary::Refuse;
         try {
-            ExpandCompressedFile(source, left, &root_);
+            ExpandCompressedFile(source, left, &root_, pieces_);
+            ShowProgress(0, 0);
         } catch (const OSError& e) {
             // The expansion's code is the errno value, or (on Windows too)
             // the generic one that the root gives for what leads outside.
@@ -824,10 +852,11 @@ bool TDM_Update::HeldOpen(const std::string& target) {
 
 // Copies through a temporary that the journal names before it is made, so
 // that a copy ended midway leaves nothing the next run does not remove.
-std::error_code TDM_Update::CopyThroughJournal(const std::string& source, const std::string& target) {
+std::error_code TDM_Update::CopyThroughJournal(const std::string& source, const std::string& target,
+                                               const fileio::ByteProgress& progress) {
     const std::string temporary = Temporaries::CopyTemporaryName(target);
     temporaries_->Record({temporary});
-    const std::error_code ec = CopyFileOver(source, target, temporary, &root_);
+    const std::error_code ec = CopyFileOver(source, target, temporary, &root_, progress);
     temporaries_->Forget({temporary});
     return ec;
 }
@@ -851,7 +880,8 @@ void TDM_Update::ThrowCopyFailure(const std::string& source, const std::string& 
 // Copies over the target unless a process holds it (false, target untouched);
 // any other failure ends the run with its reason.
 bool TDM_Update::CopyUnlessHeld(const std::string& source, const std::string& target) {
-    const std::error_code ec = CopyThroughJournal(source, target);
+    const std::error_code ec = CopyThroughJournal(source, target, pieces_);
+    ShowProgress(0, 0);
     if (IsBusy(ec)) return false;
     if (ec) ThrowCopyFailure(source, target, ec);
     return true;

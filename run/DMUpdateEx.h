@@ -124,7 +124,10 @@ private:
     void KeepDownload(const std::string& source, const std::string& kept);
     void RemoveBeneath(const std::string& path) const;
     bool HeldOpen(const std::string& target);
-    std::error_code CopyThroughJournal(const std::string& source, const std::string& target);
+    std::error_code CopyThroughJournal(const std::string& source, const std::string& target,
+                                       const fileio::ByteProgress& progress = {});
+    int CountRowsToApply();
+    void ShowProgress(std::uint64_t done, std::uint64_t total);
     void NameSwappedLink(const std::string& source, const std::string& target, std::error_code ec) const;
     [[noreturn]] void ThrowCopyFailure(const std::string& source, const std::string& target,
                                        std::error_code ec) const;
@@ -144,6 +147,10 @@ private:
     // resolves its path beneath it at the moment it is made.
     fileio::Root root_;
     std::unique_ptr<Temporaries> temporaries_;
+    // The file being applied and its place, for the user interface.
+    FileProgress progress_;
+    // Forwards a copy's or an expansion's pieces to ShowProgress.
+    fileio::ByteProgress pieces_;
 };
 
 // The two texts of the file-in-use dialog for `target`.

@@ -2,6 +2,7 @@
 // Win32 programs and the tests' scripted stand-ins implement it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,17 @@
 #include "sysops/ProcessControl.h"
 
 namespace ue {
+
+// Where the run is: the file it applies (its FileName), its place among the
+// files this walk applies (index 1..count), and for a copy or an expansion
+// under way, its bytes done of total (both 0 otherwise).
+struct FileProgress {
+    std::string file;
+    int index = 0;
+    int count = 0;
+    std::uint64_t done = 0;
+    std::uint64_t total = 0;
+};
 
 class UserInterface {
 public:
@@ -27,6 +39,11 @@ public:
 
     // The application window that owns copies and message boxes.
     virtual WindowHandle OwnerWindow() = 0;
+
+    // Told when the run begins a file and after each piece of its copy or
+    // expansion, on the run's own thread; it may process pending window
+    // messages, so it must be cheap and must not end the run's windows.
+    virtual void ShowProgress(const FileProgress& /*progress*/) {}
 };
 
 }  // namespace ue

@@ -4,6 +4,7 @@
 // download is never taken for its content.
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -87,7 +88,12 @@ std::string ExpansionTemporary(const std::string& path) { return path + "bakr"; 
 
 std::size_t ExpansionStream::Read(void* buffer, std::size_t count) {
     std::size_t got = 0;
-    return fileio::ReadSome(file_, buffer, count, got) ? 0 : got;
+    if (fileio::ReadSome(file_, buffer, count, got)) return 0;
+    if (progress_ != nullptr && got > 0) {
+        read_ += got;
+        (*progress_)(read_, std::max(read_, total_));
+    }
+    return got;
 }
 
 std::size_t ExpansionStream::Write(const void* buffer, std::size_t count) {
@@ -110,6 +116,7 @@ bool ExpansionStream::Flush() {
 bool ExpansionStream::WriteAll(const void* data, std::size_t count) {
     writeError_ = fileio::WriteAll(file_, std::string_view(static_cast<const char*>(data), count));
     if (writeError_) failed_ = true;
+    else if (behind_) behind_->Wrote(count);
     return !failed_;
 }
 
@@ -118,9 +125,16 @@ OSError ExpansionWriteError(const std::string& path, std::error_code ec) {
                    static_cast<std::uint32_t>(ec.value()));
 }
 
-void ExpandInto(const fileio::File& out, const fileio::File& in, const std::string& path) {
+void ExpandInto(const fileio::File& out, const fileio::File& in, const std::string& path,
+                const fileio::ByteProgress& progress) {
     ExpansionStream destination(out);
     ExpansionStream source(in);
+    const std::uint64_t size = progress ? fileio::SizeOf(in) : 0;
+    if (progress) {
+        // Watched by a window: the final sync must not block it for long.
+        source.ReportReads(&progress, size);
+        destination.WriteOutAsItGoes();
+    }
     try {
         DecompressStream(destination, source, kExpandPieceSize);
     } catch (const DecompressionError&) {
@@ -131,6 +145,11 @@ void ExpandInto(const fileio::File& out, const fileio::File& in, const std::stri
         throw;
     }
     if (!destination.Flush()) throw ExpansionWriteError(path, destination.WriteFailure());
+    if (progress) {
+        if (const std::error_code ec = destination.FinishWriteOut([&] { progress(size, size); })) {
+            throw ExpansionWriteError(path, ec);
+        }
+    }
 }
 
 }  // namespace ue

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -69,8 +72,12 @@ enum class LeftTemporary {
 // the payload is read and the temporary made and renamed through that
 // folder, so that a folder swapped for a link since the caller looked leads
 // nowhere outside ("Cannot open file" with std::errc::cross_device_link).
+//
+// `progress`, when given, hears the payload's bytes read of its size, after
+// each piece.
 void ExpandCompressedFile(const std::string& path, LeftTemporary left = LeftTemporary::Refuse,
-                          const fileio::Root* root = nullptr);
+                          const fileio::Root* root = nullptr,
+                          const fileio::ByteProgress& progress = {});
 
 // What the platforms' ExpandCompressedFile share.
 
@@ -88,6 +95,18 @@ public:
     explicit ExpansionStream(const fileio::File& file) : file_(file) {}
 
     std::size_t Read(void* buffer, std::size_t count) override;
+    // Writes the file out as it goes (fileio::WriteBehind).
+    void WriteOutAsItGoes() { behind_.emplace(file_); }
+    // After Flush: waits for the rest to be written out, calling `between`
+    // after each piece (see fileio::WriteBehind::Finish).
+    std::error_code FinishWriteOut(const std::function<void()>& between) {
+        return behind_ ? behind_->Finish(between) : std::error_code();
+    }
+    // Reports the bytes read so far of `total` after each read.
+    void ReportReads(const fileio::ByteProgress* progress, std::uint64_t total) {
+        progress_ = progress;
+        total_ = total;
+    }
     std::size_t Write(const void* buffer, std::size_t count) override;
     bool SeekToStart() override;
 
@@ -103,6 +122,10 @@ private:
     bool failed_ = false;
     std::error_code writeError_;
     std::size_t pending_ = 0;
+    std::optional<fileio::WriteBehind> behind_;
+    const fileio::ByteProgress* progress_ = nullptr;
+    std::uint64_t total_ = 0;
+    std::uint64_t read_ = 0;
     char buffer_[64 * 1024];
 };
 
@@ -112,7 +135,8 @@ OSError ExpansionWriteError(const std::string& path, std::error_code ec);
 
 // Inflates the payload `in` (of `path`) into `out` and writes it all out.
 // Raises DecompressionError for a damaged payload and ExpansionWriteError
-// with the cause when a write fails.
-void ExpandInto(const fileio::File& out, const fileio::File& in, const std::string& path);
+// with the cause when a write fails. `progress` as for ExpandCompressedFile.
+void ExpandInto(const fileio::File& out, const fileio::File& in, const std::string& path,
+                const fileio::ByteProgress& progress = {});
 
 }  // namespace ue

@@ -37,7 +37,8 @@ OSError CreateError(const std::string& path, const std::error_code& ec) {
 
 }  // namespace
 
-void ExpandCompressedFile(const std::string& path, LeftTemporary left, const fileio::Root* root) {
+void ExpandCompressedFile(const std::string& path, LeftTemporary left, const fileio::Root* root,
+                          const fileio::ByteProgress& progress) {
     // Beneath the installation, resolved now: the payload's folder, and every
     // name below is used relative to it.
     fileio::Place place;
@@ -80,7 +81,7 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left, const fil
     bool created = false;
     const fileio::ContentWriter expand = [&](const fileio::File& out) {
         created = true;
-        ExpandInto(out, in, path);
+        ExpandInto(out, in, path, progress);
         // The payload's owner (when we may give it) and permission bits.
         if (::fchown(out.Native(), payload.st_uid, payload.st_gid) != 0) {
             // Not ours to give away; the file stays ours.

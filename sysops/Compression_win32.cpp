@@ -36,7 +36,8 @@ OSError CreateError(const std::string& path, std::error_code ec) {
 
 }  // namespace
 
-void ExpandCompressedFile(const std::string& path, LeftTemporary left, const fileio::Root* root) {
+void ExpandCompressedFile(const std::string& path, LeftTemporary left, const fileio::Root* root,
+                          const fileio::ByteProgress& progress) {
     // Beneath the installation: the payload's folder is held until the
     // expansion is done, so that it cannot be swapped for a junction meanwhile.
     fileio::Place place;
@@ -87,7 +88,7 @@ void ExpandCompressedFile(const std::string& path, LeftTemporary left, const fil
     bool created = false;
     const fileio::ContentWriter expand = [&](const fileio::File& out) {
         created = true;
-        ExpandInto(out, in, path);
+        ExpandInto(out, in, path, progress);
         // The payload is renamed over next: no handle of ours may stand in the way.
         in.Close();
         // The payload's attributes (it is not read-only, or it would be in use).

@@ -9,6 +9,7 @@
 #include <string>
 #include <system_error>
 
+#include "core/FileIO.h"
 #include "sysops/DateTime.h"
 
 namespace ue {
@@ -67,8 +68,10 @@ bool ShellCopyFile(WindowHandle owner, const std::string& source, const std::str
 // download swapped for a link since the caller looked leads nowhere outside
 // (std::errc::cross_device_link, or too_many_symbolic_link_levels for the
 // download itself).
+// `progress`, when given, hears the bytes copied of the source's size.
 std::error_code CopyFileOver(const std::string& source, const std::string& target,
-                             const std::string& temporary = {}, const fileio::Root* root = nullptr);
+                             const std::string& temporary = {}, const fileio::Root* root = nullptr,
+                             const fileio::ByteProgress& progress = {});
 
 // The mark in the name of a temporary made by CopyToTemporaryBeside
 // ("<target>.~urXXXXXX"); it is left for the restart and is not a leftover.

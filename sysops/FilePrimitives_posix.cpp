@@ -252,8 +252,9 @@ std::string LastName(const std::string& path) { return path.substr(path.rfind('/
 // anyone else the file stays theirs, with the installation's group when they
 // are in it.
 std::error_code FillInstalledCopy(const fileio::File& in, const fileio::File& out,
-                                  const struct stat& source, const InstalledAccess& access) {
-    if (auto ec = fileio::CopyAll(in, out)) return ec;
+                                  const struct stat& source, const InstalledAccess& access,
+                                  const fileio::ByteProgress& progress = {}) {
+    if (auto ec = fileio::CopyAll(in, out, progress)) return ec;
     struct stat st;
     if (::fstat(out.Native(), &st) != 0) return LastSystemError();
     if ((st.st_uid != access.uid || st.st_gid != access.gid) &&
@@ -554,7 +555,8 @@ std::error_code ReplaceBlocker(const std::string& path) {
 }
 
 std::error_code CopyFileOver(const std::string& source, const std::string& target,
-                             const std::string& temporary, const fileio::Root* root) {
+                             const std::string& temporary, const fileio::Root* root,
+                             const fileio::ByteProgress& progress) {
     try {
         if (target.empty()) return SystemError(ENOENT);
         // Beneath the installation, resolved now: whatever was swapped for a
@@ -583,7 +585,7 @@ std::error_code CopyFileOver(const std::string& source, const std::string& targe
         InstalledAccess access;
         const std::string pattern = temporary.empty() ? TemporaryPattern(target) : temporary;
         const auto fill = [&](const fileio::File& out) {
-            return FillInstalledCopy(in, out, sourceStat, access);
+            return FillInstalledCopy(in, out, sourceStat, access, progress);
         };
         if (root == nullptr) {
             if (auto ec = OpenDownload(source, in, sourceStat)) return ec;

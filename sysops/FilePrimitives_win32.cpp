@@ -221,7 +221,8 @@ std::error_code ReplaceBlocker(const std::string& path) {
 }
 
 std::error_code CopyFileOver(const std::string& source, const std::string& target,
-                             const std::string& temporary, const fileio::Root* root) {
+                             const std::string& temporary, const fileio::Root* root,
+                             const fileio::ByteProgress& progress) {
     try {
         // Beneath the installation: both folders are held until the copy is
         // done, so that neither can be swapped for a junction meanwhile.
@@ -265,7 +266,7 @@ std::error_code CopyFileOver(const std::string& source, const std::string& targe
         }
         const std::error_code ec = fileio::ReplaceAtomically(
             target, temporary.empty() ? TemporaryPattern(target) : temporary, [&](const File& out) {
-            if (auto ec = fileio::CopyAll(in, out)) return ec;
+            if (auto ec = fileio::CopyAll(in, out, progress)) return ec;
             // The target is renamed over next: when it is another name (hard
             // link) of the source, our open handle would refuse that rename.
             in.Close();

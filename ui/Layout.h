@@ -83,6 +83,24 @@ struct Indicator {
 inline constexpr Indicator BusyIndicator{12, 0, 100, 1000,
                                          {0, 128, 0}, {0, 128, 0}, {255, 0, 0}, {128, 0, 64}};
 
+// A text of our own (not one of the fixed texts) in Chinese (Simplified) and
+// English. The language choice picks one (Chinese until it exists).
+struct Bilingual {
+    const char8_t* zh;
+    const char8_t* en;
+};
+constexpr const char8_t* Pick(const Bilingual& text) { return text.zh; }
+
+// Label1's text once the run has failed (the indicator stops with it).
+// Short enough to end left of the indicator.
+inline constexpr Bilingual kUpdateFailed{u8"升级失败，请关闭窗口。", u8"Update failed."};
+// What screen readers say for FrmMain's components.
+inline constexpr Bilingual kDownloadsGridName{u8"已下载的文件", u8"Downloaded files"};
+inline constexpr Bilingual kAppliedGridName{u8"已升级的文件", u8"Applied files"};
+inline constexpr Bilingual kIndicatorName{u8"升级进行中", u8"Update in progress"};
+inline constexpr Bilingual kProgressFileName{u8"正在升级的文件", u8"File being updated"};
+inline constexpr Bilingual kProgressPlaceName{u8"升级进度", u8"Update progress"};
+
 // FrmMain, the upgrade window.
 struct FrmMainLayout {
     Form form;
@@ -93,6 +111,10 @@ struct FrmMainLayout {
     TimerSetting Timer1;             // starts the run once, after the window is shown
     TimerSetting Timer2;             // drives the indicator
     const Control* controls[4];
+    // Added in the free space right of the indicator, above the grids: the
+    // file being applied, and its place ("3 / 6") with its percentage.
+    Control ProgressFile;
+    Control ProgressPlace;
 };
 inline constexpr FrmMainLayout FrmMain{
     {"FrmMain", u8"正在升级文件", 520, 391, true, true, true, true, 13},
@@ -102,7 +124,9 @@ inline constexpr FrmMainLayout FrmMain{
     {"DBGrid2", u8"", {16, 192, 481, 137}, 13, std::nullopt, 1, true},
     {"Timer1", 3000, false},
     {"Timer2", 1000, true},
-    {&FrmMain.Label1, &FrmMain.CircularProgress1, &FrmMain.DBGrid1, &FrmMain.DBGrid2}};
+    {&FrmMain.Label1, &FrmMain.CircularProgress1, &FrmMain.DBGrid1, &FrmMain.DBGrid2},
+    {"ProgressFile", u8"", {240, 6, 257, 15}, 13, std::nullopt, -1, true},
+    {"ProgressPlace", u8"", {240, 22, 257, 15}, 13, std::nullopt, -1, true}};
 
 // FrmInfo, the file-in-use dialog. Its modal results: Button1 (or Enter)
 // continues, the close button or the end of the application aborts.

@@ -1,5 +1,6 @@
 #include "ui/Program.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -36,6 +37,7 @@ public:
         return inner_.AskRestart();
     }
     WindowHandle OwnerWindow() override { return inner_.OwnerWindow(); }
+    void ShowProgress(const FileProgress& progress) override { inner_.ShowProgress(progress); }
 
     bool restartNeeded = false;
 
@@ -98,6 +100,15 @@ private:
 };
 
 }  // namespace
+
+void PumpingSystem::Sleep(unsigned milliseconds) {
+    for (unsigned left = milliseconds; left > 0;) {
+        const unsigned slice = std::min(left, kSliceMs);
+        inner_.Sleep(slice);
+        left -= slice;
+        toolkit_.PumpMessages();
+    }
+}
 
 std::string AnotherUpdaterMessage(const std::string& exeDir) {
     return "UpdateExe: " + Message(MessageId::AnotherUpdater, {exeDir.empty() ? std::string(".") : exeDir}) + "\n";
@@ -173,7 +184,9 @@ Outcome RunProgram(Toolkit& toolkit, System& system, std::string exeDir, const O
         }
         return Outcome::AnotherUpdater;
     }
-    TDM_Update DM_Update(system, std::move(exeDir));
+    // The run's pauses keep the windows answering.
+    PumpingSystem pumping(system, toolkit);
+    TDM_Update DM_Update(pumping, std::move(exeDir));
     DM_Update.SetReport(report);
     bool created = false;
     try {

@@ -5,6 +5,7 @@
 // (ui/Unattended.h), which shows nothing.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -33,6 +34,39 @@ public:
     virtual void Loop() = 0;
     // Destroys the windows; must not throw.
     virtual void DestroyWindows() noexcept = 0;
+    // Processes the windows' pending messages during the run's pauses, so
+    // that they keep answering; nothing without windows.
+    virtual void PumpMessages() {}
+};
+
+// The run's system operations with pauses that keep the windows answering:
+// a Sleep is slept in slices of at most kSliceMs, the toolkit's messages
+// processed after each. Everything else goes to `inner` as it is.
+class PumpingSystem : public System {
+public:
+    static constexpr unsigned kSliceMs = 25;
+
+    PumpingSystem(System& inner, Toolkit& toolkit) : inner_(inner), toolkit_(toolkit) {}
+
+    void KillProcessByName(const std::string& imageName, const std::string& installDir) override {
+        inner_.KillProcessByName(imageName, installDir);
+    }
+    std::uint32_t RunProgram(const std::string& file, bool wait, const std::string& parameters,
+                             int showMode) override {
+        return inner_.RunProgram(file, wait, parameters, showMode);
+    }
+    std::error_code ReplaceFileAtRestart(const std::string& source, const std::string& target) override {
+        return inner_.ReplaceFileAtRestart(source, target);
+    }
+    void RegisterServerLibrary(const std::string& file) override { inner_.RegisterServerLibrary(file); }
+    void ShutdownWindows(int mode) override { inner_.ShutdownWindows(mode); }
+    void Sleep(unsigned milliseconds) override;
+    std::string TodayText() override { return inner_.TodayText(); }
+    std::string RestartReplacementWarning() override { return inner_.RestartReplacementWarning(); }
+
+private:
+    System& inner_;
+    Toolkit& toolkit_;
 };
 
 // The sequence over the run context of the installation in `exeDir` (with

@@ -106,6 +106,10 @@ TEST_F(UpdateRunTest, EachPairIsAppliedOnceAndLoggedPairsAreNotLookedAt) {
     EXPECT_EQ(inst.Read("a.dll"), "old a.dll");
     EXPECT_EQ(inst.Read("b.dll"), "new b.dll");
     EXPECT_EQ(Logged(), (Calls{"a.dll/4", "b.dll/1", "b.dll/0", "o'brien.dll/1"}));
+    // The window counts the pairs applied, not the rows.
+    EXPECT_EQ(ui.files, (Calls{"b.dll 1/3", "b.dll 2/3", "o'brien.dll 3/3"}));
+    // The copy's progress reached all of its bytes.
+    EXPECT_EQ(ui.lastBytes["b.dll"], (std::pair<std::uint64_t, std::uint64_t>{9, 9}));
 }
 
 TEST_F(UpdateRunTest, MainProgramIsRefreshedFromTheUpdateFolderThenStarted) {

@@ -138,8 +138,23 @@ public:
         return restartAnswer;
     }
     WindowHandle OwnerWindow() override { return nullptr; }
+    // Each file's first report ("b.dll 2/3") and, per file, the last bytes
+    // done and total reported.
+    void ShowProgress(const FileProgress& progress) override {
+        if (progress.file != lastFile_ || progress.index != lastIndex_) {
+            files.push_back(progress.file + " " + std::to_string(progress.index) + "/" +
+                            std::to_string(progress.count));
+            lastFile_ = progress.file;
+            lastIndex_ = progress.index;
+        }
+        if (progress.total > 0) lastBytes[progress.file] = {progress.done, progress.total};
+    }
+    std::vector<std::string> files;
+    std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> lastBytes;
 
 private:
+    std::string lastFile_;
+    int lastIndex_ = 0;
     struct Step {
         bool close;
         std::function<void()> action;

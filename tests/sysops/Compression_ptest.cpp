@@ -220,9 +220,45 @@ TEST_F(ExpandCompressedFileTest, ThroughTheRootTheSame) {
     EXPECT_EQ(EntryNames(dir.path()), onlyPayload);
 }
 
+// The progress rises piece by piece up to all of the payload's bytes.
+TEST_F(ExpandCompressedFileTest, ProgressReachesEveryByteOfThePayload) {
+    std::string content;
+    std::uint32_t x = 12345;  // content that compresses to many pieces
+    for (int i = 0; i < (4 << 20); ++i) {
+        x = x * 1103515245u + 12345u;
+        content += static_cast<char>('a' + (x >> 16) % 16);
+    }
+    const std::string payload = Compress(content);
+    ASSERT_GT(payload.size(), 2 * kExpandPieceSize);
+    WriteFileBytes(path, payload);
+    std::uint64_t done = 0, total = 0;
+    int calls = 0;
+    bool rising = true;
+    ExpandCompressedFile(path, LeftTemporary::Refuse, nullptr, [&](std::uint64_t d, std::uint64_t t) {
+        rising = rising && d >= done && d <= t;  // repeated while written out
+        done = d;
+        total = t;
+        ++calls;
+    });
+    EXPECT_EQ(ReadFileBytes(path), content);
+    EXPECT_TRUE(rising);
+    EXPECT_GE(calls, 3);
+    EXPECT_EQ(done, payload.size());
+    EXPECT_EQ(total, payload.size());
+}
+
 TEST_F(ExpandCompressedFileTest, DamagedPayloadLeavesItsBytesAndNoTemporaryFile) {
     for (const auto& [name, payload] : DamagedPayloads()) {
         WriteFileBytes(path, payload);
+        int calls = 0;
+        try {  // also while its progress is reported
+            ExpandCompressedFile(path, LeftTemporary::Refuse, nullptr,
+                                 [&](std::uint64_t, std::uint64_t) { ++calls; });
+            ADD_FAILURE() << name << " expanded";
+        } catch (const DecompressionError&) {
+        }
+        EXPECT_EQ(ReadFileBytes(path), payload) << name;
+        EXPECT_EQ(EntryNames(dir.path()), onlyPayload) << name;
         // The fixed text first, then which payload it was.
         EXPECT_EQ(ExpandError(), "compression error: \"" + path + "\"") << name;
         EXPECT_EQ(ReadFileBytes(path), payload) << name;

@@ -109,6 +109,24 @@ TEST(FilePrimitivesContract, CopyReplacesTheTargetWithContentAndTheSourcesTime) 
     WriteFileBytes(source, "");
     ASSERT_TRUE(ShellCopyFile(nullptr, source, dir.file("fresh.dll")));
     EXPECT_EQ(ReadFileBytes(dir.file("fresh.dll")), "");
+
+    // A copy of several pieces tells its progress, rising, up to all its bytes.
+    const std::uint64_t size = (std::uint64_t{40} << 20) + 123;
+    WriteFileBytes(source, std::string(size, 'p'));
+    std::uint64_t done = 0, total = 0;
+    int calls = 0;
+    bool rising = true;
+    ASSERT_FALSE(CopyFileOver(source, target, {}, nullptr, [&](std::uint64_t d, std::uint64_t t) {
+        rising = rising && d >= done && d <= t;  // repeated while written out
+        done = d;
+        total = t;
+        ++calls;
+    }));
+    EXPECT_TRUE(rising);
+    EXPECT_GE(calls, 2);
+    EXPECT_EQ(done, size);
+    EXPECT_EQ(total, size);
+    EXPECT_EQ(fs::file_size(target), size);
 }
 
 TEST(FilePrimitivesContract, TargetInUseStaysUntouchedAndTheCopySaysWhy) {

@@ -159,6 +159,8 @@ TEST_F(Win32Windows, ShowWhatTheLayoutTableSays) {
         {FrmMain.CircularProgress1->Handle(), layout::FrmMain.CircularProgress1, false},
         {FrmMain.DBGrid1->Handle(), layout::FrmMain.DBGrid1},
         {FrmMain.DBGrid2->Handle(), layout::FrmMain.DBGrid2},
+        {FrmMain.ProgressFile, layout::FrmMain.ProgressFile},
+        {FrmMain.ProgressPlace, layout::FrmMain.ProgressPlace},
         {FrmInfo.Button1, layout::FrmInfo.Button1},
         {FrmInfo.Button2, layout::FrmInfo.Button2},
         {FrmInfo.lbl1, layout::FrmInfo.lbl1},
@@ -192,6 +194,10 @@ TEST_F(Win32Windows, ShowWhatTheLayoutTableSays) {
             EXPECT_EQ(TextColourOf(control.window), ToColorRef(*control.entry.colour));
         }
     }
+    // What screen readers say: the grids' and the indicator's window texts.
+    EXPECT_EQ(TextOf(FrmMain.DBGrid1->Handle()), Utf8(layout::Pick(layout::kDownloadsGridName)));
+    EXPECT_EQ(TextOf(FrmMain.DBGrid2->Handle()), Utf8(layout::Pick(layout::kAppliedGridName)));
+    EXPECT_EQ(TextOf(FrmMain.CircularProgress1->Handle()), Utf8(layout::Pick(layout::kIndicatorName)));
     // Enter presses "继续..".
     EXPECT_EQ(LOWORD(SendMessageW(FrmInfo.Handle(), DM_GETDEFID, 0, 0)), IDOK);
     EXPECT_EQ(GetDlgCtrlID(FrmInfo.Button1), IDOK);
@@ -533,6 +539,63 @@ TEST_F(Win32Windows, ClosingFrmMainBeforeTimer1StartsNoRun) {
     KillTimer(nullptr, after);
     EXPECT_TRUE(Marker::fired);
     EXPECT_EQ(runs, 0);
+}
+
+// Presses OK in the application's error box and notes its owner.
+struct ErrorBoxAnswer {
+    static inline HWND owner = nullptr;
+    static inline int seen = 0;
+    static void CALLBACK Press(HWND, UINT, UINT_PTR, DWORD) {
+        HWND box = FindWindowW(L"#32770", WideText(layout::kApplicationTitle).c_str());
+        if (box == nullptr) return;
+        ++seen;
+        owner = GetWindow(box, GW_OWNER);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+};
+
+TEST_F(Win32Windows, RunShowsProgressPutsACloseOffAndAFailureShowsAboveTheWindow) {
+    Tables tables(1);
+    HWND during = nullptr;
+    std::string file, place;
+    TFrmMain* window = nullptr;
+    TFrmMain FrmMain(tables.downloads, tables.applied, [&] {
+        window->ShowProgress({"X.dll", 3, 6, 0, 0});
+        file = TextOf(window->ProgressFile);
+        place = TextOf(window->ProgressPlace);
+        SendMessageW(window->Handle(), WM_CLOSE, 0, 0);  // the close button while the run works
+        during = window->Handle();
+        throw Error("compression error");
+    });
+    window = &FrmMain;
+    HWND handle = FrmMain.Handle();
+    const UINT_PTR answer = SetTimer(nullptr, 0, 50, ErrorBoxAnswer::Press);
+    FrmMain.Timer1Timer();
+    KillTimer(nullptr, answer);
+    EXPECT_EQ(file, "X.dll");
+    EXPECT_EQ(place, "3 / 6");
+    EXPECT_EQ(during, handle);  // not destroyed under the run
+    EXPECT_EQ(ErrorBoxAnswer::seen, 1);
+    EXPECT_EQ(ErrorBoxAnswer::owner, handle);
+    // Closed once the error was shown; before that it said the update failed.
+    EXPECT_EQ(FrmMain.Handle(), nullptr);
+    EXPECT_FALSE(FrmMain.Timer2Enabled());
+}
+
+TEST_F(Win32Windows, FailedStateStopsTheIndicatorAndSaysSo) {
+    Tables tables(1);
+    TFrmMain FrmMain(tables.downloads, tables.applied, [] {});
+    FrmMain.ShowFailed();
+    EXPECT_EQ(TextOf(FrmMain.Label1), Utf8(layout::Pick(layout::kUpdateFailed)));
+    // One line, with room up to the indicator.
+    const RECT place = PlaceIn(FrmMain.Label1);
+    const std::wstring text = WideText(layout::Pick(layout::kUpdateFailed));
+    const SIZE extent = TextExtent(SongFont(layout::FrmMain.Label1.fontPixels), text.c_str(),
+                                   static_cast<int>(text.size()));
+    EXPECT_GE(place.right - place.left, extent.cx) << extent.cx;
+    EXPECT_LE(place.right, Scale(layout::FrmMain.CircularProgress1.place.left)) << extent.cx;
+    EXPECT_FALSE(FrmMain.Timer2Enabled());
+    EXPECT_FALSE(IsWindowEnabled(FrmMain.CircularProgress1->Handle()));
 }
 
 }  // namespace

@@ -31,6 +31,7 @@ public:
         QMessageBox::Icon icon;
         QMessageBox::StandardButtons buttons;
         QStringList buttonTexts;
+        QWidget* owner;
     };
 
     explicit MessageBoxWatcher(QMessageBox::StandardButton answer = QMessageBox::Ok) : answer_(answer) {
@@ -41,7 +42,7 @@ public:
             QStringList texts;
             for (QAbstractButton* button : box->buttons()) texts << button->text();
             seen.push_back({box->windowTitle(), box->text(), box->informativeText(), box->icon(),
-                            box->standardButtons(), texts});
+                            box->standardButtons(), texts, box->parentWidget()});
             box->button(answer_)->click();
         });
         timer_.start(5);
@@ -113,6 +114,8 @@ TEST_F(MainWindowFixture, RunErrorsLeaveTheWindowOpenAndOnlyOrdinaryOnesAreRepor
     QApplication::processEvents();  // a box would have been shown, and seen, within the run
     EXPECT_TRUE(watcher.seen.empty());
     EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->Label1->text(), QStringLiteral("正在升级文件,请稍候..."));
+    EXPECT_TRUE(window->Timer2->isActive());
 
     run = [] { throw Error("无法打开数据库"); };
     window->Timer1Timer();
@@ -121,9 +124,37 @@ TEST_F(MainWindowFixture, RunErrorsLeaveTheWindowOpenAndOnlyOrdinaryOnesAreRepor
     EXPECT_EQ(watcher.seen[0].text, QStringLiteral("无法打开数据库."));
     EXPECT_EQ(watcher.seen[0].icon, QMessageBox::Critical);
     EXPECT_EQ(watcher.seen[0].buttons, QMessageBox::Ok);
+    // Owned by the window, so that it shows above it; the window then says
+    // the update failed and the indicator stands still.
+    EXPECT_EQ(watcher.seen[0].owner, window.get());
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->Timer1->isActive());
-    EXPECT_TRUE(window->Timer2->isActive());
+    EXPECT_EQ(window->Label1->text(), QString::fromUtf8(reinterpret_cast<const char*>(
+                                          layout::Pick(layout::kUpdateFailed))));
+    EXPECT_FALSE(window->Timer2->isActive());
+    EXPECT_FALSE(window->CircularProgress1->StepTimer()->isActive());
+}
+
+TEST_F(MainWindowFixture, ACloseDuringTheRunWaitsForItsEndAndProgressIsShown) {
+    MessageBoxWatcher watcher;
+    bool openDuringRun = false;
+    QString file, place;
+    run = [&] {
+        window->ShowProgress({"X.dll", 3, 6, 0, 0});
+        file = window->ProgressFile->text();
+        place = window->ProgressPlace->text();
+        window->close();  // the close button while the run works
+        QApplication::processEvents();
+        openDuringRun = window->isVisible();
+        throw Error("compression error");
+    };
+    window->show();
+    window->Timer1Timer();
+    EXPECT_EQ(file, QStringLiteral("X.dll"));
+    EXPECT_EQ(place, QStringLiteral("3 / 6"));
+    EXPECT_TRUE(openDuringRun);
+    EXPECT_EQ(watcher.seen.size(), 1u);
+    EXPECT_FALSE(window->isVisible());  // closed once the error was shown
 }
 
 TEST_F(MainWindowFixture, IndicatorRisesOnePerTickUpTo100) {

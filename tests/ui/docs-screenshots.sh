@@ -2,7 +2,8 @@
 # Makes the README's screenshots under Xvfb with openbox drawing the frames:
 # the upgrade window during a run (two files applied, the third held open by
 # another process, Editor.exe) and the file-in-use dialog of that third file,
-# which names that process below its message.
+# which names that process below its message; the window while a large
+# payload expands (its file, place and percentage) and after a run that failed.
 #   docs-screenshots.sh UPDATEEXE SCHEMA OUTDIR
 set -euo pipefail
 exe=$1 schema=$2 out=$3
@@ -50,3 +51,45 @@ mkdir -p "$out"
 convert "$work/main.png" -strip -define png:compression-level=9 "$out/upgrade-window.png"
 convert "$work/dialog.png" -strip -define png:compression-level=9 "$out/file-in-use-dialog.png"
 ls -l "$out/upgrade-window.png" "$out/file-in-use-dialog.png"
+
+# A second installation: a small file, then 768 MiB expanding.
+big=$work/big
+mkdir -p "$big"
+ue_lay_out "$big" "$exe" "$schema" ue-shots-main.sh
+echo "new readme" > "$big/update/readme.txt"
+ue_download "$big" 201 readme.txt 2 0
+python3 -c 'import os, sys, zlib, base64
+c = zlib.compressobj(1)
+with open(sys.argv[1], "wb") as out:
+    for _ in range(768):
+        out.write(c.compress(base64.b64encode(os.urandom(786432))))
+    out.write(c.flush())' "$big/update/Suite.dat"
+ue_download "$big" 202 Suite.dat 2 5
+ue_environment "$big"
+"$big/UpdateExe" 2>/dev/null &
+pids+=("$!")
+main=$(ue_await_shown '^正在升级文件$' 20)
+sleep 4.2  # the run starts after 3 s; the percentage shows after half a second of work
+import -window "$main" -frame "$work/progress.png"
+wait "${pids[-1]}" || true
+
+# A third: its payload is damaged, the run fails.
+bad=$work/bad
+mkdir -p "$bad"
+ue_lay_out "$bad" "$exe" "$schema" ue-shots-main.sh
+echo "not a zlib stream" > "$bad/update/Suite.dat"
+ue_download "$bad" 301 Suite.dat 2 5
+ue_environment "$bad"
+"$bad/UpdateExe" 2>/dev/null &
+pids+=("$!")
+box=$(ue_await_shown '^Morvel升级$' 20)
+main=$(ue_visible '^正在升级文件$' | head -n1)
+xdotool windowfocus --sync "$box" && xdotool key Return
+sleep 1
+import -window "$main" -frame "$work/failed.png"
+kill "${pids[-1]}" 2>/dev/null || true
+
+mkdir -p "$out/screenshots"
+convert "$work/progress.png" -strip -define png:compression-level=9 "$out/screenshots/progress-linux.png"
+convert "$work/failed.png" -strip -define png:compression-level=9 "$out/screenshots/failed-linux.png"
+ls -l "$out/screenshots/progress-linux.png" "$out/screenshots/failed-linux.png"

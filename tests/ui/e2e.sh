@@ -263,6 +263,52 @@ if [ -n "$wmclose" ]; then
   check "no database created" "no" "$([ -e "$dir/UpdateFile.mdb" ] && echo yes || echo no)"
 fi
 
+# pixels WINDOW GEOMETRY: a digest of the window's pixels in GEOMETRY (WxH+X+Y).
+pixels() { import -window "$1" -crop "$2" rgb:- 2>/dev/null | md5sum | cut -d' ' -f1; }
+
+if command -v openbox >/dev/null && command -v xprop >/dev/null && command -v import >/dev/null; then
+  echo "== a run's error under a window manager: the box is the window's own, above it; the window says the update failed"
+  openbox --sm-disable --config-file "$here/openbox-rc.xml" >/dev/null 2>&1 &
+  started_pids+=("$!")
+  wm=$!
+  sleep 0.5
+  new_installation failed
+  echo "not a zlib stream" > "$dir/update/X.dll"
+  sql "UPDATE DownLoadFileLog SET FileType = 5"
+  start_program
+  main_win=$(await_window '^正在升级文件$')
+  [ -n "$main_win" ] || fail "the upgrade window did not appear"
+  sleep 1.5  # painted, the run not yet begun
+  label=150x20+30+14 indicator=37x37+190+6
+  label_before=$(pixels "$main_win" "$label")
+  box=$(await_window '^Morvel升级$' 10)
+  [ -n "$box" ] || fail "no error box"
+  if [ -n "$box" ] && [ -n "$main_win" ]; then
+    check "box transient for the upgrade window" "$(printf '0x%x' "$main_win")" \
+      "$(xprop -id "$box" WM_TRANSIENT_FOR | sed -n 's/.*window id # //p')"
+    stacking=$(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/,//g')
+    position() { local i=0 id; for id in $stacking; do [ $((id)) = "$1" ] && echo $i; i=$((i + 1)); done; }
+    check "box above the upgrade window" yes \
+      "$([ "$(position "$box")" -gt "$(position "$main_win")" ] 2>/dev/null && echo yes || echo no)"
+    xdotool windowmove "$box" 0 0  # away from the label
+    sleep 0.5
+    [ "$(pixels "$main_win" "$label")" != "$label_before" ] || fail "the label did not change"
+    indicator_first=$(pixels "$main_win" "$indicator")
+    sleep 1.3  # more than one of the indicator's steps
+    check "indicator stands still" "$indicator_first" "$(pixels "$main_win" "$indicator")"
+    answer "$box" '^Morvel升级$' Return || fail "the box stayed open"
+  fi
+  check "payload kept" "not a zlib stream" "$(cat "$dir/update/X.dll")"
+  check "still running" yes "$(kill -0 "$app" 2>/dev/null && echo yes || echo no)"
+  [ -n "$main_win" ] && [ -n "$wmclose" ] && "$wmclose" "$main_win"
+  [ -n "$wmclose" ] || kill "$app"
+  await_end 10
+  [ -n "$wmclose" ] && check "exit code" 0 "$rc"
+  kill "$wm" 2>/dev/null
+else
+  echo "NOTE: openbox, xprop or import missing: the error box's stacking is not checked"
+fi
+
 if [ "$failures" -ne 0 ] && [ -s "$work/stderr.log" ]; then
   echo "-- the program's standard error:"
   cat "$work/stderr.log"

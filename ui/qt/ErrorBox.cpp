@@ -9,9 +9,9 @@ namespace ue {
 
 QString ApplicationTitle() { return ToQString(layout::kApplicationTitle); }
 
-void ShowErrorBox(const std::string& text) {
+void ShowErrorBox(const std::string& text, QWidget* owner) {
     QMessageBox box(QMessageBox::Critical, ApplicationTitle(), QString::fromStdString(text),
-                    QMessageBox::Ok);
+                    QMessageBox::Ok, owner);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.setTextFormat(Qt::PlainText);
     box.setFont(SongFont(layout::kErrorBoxFontPixels));

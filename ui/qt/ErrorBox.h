@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QWidget>
 #include <exception>
 #include <string>
 
@@ -15,7 +16,8 @@ QString ApplicationTitle();
 
 // A modal message box owned by the application: the title as caption, an
 // error icon, an OK button and `text` as it is (see ErrorBoxText).
-void ShowErrorBox(const std::string& text);
+// With `owner` (FrmMain) the box is its transient child, shown above it.
+void ShowErrorBox(const std::string& text, QWidget* owner = nullptr);
 
 // Reports an exception caught at the message loop by the error box rule:
 // SilentAbort shows nothing, any other error its message.

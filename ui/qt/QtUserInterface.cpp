@@ -41,3 +41,11 @@ WindowHandle QtUserInterface::OwnerWindow() {
 }
 
 }  // namespace ue
+
+namespace ue {
+
+void QtUserInterface::ShowProgress(const FileProgress& progress) {
+    if (frmMain_ != nullptr) frmMain_->ShowProgress(progress);
+}
+
+}  // namespace ue

@@ -58,6 +58,10 @@ public:
         app_.exec();
     }
 
+    void PumpMessages() override {
+        if (FrmMain) FrmMain->PumpMessages();
+    }
+
     void DestroyWindows() noexcept override {
         userInterface_.reset();
         FrmProgress.reset();

@@ -56,6 +56,19 @@ TFrmMain::TFrmMain(TableCursor& downloads, TableCursor& applied, std::function<v
     ApplyLayout(DBGrid2, table.DBGrid2);
     setTabOrder(DBGrid1, DBGrid2);
 
+    ProgressFile = new QLabel(page);
+    ApplyLayout(ProgressFile, table.ProgressFile);
+    ProgressFile->setTextFormat(Qt::PlainText);
+    ProgressPlace = new QLabel(page);
+    ApplyLayout(ProgressPlace, table.ProgressPlace);
+
+    // What a screen reader says for them.
+    DBGrid1->setAccessibleName(ToQString(layout::Pick(layout::kDownloadsGridName)));
+    DBGrid2->setAccessibleName(ToQString(layout::Pick(layout::kAppliedGridName)));
+    CircularProgress1->setAccessibleName(ToQString(layout::Pick(layout::kIndicatorName)));
+    ProgressFile->setAccessibleName(ToQString(layout::Pick(layout::kProgressFileName)));
+    ProgressPlace->setAccessibleName(ToQString(layout::Pick(layout::kProgressPlaceName)));
+
     const QRect used = page->childrenRect();
     page->setMinimumSize(used.right() + 1, used.bottom() + 1);
     ScrollBox->setWidget(page);
@@ -68,13 +81,48 @@ void TFrmMain::FormShow() { Timer1->start(); }
 
 void TFrmMain::Timer1Timer() {
     Timer1->stop();
+    running_ = true;
+    pumps_.Start(SteadyMs());
+    std::exception_ptr error;
     try {
         runUpdate_();
     } catch (...) {
-        ReportException(std::current_exception());
+        error = std::current_exception();
+    }
+    pumps_.Stop(SteadyMs());
+    running_ = false;
+    WritePumpTrace(pumps_);
+    if (error) {
+        if (const auto text = ErrorBoxText(error)) {
+            ShowFailed();
+            ShowErrorBox(*text, this);
+        }
+        // A close asked for during the run is carried out now.
+        if (closeWanted_) close();
         return;
     }
     close();
+}
+
+void TFrmMain::ShowProgress(const FileProgress& progress) {
+    if (progress_.Take(progress, SteadyMs())) {
+        ProgressFile->setText(QString::fromStdString(progress_.FileText()));
+        ProgressPlace->setText(QString::fromStdString(progress_.PlaceText()));
+    }
+    PumpMessages();
+}
+
+void TFrmMain::PumpMessages() {
+    if (!pumps_.Due(SteadyMs())) return;
+    QCoreApplication::processEvents();
+    pumps_.Pumped(SteadyMs());
+}
+
+void TFrmMain::ShowFailed() {
+    Label1->setText(ToQString(layout::Pick(layout::kUpdateFailed)));
+    Label1->adjustSize();
+    Timer2->stop();
+    CircularProgress1->StepTimer()->stop();
 }
 
 void TFrmMain::Timer2Timer() {
@@ -95,6 +143,13 @@ void TFrmMain::showEvent(QShowEvent* event) {
 }
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
+    // The run works in this window's handlers: the window must outlive it.
+    // The close is carried out when the run returns.
+    if (running_) {
+        closeWanted_ = true;
+        event->ignore();
+        return;
+    }
     // A run that has not started never starts.
     Timer1->stop();
     QWidget::closeEvent(event);

@@ -9,6 +9,8 @@
 #include <functional>
 
 #include "records/TableCursor.h"
+#include "run/UserInterface.h"
+#include "ui/FileProgressView.h"
 #include "ui/Layout.h"
 #include "ui/qt/CircularProgress.h"
 #include "ui/qt/TableGrid.h"
@@ -33,12 +35,25 @@ public:
     // Processes pending events, then moves the indicator one step on.
     void Timer2Timer();
 
+    // The run's progress: the file, its place and percentage; pending events
+    // are processed when due, so the window keeps answering.
+    void ShowProgress(const FileProgress& progress);
+    // Processes pending events when PumpClock says it is time.
+    void PumpMessages();
+    // Whether the run is working (a close is put off until it returns).
+    bool Running() const { return running_; }
+    // After a failed run: Label1 says so and the indicator stops.
+    void ShowFailed();
+    const PumpClock& Pumps() const { return pumps_; }
+
     QLabel* Label1;
     QTimer* Timer1;
     QTimer* Timer2;
     CircularProgress* CircularProgress1;
     TableGrid* DBGrid1;
     TableGrid* DBGrid2;
+    QLabel* ProgressFile;
+    QLabel* ProgressPlace;
     QScrollArea* ScrollBox;
 
 protected:
@@ -54,6 +69,10 @@ private:
 
     std::function<void()> runUpdate_;
     int frameChecks_ = 0;
+    FileProgressView progress_;
+    PumpClock pumps_;
+    bool running_ = false;
+    bool closeWanted_ = false;
 };
 
 }  // namespace ue

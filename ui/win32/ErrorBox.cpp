@@ -15,7 +15,9 @@ void SetMainWindow(HWND window) { mainWindow = window; }
 
 HWND MainWindow() { return mainWindow != nullptr && IsWindow(mainWindow) ? mainWindow : nullptr; }
 
-void ShowErrorBox(const std::string& text) {
+void ShowErrorBox(const std::string& text) { ShowErrorBox(text, MainWindow()); }
+
+void ShowErrorBox(const std::string& text, HWND owner) {
     std::wstring wide;
     try {
         wide = Wide(text, "error message");
@@ -23,7 +25,7 @@ void ShowErrorBox(const std::string& text) {
         // A message that is not UTF-8 still gets its box.
         for (unsigned char c : text) wide += c < 0x80 ? static_cast<wchar_t>(c) : L'?';
     }
-    HWND owner = MainWindow();
+    if (owner != nullptr && !IsWindow(owner)) owner = nullptr;
     // Without an owner the box must not hide behind another program's window.
     const UINT where = owner != nullptr ? 0 : MB_TASKMODAL | MB_TOPMOST;
     MessageBoxW(owner, wide.c_str(), WideText(layout::kApplicationTitle).c_str(),

@@ -16,6 +16,8 @@ HWND MainWindow();
 // there is none): the application title as caption, an error icon, OK and
 // `text` as it is (see ErrorBoxText).
 void ShowErrorBox(const std::string& text);
+// The same, owned by `owner` (shown above it).
+void ShowErrorBox(const std::string& text, HWND owner);
 
 // "提示": the table's question with OK and Cancel and a question icon, owned
 // by `owner`. True when the user chose OK.

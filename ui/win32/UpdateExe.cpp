@@ -44,7 +44,8 @@ public:
         ue::SetMainWindow(FrmMain->Handle());
         FrmInfo = std::make_unique<ue::TFrmInfo>(FrmMain->Handle());
         FrmProgress = std::make_unique<ue::TFrmProgress>();
-        userInterface_ = std::make_unique<ue::Win32UserInterface>(*FrmInfo, FrmMain->Handle());
+        userInterface_ =
+            std::make_unique<ue::Win32UserInterface>(*FrmInfo, FrmMain->Handle(), FrmMain.get());
         return *userInterface_;
     }
 
@@ -55,6 +56,10 @@ public:
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
+    }
+
+    void PumpMessages() override {
+        if (FrmMain) FrmMain->PumpMessages();
     }
 
     void DestroyWindows() noexcept override {

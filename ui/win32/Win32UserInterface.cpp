@@ -15,4 +15,8 @@ WindowHandle Win32UserInterface::OwnerWindow() {
     return main_ != nullptr && IsWindow(main_) ? main_ : nullptr;
 }
 
+void Win32UserInterface::ShowProgress(const FileProgress& progress) {
+    if (frmMain_ != nullptr) frmMain_->ShowProgress(progress);
+}
+
 }  // namespace ue

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/WinText.h"
+#include "ui/ErrorMessage.h"
 #include "ui/win32/ErrorBox.h"
 #include "ui/win32/Fonts.h"
 
@@ -10,7 +12,18 @@ namespace {
 
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT_PTR kTimer2 = 2;
-enum ControlId { idLabel1 = 100, idGrid1, idGrid2 };
+enum ControlId { idLabel1 = 100, idGrid1, idGrid2, idProgressFile, idProgressPlace };
+
+void SetText(HWND control, const std::string& text) {
+    std::wstring wide;
+    try {
+        wide = Wide(text, "progress text");
+    } catch (...) {
+        // A name that is not UTF-8 is still shown, never an error of the run.
+        for (unsigned char c : text) wide += c < 0x80 ? static_cast<wchar_t>(c) : L'?';
+    }
+    SetWindowTextW(control, wide.c_str());
+}
 
 }  // namespace
 
@@ -23,16 +36,27 @@ TFrmMain::TFrmMain(TableCursor& downloads, TableCursor& applied, std::function<v
     SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(SongFont(table.form.fontPixels)), FALSE);
 
     Label1 = CreateControl(hwnd_, L"STATIC", table.Label1, SS_LEFT | SS_NOPREFIX, idLabel1);
+    FitLabel1();
     CircularProgress1 = std::make_unique<CircularProgress>(hwnd_, table.CircularProgress1);
     DBGrid1 = std::make_unique<TableGrid>(downloads, hwnd_, table.DBGrid1, idGrid1);
     DBGrid2 = std::make_unique<TableGrid>(applied, hwnd_, table.DBGrid2, idGrid2);
+    ProgressFile = CreateControl(hwnd_, L"STATIC", table.ProgressFile,
+                                 SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, idProgressFile);
+    ProgressPlace = CreateControl(hwnd_, L"STATIC", table.ProgressPlace, SS_LEFT | SS_NOPREFIX,
+                                  idProgressPlace);
+
+    // A screen reader says a control's window text: the grids and the
+    // indicator show none, so theirs is their name.
+    SetWindowTextW(DBGrid1->Handle(), WideText(layout::Pick(layout::kDownloadsGridName)).c_str());
+    SetWindowTextW(DBGrid2->Handle(), WideText(layout::Pick(layout::kAppliedGridName)).c_str());
+    SetWindowTextW(CircularProgress1->Handle(), WideText(layout::Pick(layout::kIndicatorName)).c_str());
 
     for (const layout::Control* control : table.controls) {
         const RECT place = PlaceOf(*control);
         content_.cx = std::max(content_.cx, place.right);
         content_.cy = std::max(content_.cy, place.bottom);
     }
-    if (table.Timer2.enabledAtCreation) SetTimer(hwnd_, kTimer2, table.Timer2.intervalMs, nullptr);
+    if (table.Timer2.enabledAtCreation) timer2On_ = SetTimer(hwnd_, kTimer2, table.Timer2.intervalMs, nullptr) != 0;
     UpdateScrollBars();
     CentreOnWorkArea(hwnd_);
 }
@@ -59,13 +83,67 @@ void TFrmMain::FormShow() {
 void TFrmMain::Timer1Timer() {
     timer1On_ = false;
     KillTimer(hwnd_, kTimer1);
+    running_ = true;
+    pumps_.Start(SteadyMs());
+    std::exception_ptr error;
     try {
         runUpdate_();
     } catch (...) {
-        ReportException(std::current_exception());
+        error = std::current_exception();
+    }
+    pumps_.Stop(SteadyMs());
+    running_ = false;
+    WritePumpTrace(pumps_);
+    if (error) {
+        if (const auto text = ErrorBoxText(error)) {
+            ShowFailed();
+            ShowErrorBox(*text, hwnd_);  // owned by this window: above it
+        }
+        // A close asked for during the run is carried out now.
+        if (closeWanted_ && hwnd_ != nullptr) SendMessageW(hwnd_, WM_CLOSE, 0, 0);
         return;
     }
     if (hwnd_ != nullptr) SendMessageW(hwnd_, WM_CLOSE, 0, 0);
+}
+
+void TFrmMain::ShowProgress(const FileProgress& progress) {
+    if (progress_.Take(progress, SteadyMs())) {
+        SetText(ProgressFile, progress_.FileText());
+        SetText(ProgressPlace, progress_.PlaceText());
+    }
+    PumpMessages();
+}
+
+void TFrmMain::PumpMessages() {
+    if (!pumps_.Due(SteadyMs())) return;
+    // A WM_QUIT met here is put back for the message loop.
+    ProcessMessages();
+    pumps_.Pumped(SteadyMs());
+}
+
+void TFrmMain::FitLabel1() {
+    // Sized to its text, with the room up to the indicator (the measure and
+    // the drawing of a substituted face can differ), and never wrapped into
+    // a second line that its height would cut off.
+    wchar_t text[256] = {};
+    const int length = GetWindowTextW(Label1, text, 256);
+    const SIZE size = TextExtent(SongFont(layout::FrmMain.Label1.fontPixels), text, length);
+    const layout::FrmMainLayout& table = layout::FrmMain;
+    const int room = Scale(table.CircularProgress1.place.left - table.Label1.place.left - 2);
+    SetWindowLongPtrW(Label1, GWL_STYLE, GetWindowLongPtrW(Label1, GWL_STYLE) | SS_LEFTNOWORDWRAP);
+    SetWindowPos(Label1, nullptr, 0, 0, std::max<int>(size.cx, room), size.cy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+}
+
+void TFrmMain::ShowFailed() {
+    const std::wstring text = WideText(layout::Pick(layout::kUpdateFailed));
+    SetWindowTextW(Label1, text.c_str());
+    FitLabel1();
+    InvalidateRect(hwnd_, nullptr, TRUE);
+    KillTimer(hwnd_, kTimer2);
+    timer2On_ = false;
+    // A disabled indicator does not step.
+    if (CircularProgress1) EnableWindow(CircularProgress1->Handle(), FALSE);
 }
 
 void TFrmMain::Timer2Timer() {
@@ -152,6 +230,12 @@ LRESULT TFrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         Scroll(SB_VERT, wParam);
         return 0;
     case WM_CLOSE:
+        // The run works in this window's handlers: the window must outlive
+        // it. The close is carried out when the run returns.
+        if (running_) {
+            closeWanted_ = true;
+            return 0;
+        }
         // A run that has not started never starts.
         timer1On_ = false;
         KillTimer(hwnd_, kTimer1);

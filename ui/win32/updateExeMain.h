@@ -9,6 +9,8 @@
 #include <memory>
 
 #include "records/TableCursor.h"
+#include "run/UserInterface.h"
+#include "ui/FileProgressView.h"
 #include "ui/Layout.h"
 #include "ui/win32/CircularProgress.h"
 #include "ui/win32/TableGrid.h"
@@ -37,7 +39,21 @@ public:
     void Timer2Timer();
     bool Timer1Enabled() const { return timer1On_; }
 
+    // The run's progress: the file, its place and percentage; pending
+    // messages are processed when due, so the window keeps answering.
+    void ShowProgress(const FileProgress& progress);
+    // Processes pending messages when PumpClock says it is time.
+    void PumpMessages();
+    // Whether the run is working (a close is put off until it returns).
+    bool Running() const { return running_; }
+    // After a failed run: Label1 says so and the indicator stops.
+    void ShowFailed();
+    bool Timer2Enabled() const { return timer2On_; }
+    const PumpClock& Pumps() const { return pumps_; }
+
     HWND Label1 = nullptr;
+    HWND ProgressFile = nullptr;
+    HWND ProgressPlace = nullptr;
     std::unique_ptr<CircularProgress> CircularProgress1;
     std::unique_ptr<TableGrid> DBGrid1;
     std::unique_ptr<TableGrid> DBGrid2;
@@ -46,11 +62,17 @@ protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    void FitLabel1();
     void UpdateScrollBars();
     void Scroll(int bar, WPARAM request);
 
     std::function<void()> runUpdate_;
     bool timer1On_ = false;
+    bool timer2On_ = false;
+    FileProgressView progress_;
+    PumpClock pumps_;
+    bool running_ = false;
+    bool closeWanted_ = false;
     SIZE content_{};   // the controls' extent, for the scroll bars
     POINT scrolled_{};  // how far the contents are scrolled
 };
