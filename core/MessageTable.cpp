@@ -220,6 +220,15 @@ constexpr MessageRow kMessages[] = {
     {HelpStopped, u8"stopped by the user", u8"被用户中止"},
     {HelpFailed, u8"failed", u8"失败"},
     {HelpAnotherUpdater, u8"another UpdateExe works on this installation", u8"另一个 UpdateExe 正在处理此安装"},
+    // Label1 once the run has failed: short enough to end left of the indicator.
+    {UpdateFailed, u8"Update failed.", u8"升级失败，请关闭窗口。"},
+    {DownloadsGridName, u8"Downloaded files", u8"已下载的文件"},
+    {AppliedGridName, u8"Applied files", u8"已升级的文件"},
+    {IndicatorName, u8"Update in progress", u8"升级进行中"},
+    {ProgressFileName, u8"File being updated", u8"正在升级的文件"},
+    {ProgressPlaceName, u8"Update progress", u8"升级进度"},
+    // FrmInfo's caption of the programs that hold the file, also its list's name.
+    {HoldersCaption, u8"Programs using this file:", u8"占用该文件的程序:"},
 };
 
 constexpr bool InIdOrder() {

@@ -157,6 +157,14 @@ enum class MessageId : int {
     HelpStopped,
     HelpFailed,
     HelpAnotherUpdater,
+    // ui: the windows' own texts and what screen readers say for their parts
+    UpdateFailed,
+    DownloadsGridName,
+    AppliedGridName,
+    IndicatorName,
+    ProgressFileName,
+    ProgressPlaceName,
+    HoldersCaption,
     Count
 };
 

@@ -30,10 +30,9 @@ public:
     // renamer to carry the list out), or "" when nothing stands in the way.
     virtual std::string RestartReplacementWarning() { return {}; }
     // The programs that hold `path`, for the person asked to close them; a
-    // few at most, empty when that cannot be found out.
-    virtual std::vector<RunningProgram> ProgramsHoldingFile(const std::string& /*path*/) {
-        return {};
-    }
+    // few at most, empty when that cannot be found out. Pure, so that no
+    // wrapper drops the answer by forgetting to pass it on.
+    virtual std::vector<RunningProgram> ProgramsHoldingFile(const std::string& path) = 0;
 };
 
 // The real operations of this platform.

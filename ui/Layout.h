@@ -83,24 +83,6 @@ struct Indicator {
 inline constexpr Indicator BusyIndicator{12, 0, 100, 1000,
                                          {0, 128, 0}, {0, 128, 0}, {255, 0, 0}, {128, 0, 64}};
 
-// A text of our own (not one of the fixed texts) in Chinese (Simplified) and
-// English. The language choice picks one (Chinese until it exists).
-struct Bilingual {
-    const char8_t* zh;
-    const char8_t* en;
-};
-constexpr const char8_t* Pick(const Bilingual& text) { return text.zh; }
-
-// Label1's text once the run has failed (the indicator stops with it).
-// Short enough to end left of the indicator.
-inline constexpr Bilingual kUpdateFailed{u8"升级失败，请关闭窗口。", u8"Update failed."};
-// What screen readers say for FrmMain's components.
-inline constexpr Bilingual kDownloadsGridName{u8"已下载的文件", u8"Downloaded files"};
-inline constexpr Bilingual kAppliedGridName{u8"已升级的文件", u8"Applied files"};
-inline constexpr Bilingual kIndicatorName{u8"升级进行中", u8"Update in progress"};
-inline constexpr Bilingual kProgressFileName{u8"正在升级的文件", u8"File being updated"};
-inline constexpr Bilingual kProgressPlaceName{u8"升级进度", u8"Update progress"};
-
 // FrmMain, the upgrade window.
 struct FrmMainLayout {
     Form form;
@@ -147,16 +129,6 @@ inline constexpr FrmInfoLayout FrmInfo{
     {"lbl1", u8"", {24, 16, 433, 81}, 14, Rgb{0, 128, 0}, -1, true},
     {&FrmInfo.Button1, &FrmInfo.Button2, &FrmInfo.lbl1}};
 
-// Texts of our own, in Chinese (Simplified) and in English. The windows show
-// the Chinese until the user's language is chosen.
-struct OwnText {
-    const char8_t* zh;
-    const char8_t* en;
-};
-// The caption of FrmInfo's list of the programs that hold the file; also the
-// list's accessible name, which a screen reader says.
-inline constexpr OwnText kHoldersCaption{u8"占用该文件的程序:", u8"Programs using this file:"};
-
 // FrmInfo's list of the programs that hold the file, shown below lbl1 only
 // when there are such programs: the caption, then a read-only list, one row
 // per program ("notepad.exe (pid 1234)"). The dialog then grows by
@@ -169,7 +141,8 @@ struct HolderListLayout {
     int maxRows;              // more programs scroll
 };
 inline constexpr HolderListLayout FrmInfoHolders{
-    {"lblHolders", kHoldersCaption.zh, {24, 100, 433, 14}, 12, std::nullopt, -1, false},
+    {"lblHolders", u8"",  // the text: HoldersCaption
+     {24, 100, 433, 14}, 12, std::nullopt, -1, false},
     {"lstHolders", u8"", {24, 116, 433, 4}, 12, std::nullopt, 2, false},
     16,
     5};

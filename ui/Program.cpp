@@ -225,6 +225,8 @@ Outcome RunProgram(Toolkit& toolkit, System& system, std::string exeDir, const O
 int RunProgram(Toolkit& toolkit, const Options& options) {
     SetAbortExitCode(ProgramExitCode(options, Outcome::StoppedByUser));
     RealSystem system;
+    // Waiting for the suite's programs to close keeps the windows answering.
+    system.SetWhileWaiting([&toolkit] { toolkit.PumpMessages(); });
     SystemLogReport systemLog;
     RunReportFanOut report;
     report.Add(&systemLog);

@@ -63,6 +63,9 @@ public:
     void Sleep(unsigned milliseconds) override;
     std::string TodayText() override { return inner_.TodayText(); }
     std::string RestartReplacementWarning() override { return inner_.RestartReplacementWarning(); }
+    std::vector<RunningProgram> ProgramsHoldingFile(const std::string& path) override {
+        return inner_.ProgramsHoldingFile(path);
+    }
 
 private:
     System& inner_;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <vector>
 
+#include "core/MessageTable.h"
 #include "core/Errors.h"
 #include "ui/qt/Info.h"
 
@@ -82,8 +83,8 @@ TEST(FrmInfo, ListsTheProgramsHoldingTheFileAndGrowsOnlyForThem) {
         ASSERT_EQ(info.lstHolders->count(), 2);
         EXPECT_EQ(info.lstHolders->item(0)->text(), QStringLiteral("notepad.exe (pid 1234)"));
         EXPECT_EQ(info.lstHolders->item(1)->text(), QStringLiteral("数据.exe (pid 77)"));
-        EXPECT_EQ(info.lstHolders->accessibleName(), QString::fromUtf8(layout::kHoldersCaption.zh));
-        EXPECT_EQ(info.lblHolders->text(), QString::fromUtf8(layout::kHoldersCaption.zh));
+        EXPECT_EQ(info.lstHolders->accessibleName(), QString::fromStdString(Message(MessageId::HoldersCaption)));
+        EXPECT_EQ(info.lblHolders->text(), QString::fromStdString(Message(MessageId::HoldersCaption)));
         // Below the message, above the buttons, all rows in sight.
         EXPECT_GE(info.lblHolders->y(), info.lbl1->geometry().bottom());
         EXPECT_LT(info.lstHolders->geometry().bottom(), info.Button1->y());

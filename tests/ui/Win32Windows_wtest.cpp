@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/MessageTable.h"
 #include "core/Errors.h"
 #include "core/WinText.h"
 #include "records/TableCursor.h"
@@ -195,9 +196,9 @@ TEST_F(Win32Windows, ShowWhatTheLayoutTableSays) {
         }
     }
     // What screen readers say: the grids' and the indicator's window texts.
-    EXPECT_EQ(TextOf(FrmMain.DBGrid1->Handle()), Utf8(layout::Pick(layout::kDownloadsGridName)));
-    EXPECT_EQ(TextOf(FrmMain.DBGrid2->Handle()), Utf8(layout::Pick(layout::kAppliedGridName)));
-    EXPECT_EQ(TextOf(FrmMain.CircularProgress1->Handle()), Utf8(layout::Pick(layout::kIndicatorName)));
+    EXPECT_EQ(TextOf(FrmMain.DBGrid1->Handle()), Message(MessageId::DownloadsGridName));
+    EXPECT_EQ(TextOf(FrmMain.DBGrid2->Handle()), Message(MessageId::AppliedGridName));
+    EXPECT_EQ(TextOf(FrmMain.CircularProgress1->Handle()), Message(MessageId::IndicatorName));
     // Enter presses "继续..".
     EXPECT_EQ(LOWORD(SendMessageW(FrmInfo.Handle(), DM_GETDEFID, 0, 0)), IDOK);
     EXPECT_EQ(GetDlgCtrlID(FrmInfo.Button1), IDOK);
@@ -470,7 +471,7 @@ TEST_F(Win32Windows, FileInUseDialogListsTheProgramsHoldingTheFile) {
             EXPECT_EQ(IsWindowVisible(list) != FALSE, holders > 0);
             EXPECT_EQ(IsWindowVisible(FrmInfo.lblHolders) != FALSE, holders > 0);
             EXPECT_EQ(GetWindow(list, GW_HWNDPREV), FrmInfo.lblHolders);
-            EXPECT_EQ(TextOf(FrmInfo.lblHolders), Utf8(layout::kHoldersCaption.zh));
+            EXPECT_EQ(TextOf(FrmInfo.lblHolders), Message(MessageId::HoldersCaption));
             EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), holders);
             if (holders == 2) {
                 wchar_t row[64] = {};
@@ -586,10 +587,10 @@ TEST_F(Win32Windows, FailedStateStopsTheIndicatorAndSaysSo) {
     Tables tables(1);
     TFrmMain FrmMain(tables.downloads, tables.applied, [] {});
     FrmMain.ShowFailed();
-    EXPECT_EQ(TextOf(FrmMain.Label1), Utf8(layout::Pick(layout::kUpdateFailed)));
+    EXPECT_EQ(TextOf(FrmMain.Label1), Message(MessageId::UpdateFailed));
     // One line, with room up to the indicator.
     const RECT place = PlaceIn(FrmMain.Label1);
-    const std::wstring text = WideText(layout::Pick(layout::kUpdateFailed));
+    const std::wstring text = Wide(Message(MessageId::UpdateFailed));
     const SIZE extent = TextExtent(SongFont(layout::FrmMain.Label1.fontPixels), text.c_str(),
                                    static_cast<int>(text.size()));
     EXPECT_GE(place.right - place.left, extent.cx) << extent.cx;

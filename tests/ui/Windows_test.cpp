@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+#include "core/MessageTable.h"
 #include "core/Errors.h"
 #include "records/TableCursor.h"
 #include "ui/qt/ErrorBox.h"
@@ -129,8 +130,7 @@ TEST_F(MainWindowFixture, RunErrorsLeaveTheWindowOpenAndOnlyOrdinaryOnesAreRepor
     EXPECT_EQ(watcher.seen[0].owner, window.get());
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->Timer1->isActive());
-    EXPECT_EQ(window->Label1->text(), QString::fromUtf8(reinterpret_cast<const char*>(
-                                          layout::Pick(layout::kUpdateFailed))));
+    EXPECT_EQ(window->Label1->text(), QString::fromStdString(Message(MessageId::UpdateFailed)));
     EXPECT_FALSE(window->Timer2->isActive());
     EXPECT_FALSE(window->CircularProgress1->StepTimer()->isActive());
 }

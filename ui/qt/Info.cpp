@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QScreen>
 
+#include "core/MessageTable.h"
 #include "ui/UserInterfaceRules.h"
 #include "ui/qt/Fonts.h"
 #include "ui/qt/QtLayout.h"
@@ -35,14 +36,14 @@ TFrmInfo::TFrmInfo(QWidget* parent)
     ApplyLayout(lbl1, table.lbl1);
 
     const layout::HolderListLayout& holders = layout::FrmInfoHolders;
-    lblHolders = new QLabel(ToQString(holders.lblHolders.text), this);
+    lblHolders = new QLabel(QString::fromStdString(Message(MessageId::HoldersCaption)), this);
     ApplyLayout(lblHolders, holders.lblHolders);
     lstHolders = new QListWidget(this);
     ApplyLayout(lstHolders, holders.lstHolders);
     lstHolders->setSelectionMode(QAbstractItemView::NoSelection);
     lstHolders->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lstHolders->setUniformItemSizes(true);
-    lstHolders->setAccessibleName(ToQString(layout::kHoldersCaption.zh));
+    lstHolders->setAccessibleName(QString::fromStdString(Message(MessageId::HoldersCaption)));
     lblHolders->setBuddy(lstHolders);
 
     setTabOrder(Button1, Button2);

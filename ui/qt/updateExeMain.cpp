@@ -7,6 +7,7 @@
 #include <QShowEvent>
 #include <QWindow>
 
+#include "core/MessageTable.h"
 #include "ui/qt/ErrorBox.h"
 #include "ui/qt/Fonts.h"
 #include "ui/qt/QtLayout.h"
@@ -63,11 +64,11 @@ TFrmMain::TFrmMain(TableCursor& downloads, TableCursor& applied, std::function<v
     ApplyLayout(ProgressPlace, table.ProgressPlace);
 
     // What a screen reader says for them.
-    DBGrid1->setAccessibleName(ToQString(layout::Pick(layout::kDownloadsGridName)));
-    DBGrid2->setAccessibleName(ToQString(layout::Pick(layout::kAppliedGridName)));
-    CircularProgress1->setAccessibleName(ToQString(layout::Pick(layout::kIndicatorName)));
-    ProgressFile->setAccessibleName(ToQString(layout::Pick(layout::kProgressFileName)));
-    ProgressPlace->setAccessibleName(ToQString(layout::Pick(layout::kProgressPlaceName)));
+    DBGrid1->setAccessibleName(QString::fromStdString(Message(MessageId::DownloadsGridName)));
+    DBGrid2->setAccessibleName(QString::fromStdString(Message(MessageId::AppliedGridName)));
+    CircularProgress1->setAccessibleName(QString::fromStdString(Message(MessageId::IndicatorName)));
+    ProgressFile->setAccessibleName(QString::fromStdString(Message(MessageId::ProgressFileName)));
+    ProgressPlace->setAccessibleName(QString::fromStdString(Message(MessageId::ProgressPlaceName)));
 
     const QRect used = page->childrenRect();
     page->setMinimumSize(used.right() + 1, used.bottom() + 1);
@@ -119,7 +120,7 @@ void TFrmMain::PumpMessages() {
 }
 
 void TFrmMain::ShowFailed() {
-    Label1->setText(ToQString(layout::Pick(layout::kUpdateFailed)));
+    Label1->setText(QString::fromStdString(Message(MessageId::UpdateFailed)));
     Label1->adjustSize();
     Timer2->stop();
     CircularProgress1->StepTimer()->stop();

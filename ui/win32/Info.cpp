@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/MessageTable.h"
 #include "core/WinText.h"
 #include "ui/UserInterfaceRules.h"
 #include "ui/win32/Fonts.h"
@@ -81,6 +82,7 @@ void TFrmInfo::CreateControls() {
     const layout::HolderListLayout& holders = layout::FrmInfoHolders;
     lblHolders = CreateControl(hwnd_, L"STATIC", holders.lblHolders, SS_LEFT | SS_NOPREFIX,
                                idHoldersCaption);
+    SetWindowTextW(lblHolders, Wide(Message(MessageId::HoldersCaption)).c_str());
     lstHolders = CreateControl(hwnd_, L"LISTBOX", holders.lstHolders,
                                LBS_NOSEL | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP, idHolders,
                                WS_EX_CLIENTEDGE);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/MessageTable.h"
 #include "core/WinText.h"
 #include "ui/ErrorMessage.h"
 #include "ui/win32/ErrorBox.h"
@@ -47,9 +48,9 @@ TFrmMain::TFrmMain(TableCursor& downloads, TableCursor& applied, std::function<v
 
     // A screen reader says a control's window text: the grids and the
     // indicator show none, so theirs is their name.
-    SetWindowTextW(DBGrid1->Handle(), WideText(layout::Pick(layout::kDownloadsGridName)).c_str());
-    SetWindowTextW(DBGrid2->Handle(), WideText(layout::Pick(layout::kAppliedGridName)).c_str());
-    SetWindowTextW(CircularProgress1->Handle(), WideText(layout::Pick(layout::kIndicatorName)).c_str());
+    SetWindowTextW(DBGrid1->Handle(), Wide(Message(MessageId::DownloadsGridName)).c_str());
+    SetWindowTextW(DBGrid2->Handle(), Wide(Message(MessageId::AppliedGridName)).c_str());
+    SetWindowTextW(CircularProgress1->Handle(), Wide(Message(MessageId::IndicatorName)).c_str());
 
     for (const layout::Control* control : table.controls) {
         const RECT place = PlaceOf(*control);
@@ -136,7 +137,7 @@ void TFrmMain::FitLabel1() {
 }
 
 void TFrmMain::ShowFailed() {
-    const std::wstring text = WideText(layout::Pick(layout::kUpdateFailed));
+    const std::wstring text = Wide(Message(MessageId::UpdateFailed));
     SetWindowTextW(Label1, text.c_str());
     FitLabel1();
     InvalidateRect(hwnd_, nullptr, TRUE);
