@@ -20,6 +20,9 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 openbox --sm-disable --config-file "$here/openbox-rc.xml" >/dev/null 2>&1 &
 pids+=("$!")
 sleep 0.5
+# As the suite's users see it: the program runs in a zh_CN.UTF-8 locale
+# (made for it), so our own texts are Chinese too.
+chinese() { "$here/../win/zh-cn.sh" "$work/locale" "$@"; }
 
 ue_lay_out "$work" "$exe" "$schema" ue-shots-main.sh
 for f in readme.txt help.txt Suite.dll; do
@@ -36,9 +39,9 @@ cp "$(command -v sleep)" "$work/tools/Editor.exe"
 "$work/tools/Editor.exe" 600 < "$work/Suite.dll" &
 pids+=("$!")
 
-"$work/UpdateExe" 2>/dev/null &
+chinese "$work/UpdateExe" 2>"$work/stderr" &
 pids+=("$!")
-dialog=$(ue_await_shown '^替换文件出错$' 20)
+dialog=$(ue_await_shown "^替换文件出错\$" 20) || { cat "$work/stderr" >&2; exit 1; }
 sleep 1.5  # the upgrade window repaints while the dialog's loop runs
 import -window "$dialog" -frame "$work/dialog.png"
 main=$(ue_visible '^正在升级文件$' | head -n1)
@@ -66,7 +69,7 @@ with open(sys.argv[1], "wb") as out:
     out.write(c.flush())' "$big/update/Suite.dat"
 ue_download "$big" 202 Suite.dat 2 5
 ue_environment "$big"
-"$big/UpdateExe" 2>/dev/null &
+chinese "$big/UpdateExe" 2>/dev/null &
 pids+=("$!")
 main=$(ue_await_shown '^正在升级文件$' 20)
 sleep 4.2  # the run starts after 3 s; the percentage shows after half a second of work
@@ -80,7 +83,7 @@ ue_lay_out "$bad" "$exe" "$schema" ue-shots-main.sh
 echo "not a zlib stream" > "$bad/update/Suite.dat"
 ue_download "$bad" 301 Suite.dat 2 5
 ue_environment "$bad"
-"$bad/UpdateExe" 2>/dev/null &
+chinese "$bad/UpdateExe" 2>/dev/null &
 pids+=("$!")
 box=$(ue_await_shown '^Morvel升级$' 20)
 main=$(ue_visible '^正在升级文件$' | head -n1)
