@@ -116,6 +116,17 @@ ue_visible() {
 # ue_await_shown NAME SECONDS: polls every 10 ms (xdotool's own --sync waits
 # half a second between looks, and gives up at the first X error) until a
 # visible window's name matches; prints its id, or nothing after SECONDS.
+# ue_large_payload FILE MIB: a zlib payload that expands to MIB MiB of
+# random text, written piece by piece (the memory stays small).
+ue_large_payload() {
+  python3 -c 'import os, sys, zlib, base64
+c = zlib.compressobj(1)
+with open(sys.argv[1], "wb") as out:
+    for _ in range(int(sys.argv[2])):
+        out.write(c.compress(base64.b64encode(os.urandom(786432))))
+    out.write(c.flush())' "$1" "$2"
+}
+
 ue_await_shown() {
   local deadline=$(( $(date +%s%N) + $2 * 1000000000 )) id
   while [ "$(date +%s%N)" -lt "$deadline" ]; do

@@ -28,12 +28,7 @@ mkdir -p "$big"
 ue_lay_out_windows "$big" "$exe" "$schema" ShotsMain.exe "$main_exe"
 echo "new readme" > "$big/update/readme.txt"
 ue_download "$big" 201 readme.txt 2 0
-python3 -c 'import os, sys, zlib, base64
-c = zlib.compressobj(1)
-with open(sys.argv[1], "wb") as out:
-    for _ in range(768):
-        out.write(c.compress(base64.b64encode(os.urandom(786432))))
-    out.write(c.flush())' "$big/update/Suite.dat"
+ue_large_payload "$big/update/Suite.dat" 768
 ue_download "$big" 202 Suite.dat 2 5
 (cd "$big" && exec "$UE_WINE" ./UpdateExe.exe) 2>/dev/null &
 pids+=("$!")
