@@ -1,6 +1,6 @@
 # Shell steps that the end-to-end tests of the Linux and the Windows program
 # share: the tally of checks, waiting for the program to end, key presses.
-# Sourced by tests/ui/e2e.sh and tests/win/e2e.sh.
+# Sourced by the end-to-end and unattended tests of both programs.
 
 # ue_require_tools TOOL...: skips the test (exit 77) when one is missing.
 ue_require_tools() {
@@ -12,6 +12,18 @@ ue_require_tools() {
     fi
   done
 }
+
+# ue_one_file DIR: the download of one type-0 file X.dll, version 7, that
+# replaces the installed one.
+ue_one_file() {
+  echo "new content" > "$1/update/X.dll"
+  echo "old content" > "$1/X.dll"
+  ue_download "$1" 1 X.dll 7 0
+}
+
+# sql STATEMENT: on the update database of the installation in $dir.
+sql() { sqlite3 "$dir/UpdateFile.mdb" "$1"; }
+exists() { [ -e "$1" ] && echo yes || echo no; }
 
 failures=0
 passes=0

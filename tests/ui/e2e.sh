@@ -47,13 +47,10 @@ new_installation() {
   dir=$work/$1
   mkdir -p "$dir"
   ue_lay_out "$dir" "$exe" "$schema" "$main"
-  echo "new content" > "$dir/update/X.dll"
-  echo "old content" > "$dir/X.dll"
-  ue_download "$dir" 1 X.dll 7 0
+  ue_one_file "$dir"
   ue_environment "$dir"
 }
 
-sql() { sqlite3 "$dir/UpdateFile.mdb" "$1"; }
 
 # Answers up to four file-in-use dialogs with Enter; sets dialogs to the
 # number answered. A second UpdateExe may be started at the first (hook).

@@ -38,13 +38,9 @@ new_installation() {
   dir=$work/$1
   mkdir -p "$dir"
   ue_lay_out "$dir" "$exe" "$schema" "$main"
-  echo "new content" > "$dir/update/X.dll"
-  echo "old content" > "$dir/X.dll"
-  ue_download "$dir" 1 X.dll 7 0
+  ue_one_file "$dir"
   ue_environment "$dir"
 }
-sql() { sqlite3 "$dir/UpdateFile.mdb" "$1"; }
-exists() { [ -e "$1" ] && echo yes || echo no; }
 
 # run [ARG...]: the program in $dir from another folder, bounded; sets rc,
 # out and err.

@@ -52,14 +52,10 @@ new_installation() {
   dir=$work/$1
   mkdir -p "$dir"
   ue_lay_out_windows "$dir" "$exe" "$schema" "$main" "$main_installed"
-  echo "new content" > "$dir/update/X.dll"
-  echo "old content" > "$dir/X.dll"
-  ue_download "$dir" 1 X.dll 7 0
+  ue_one_file "$dir"
   windir=$(ue_winpath "$dir")
 }
 
-sql() { sqlite3 "$dir/UpdateFile.mdb" "$1"; }
-exists() { [ -e "$1" ] && echo yes || echo no; }
 
 # Starts UpdateExe.exe [ARG...] in $dir from another folder; sets app.
 start_program() {

@@ -38,13 +38,9 @@ new_installation() {
   mkdir -p "$dir"
   ue_lay_out_windows "$dir" "$exe" "$schema" "$main" "$main_updated"
   cp "$main_updated" "$dir/update/$main"
-  echo "new content" > "$dir/update/X.dll"
-  echo "old content" > "$dir/X.dll"
-  ue_download "$dir" 1 X.dll 7 0
+  ue_one_file "$dir"
   windir=$(ue_winpath "$dir")
 }
-sql() { sqlite3 "$dir/UpdateFile.mdb" "$1"; }
-exists() { [ -e "$1" ] && echo yes || echo no; }
 
 # run [ARG...]: UpdateExe.exe in $dir from another folder, bounded; sets rc,
 # out and err. Wine hands its Unix parent the low 8 bits of the exit code
