@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <exception>
 #include <thread>
 #include <cerrno>
 #include <vector>
@@ -202,11 +203,18 @@ std::error_code WriteBehind::Finish(const std::function<void()>& between) {
         error = errno;
         done = true;
     });
+    std::exception_ptr raised;  // by `between`: the thread is joined first
     while (!done) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (between) between();
+        if (!between || raised) continue;
+        try {
+            between();
+        } catch (...) {
+            raised = std::current_exception();
+        }
     }
     sync.join();
+    if (raised) std::rethrow_exception(raised);
     if (result != 0) failure_ = Errno(error);
     return failure_;
 }

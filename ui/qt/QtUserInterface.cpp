@@ -40,10 +40,6 @@ WindowHandle QtUserInterface::OwnerWindow() {
     return reinterpret_cast<WindowHandle>(main_->internalWinId());
 }
 
-}  // namespace ue
-
-namespace ue {
-
 void QtUserInterface::ShowProgress(const FileProgress& progress) {
     if (frmMain_ != nullptr) frmMain_->ShowProgress(progress);
 }
